@@ -1,0 +1,5 @@
+#include "model/VideoEditorViewModel.h"
+
+// Placeholder until waveform reading arrives.
+void VideoEditorViewModel::updateWaveformIfNeeded(double) {}
+void VideoEditorViewModel::startWaveformRead(const QUrl &, double, double) {}

@@ -1,0 +1,27 @@
+#include "app/AppWindow.h"
+
+#include "app/ContentView.h"
+#include "app/TrimoraApp.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenuBar>
+
+AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setCentralWidget(m_content);
+    resize(960, 720);
+
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    QAction *newWindow = file->addAction(tr("New Window"));
+    newWindow->setShortcut(QKeySequence::New);
+    connect(newWindow, &QAction::triggered, &app, [&app] { app.openWindow(); });
+    QAction *close = file->addAction(tr("Close Window"));
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    file->addSeparator();
+    QAction *quit = file->addAction(tr("Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, &app, &TrimoraApp::closeAllWindows);
+}

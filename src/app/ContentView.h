@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class DropZoneView;
+class EditorView;
+class QFileDialog;
+class QStackedLayout;
+class VideoEditorViewModel;
+
+// A window's root: owns the window's model and shows the drop zone until a
+// movie has loaded, the editor from then on. The only place that opens the
+// open dialog and accepts dropped files.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ContentView(QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    VideoEditorViewModel *viewModel() const { return m_viewModel.get(); }
+    DropZoneView *dropZone() const { return m_dropZone; }
+    EditorView *editor() const { return m_editor; }
+
+    bool showFileImporter() const { return m_showFileImporter; }
+    // True presents the open dialog; it returns to false when the dialog closes.
+    void setShowFileImporter(bool show);
+    QFileDialog *fileDialog() const { return m_fileDialog; }
+
+    // Movie types offered by the open dialog: every MIME type under video/.
+    static QStringList movieNameFilters();
+
+private:
+    void showEditorIfLoaded();
+    void openChosenFile(const QUrl &url);
+
+    std::unique_ptr<VideoEditorViewModel> m_viewModel;
+    bool m_showFileImporter = false;
+    QStackedLayout *m_stack;
+    DropZoneView *m_dropZone;
+    EditorView *m_editor = nullptr;
+    QFileDialog *m_fileDialog = nullptr;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+class AppWindow;
+
+// The application: one kind of window, any number of them, sharing nothing.
+class TrimoraApp : public QObject
+{
+    Q_OBJECT
+public:
+    // Names the application and sets up what the player needs; call after the
+    // QApplication exists.
+    static void configureApplication();
+
+    AppWindow *openWindow();
+    QList<AppWindow *> windows() const;
+    void closeAllWindows();
+
+private:
+    QList<QPointer<AppWindow>> m_windows;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+// Owning handles for the FFmpeg objects used here, so that no early return
+// can leak one. Wrap every object the moment it is created.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+struct AVFormatContextCloser
+{
+    void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
+};
+struct AVCodecContextFreer
+{
+    void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
+};
+struct AVFrameFreer
+{
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct AVPacketFreer
+{
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct SwrContextFreer
+{
+    void operator()(SwrContext *ctx) const { swr_free(&ctx); }
+};
+struct SwsContextFreer
+{
+    void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
+};
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
+using FramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFreer>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
+
+// FFmpeg's text for an error code.
+inline std::string avErrorString(int code)
+{
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buffer, sizeof buffer);
+    return buffer;
+}
+
+// Opens a local file for demuxing and reads its stream parameters. Refuses
+// anything but a regular file, so a FIFO or a device can never block a worker.
+FormatContextPtr openMediaFile(const std::string &path);

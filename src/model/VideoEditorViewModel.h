@@ -1,0 +1,172 @@
+#pragma once
+
+#include "model/Task.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVector>
+
+#include <limits>
+#include <memory>
+
+class Player;
+
+// The editor's single source of truth, one per window, confined to the main
+// thread. Tracked fields notify only when a write changes the value (IEEE
+// comparison, so a NaN always notifies); appends to the log always notify.
+class VideoEditorViewModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(Player *player READ player NOTIFY playerChanged)
+    Q_PROPERTY(QUrl sourceURL READ sourceURL NOTIFY sourceURLChanged)
+    Q_PROPERTY(double videoDuration READ videoDuration WRITE setVideoDuration NOTIFY
+                   videoDurationChanged)
+    Q_PROPERTY(double currentTime READ currentTime WRITE setCurrentTime NOTIFY currentTimeChanged)
+    Q_PROPERTY(double inPoint READ inPoint WRITE setInPointValue NOTIFY inPointChanged)
+    Q_PROPERTY(double outPoint READ outPoint WRITE setOutPointValue NOTIFY outPointChanged)
+    Q_PROPERTY(bool isPlaying READ isPlaying WRITE setIsPlaying NOTIFY isPlayingChanged)
+    Q_PROPERTY(bool isLoaded READ isLoaded NOTIFY isLoadedChanged)
+    Q_PROPERTY(bool isProcessing READ isProcessing WRITE setIsProcessing NOTIFY isProcessingChanged)
+    Q_PROPERTY(QString logOutput READ logOutput WRITE setLogOutput NOTIFY logOutputChanged)
+    Q_PROPERTY(QString outputPath READ outputPath WRITE setOutputPath NOTIFY outputPathChanged)
+    Q_PROPERTY(QVector<float> waveformSamples READ waveformSamples WRITE setWaveformSamples NOTIFY
+                   waveformSamplesChanged)
+    Q_PROPERTY(double waveformStartTime READ waveformStartTime WRITE setWaveformStartTime NOTIFY
+                   waveformStartTimeChanged)
+    Q_PROPERTY(QVector<double> blackWhiteFrames READ blackWhiteFrames WRITE setBlackWhiteFrames
+                   NOTIFY blackWhiteFramesChanged)
+    Q_PROPERTY(bool isScanning READ isScanning WRITE setIsScanning NOTIFY isScanningChanged)
+    Q_PROPERTY(bool hasScanned READ hasScanned WRITE setHasScanned NOTIFY hasScannedChanged)
+    Q_PROPERTY(double scanProgress READ scanProgress WRITE setScanProgress NOTIFY
+                   scanProgressChanged)
+    Q_PROPERTY(QString commandPreview READ commandPreview NOTIFY commandPreviewChanged)
+
+public:
+    explicit VideoEditorViewModel(QObject *parent = nullptr);
+    ~VideoEditorViewModel() override;
+
+    // --- tracked fields -------------------------------------------------
+    Player *player() const { return m_player.get(); }
+    QUrl sourceURL() const { return m_sourceURL; }
+    double videoDuration() const { return m_videoDuration; }
+    double currentTime() const { return m_currentTime; }
+    double inPoint() const { return m_inPoint; }
+    double outPoint() const { return m_outPoint; }
+    bool isPlaying() const { return m_isPlaying; }
+    bool isLoaded() const { return m_isLoaded; }
+    bool isProcessing() const { return m_isProcessing; }
+    QString logOutput() const { return m_logOutput; }
+    QString outputPath() const { return m_outputPath; }
+    QVector<float> waveformSamples() const { return m_waveformSamples; }
+    double waveformStartTime() const { return m_waveformStartTime; }
+    QVector<double> blackWhiteFrames() const { return m_blackWhiteFrames; }
+    bool isScanning() const { return m_isScanning; }
+    bool hasScanned() const { return m_hasScanned; }
+    double scanProgress() const { return m_scanProgress; }
+
+    void setSourceURL(const QUrl &value);
+    void setVideoDuration(double value);
+    void setCurrentTime(double value);
+    // Plain writes of the marks (the timeline's bindings); the clamping mark
+    // operations are setInPoint() / setOutPoint().
+    void setInPointValue(double value);
+    void setOutPointValue(double value);
+    void setIsPlaying(bool value);
+    void setIsLoaded(bool value);
+    void setIsProcessing(bool value);
+    void setLogOutput(const QString &value);
+    void setOutputPath(const QString &value);
+    void setWaveformSamples(const QVector<float> &value);
+    void setWaveformStartTime(double value);
+    void setBlackWhiteFrames(const QVector<double> &value);
+    void setIsScanning(bool value);
+    void setHasScanned(bool value);
+    void setScanProgress(double value);
+
+    // In-place append: always notifies, and costs the size of the chunk.
+    void appendLog(const QString &chunk);
+
+    // --- plain fields ---------------------------------------------------
+    QMetaObject::Connection timeObserver;
+    QMetaObject::Connection endObserver;
+    QUrl securityScopedURL;
+    TaskHandle waveformTask;
+    double lastWaveformCenter = -std::numeric_limits<double>::infinity();
+    static constexpr double waveformSampleRate = 30.0;
+    static constexpr double waveformReadRate = 8000.0;
+    static constexpr double waveformHalfWindow = 6.0;
+    TaskHandle scanTask;
+
+    // --- loading and playback observation --------------------------------
+    void loadVideo(const QUrl &url);
+    void setupObservers();
+
+    // --- transport and marks ----------------------------------------------
+    void seek(double to);
+    void togglePlayPause();
+    void setInPoint();
+    void setOutPoint();
+
+    // --- export -------------------------------------------------------------
+    QString commandPreview() const;
+    void exportCut();
+    void finishExport(const QUrl &outputURL, const QString &result);
+    void updateDefaultOutputPath(const QUrl &sourceURL);
+    QUrl uniqueOutputURL(const QUrl &requested) const;
+    void browseOutputPath();
+
+    // --- analysis -------------------------------------------------------------
+    void updateWaveformIfNeeded(double at);
+    void startWaveformRead(const QUrl &url, double center, double duration);
+    void startScan();
+    void cancelScan();
+    void goToPreviousMarker();
+    void goToNextMarker();
+
+Q_SIGNALS:
+    void playerChanged();
+    void sourceURLChanged();
+    void videoDurationChanged();
+    void currentTimeChanged();
+    void inPointChanged();
+    void outPointChanged();
+    void isPlayingChanged();
+    void isLoadedChanged();
+    void isProcessingChanged();
+    void logOutputChanged();
+    // Finer-grained companions of logOutputChanged: a view can follow the log
+    // by appending chunks instead of re-reading the whole text.
+    void logOutputReset();
+    void logOutputAppended(const QString &chunk);
+    void outputPathChanged();
+    void waveformSamplesChanged();
+    void waveformStartTimeChanged();
+    void blackWhiteFramesChanged();
+    void isScanningChanged();
+    void hasScannedChanged();
+    void scanProgressChanged();
+    void commandPreviewChanged();
+
+private:
+    void finishLoading(const QUrl &url, double seconds);
+
+    std::unique_ptr<Player> m_player;
+    QUrl m_sourceURL;
+    double m_videoDuration = 1.0;
+    double m_currentTime = 0.0;
+    double m_inPoint = 0.0;
+    double m_outPoint = 1.0;
+    bool m_isPlaying = false;
+    bool m_isLoaded = false;
+    bool m_isProcessing = false;
+    QString m_logOutput;
+    QString m_outputPath;
+    QVector<float> m_waveformSamples;
+    double m_waveformStartTime = 0.0;
+    QVector<double> m_blackWhiteFrames;
+    bool m_isScanning = false;
+    bool m_hasScanned = false;
+    double m_scanProgress = 0.0;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+
+class QWidget;
+
+// The named colours and text styles of the editor, mapped onto the palette and
+// the application font so that the look follows the desktop's theme.
+namespace Theme {
+
+QColor accent();
+QColor primary();
+QColor secondary();
+QColor tertiary();
+QColor green();
+QColor red();
+QColor orange();
+QColor textBackground();
+
+enum class TextStyle { Title2, Title3, Body, Caption, Caption2 };
+QFont font(TextStyle style, bool monospaced = false);
+
+// Sets the foreground colour of a label or plain button.
+void setForeground(QWidget *widget, const QColor &color);
+
+} // namespace Theme
