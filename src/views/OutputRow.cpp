@@ -1,0 +1,6 @@
+#include "views/OutputRow.h"
+
+OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
+    : QWidget(parent), m_viewModel(viewModel)
+{
+}

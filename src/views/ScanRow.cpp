@@ -1,0 +1,6 @@
+#include "views/ScanRow.h"
+
+ScanRow::ScanRow(VideoEditorViewModel *viewModel, QWidget *parent)
+    : QWidget(parent), m_viewModel(viewModel)
+{
+}
