@@ -1,7 +1,11 @@
 #include "model/VideoEditorViewModel.h"
 
 // Placeholder until the frame scan arrives.
-void VideoEditorViewModel::startScan() {}
-void VideoEditorViewModel::cancelScan() {}
-void VideoEditorViewModel::goToPreviousMarker() {}
-void VideoEditorViewModel::goToNextMarker() {}
+void VideoEditorViewModel::startScan()
+{}
+void VideoEditorViewModel::cancelScan()
+{}
+void VideoEditorViewModel::goToPreviousMarker()
+{}
+void VideoEditorViewModel::goToNextMarker()
+{}

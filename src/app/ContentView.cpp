@@ -15,8 +15,7 @@ ContentView::ContentView(QWidget *parent)
 {
     setMinimumSize(640, 480);
     m_stack->addWidget(m_dropZone);
-    connect(m_dropZone, &DropZoneView::openRequested, this,
-            [this] { setShowFileImporter(true); });
+    connect(m_dropZone, &DropZoneView::openRequested, this, [this] { setShowFileImporter(true); });
     connect(m_dropZone, &DropZoneView::urlDropped, this, [this](const QUrl &url) {
         // The drop is accepted at once; the load follows from the event loop.
         QMetaObject::invokeMethod(
@@ -44,8 +43,8 @@ void ContentView::showEditorIfLoaded()
 {
     if (!m_viewModel->isLoaded() || m_editor)
         return;
-    m_editor = new EditorView(m_viewModel.get(), [this](bool show) { setShowFileImporter(show); },
-                              this);
+    m_editor = new EditorView(
+        m_viewModel.get(), [this](bool show) { setShowFileImporter(show); }, this);
     m_stack->addWidget(m_editor);
     m_stack->setCurrentWidget(m_editor);
 }
@@ -78,7 +77,8 @@ void ContentView::setShowFileImporter(bool show)
     m_fileDialog->setFileMode(QFileDialog::ExistingFile);
     m_fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
     m_fileDialog->setNameFilters(movieNameFilters());
-    connect(m_fileDialog, &QFileDialog::urlSelected, this, &ContentView::openChosenFile);
+    connect(m_fileDialog, &QFileDialog::fileSelected, this,
+            [this](const QString &path) { openChosenFile(QUrl::fromLocalFile(path)); });
     connect(m_fileDialog, &QObject::destroyed, this, [this] {
         m_fileDialog = nullptr;
         m_showFileImporter = false;

@@ -126,7 +126,10 @@ void DropZoneView::dragEnterEvent(QDragEnterEvent *event)
     setDragTarget(true);
 }
 
-void DropZoneView::dragLeaveEvent(QDragLeaveEvent *) { setDragTarget(false); }
+void DropZoneView::dragLeaveEvent(QDragLeaveEvent *)
+{
+    setDragTarget(false);
+}
 
 void DropZoneView::dropEvent(QDropEvent *event)
 {

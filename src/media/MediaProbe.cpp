@@ -10,7 +10,9 @@
 
 FormatContextPtr openMediaFile(const std::string &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return nullptr;
     AVFormatContext *raw = nullptr;

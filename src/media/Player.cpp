@@ -23,7 +23,10 @@ void setOption(mpv_handle *h, const char *name, const char *value)
 
 } // namespace
 
-void Player::setDefaultOutput(Output output) { g_defaultOutput = output; }
+void Player::setDefaultOutput(Output output)
+{
+    g_defaultOutput = output;
+}
 
 Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
 {
@@ -48,8 +51,8 @@ Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
     setOption(h, "hr-seek", "yes");
     setOption(h, "sid", "no");
     setOption(h, "audio-display", "no");
-    setOption(h, "vo", m_output == Output::Surface ? "libmpv" : "null");
-    if (m_output == Output::None)
+    setOption(h, "vo", m_output == Output::None ? "null" : "libmpv");
+    if (m_output != Output::Surface)
         setOption(h, "ao", "null");
 
     if (mpv_initialize(h) < 0) {
@@ -91,7 +94,7 @@ void Player::openPendingFile()
 {
     if (!m_handle || !m_pendingPath)
         return;
-    if (m_output == Output::Surface && !m_rendererAttached)
+    if (m_output != Output::None && !m_rendererAttached)
         return;
     const QByteArray path = QFile::encodeName(*m_pendingPath);
     m_pendingPath.reset();
@@ -106,7 +109,10 @@ void Player::attachRenderer()
     openPendingFile();
 }
 
-void Player::detachRenderer() { m_rendererAttached = false; }
+void Player::detachRenderer()
+{
+    m_rendererAttached = false;
+}
 
 void Player::play()
 {
@@ -115,7 +121,10 @@ void Player::play()
     setPaused(false);
 }
 
-void Player::pause() { setPaused(true); }
+void Player::pause()
+{
+    setPaused(true);
+}
 
 void Player::setPaused(bool paused)
 {
@@ -207,8 +216,7 @@ void Player::handleEvent(const mpv_event &event)
         } else if (std::strcmp(prop->name, "time-pos") == 0 && prop->format == MPV_FORMAT_DOUBLE) {
             m_time = *static_cast<const double *>(prop->data);
             Q_EMIT timeChanged(*m_time);
-        } else if (std::strcmp(prop->name, "eof-reached") == 0 &&
-                   prop->format == MPV_FORMAT_FLAG) {
+        } else if (std::strcmp(prop->name, "eof-reached") == 0 && prop->format == MPV_FORMAT_FLAG) {
             const bool atEnd = *static_cast<const int *>(prop->data) != 0;
             const bool reached = atEnd && !m_atEnd;
             m_atEnd = atEnd;

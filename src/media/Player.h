@@ -15,9 +15,10 @@ class Player : public QObject
 {
     Q_OBJECT
 public:
-    // Surface: frames go to a VideoRenderer, sound to the system. None: no
-    // video or audio output at all (headless use, tests).
-    enum class Output { Surface, None };
+    // Surface: frames go to a VideoRenderer, sound to the system.
+    // SilentSurface: frames go to a VideoRenderer, no sound (tests).
+    // None: no video or audio output at all (headless use, tests).
+    enum class Output { Surface, SilentSurface, None };
     static void setDefaultOutput(Output output);
 
     explicit Player(QObject *parent = nullptr);

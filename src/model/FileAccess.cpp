@@ -17,6 +17,12 @@ bool FileAccess::startAccessing(const QUrl &url)
     return true;
 }
 
-void FileAccess::stopAccessing(const QUrl &) { --g_grants; }
+void FileAccess::stopAccessing(const QUrl &)
+{
+    --g_grants;
+}
 
-int FileAccess::outstandingGrants() { return g_grants; }
+int FileAccess::outstandingGrants()
+{
+    return g_grants;
+}

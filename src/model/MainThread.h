@@ -11,8 +11,7 @@
 // A weak reference that a worker may copy freely but that is only dereferenced
 // on the main thread, where the object lives and dies. The QPointer is made on
 // the main thread and never touched elsewhere; workers only copy the shared_ptr.
-template <class T>
-class MainThreadRef
+template <class T> class MainThreadRef
 {
 public:
     MainThreadRef() = default;

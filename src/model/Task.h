@@ -17,4 +17,7 @@ private:
 
 using TaskHandle = std::shared_ptr<Task>;
 
-inline TaskHandle makeTask() { return std::make_shared<Task>(); }
+inline TaskHandle makeTask()
+{
+    return std::make_shared<Task>();
+}

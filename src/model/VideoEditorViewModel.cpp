@@ -7,8 +7,7 @@ namespace {
 
 // Stores value and runs notify only when it differs; operator== gives IEEE
 // semantics for doubles (NaN never equal) and element-wise ones for vectors.
-template <class T, class Notify>
-void assign(T &field, const T &value, Notify notify)
+template <class T, class Notify> void assign(T &field, const T &value, Notify notify)
 {
     if (field == value)
         return;
@@ -18,7 +17,8 @@ void assign(T &field, const T &value, Notify notify)
 
 } // namespace
 
-VideoEditorViewModel::VideoEditorViewModel(QObject *parent) : QObject(parent) {}
+VideoEditorViewModel::VideoEditorViewModel(QObject *parent) : QObject(parent)
+{}
 
 VideoEditorViewModel::~VideoEditorViewModel()
 {

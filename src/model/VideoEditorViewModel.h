@@ -21,8 +21,8 @@ class VideoEditorViewModel : public QObject
     Q_OBJECT
     Q_PROPERTY(Player *player READ player NOTIFY playerChanged)
     Q_PROPERTY(QUrl sourceURL READ sourceURL NOTIFY sourceURLChanged)
-    Q_PROPERTY(double videoDuration READ videoDuration WRITE setVideoDuration NOTIFY
-                   videoDurationChanged)
+    Q_PROPERTY(
+        double videoDuration READ videoDuration WRITE setVideoDuration NOTIFY videoDurationChanged)
     Q_PROPERTY(double currentTime READ currentTime WRITE setCurrentTime NOTIFY currentTimeChanged)
     Q_PROPERTY(double inPoint READ inPoint WRITE setInPointValue NOTIFY inPointChanged)
     Q_PROPERTY(double outPoint READ outPoint WRITE setOutPointValue NOTIFY outPointChanged)
@@ -39,8 +39,8 @@ class VideoEditorViewModel : public QObject
                    NOTIFY blackWhiteFramesChanged)
     Q_PROPERTY(bool isScanning READ isScanning WRITE setIsScanning NOTIFY isScanningChanged)
     Q_PROPERTY(bool hasScanned READ hasScanned WRITE setHasScanned NOTIFY hasScannedChanged)
-    Q_PROPERTY(double scanProgress READ scanProgress WRITE setScanProgress NOTIFY
-                   scanProgressChanged)
+    Q_PROPERTY(
+        double scanProgress READ scanProgress WRITE setScanProgress NOTIFY scanProgressChanged)
     Q_PROPERTY(QString commandPreview READ commandPreview NOTIFY commandPreviewChanged)
 
 public:

@@ -2,5 +2,4 @@
 
 CommandRow::CommandRow(VideoEditorViewModel *viewModel, QWidget *parent)
     : QWidget(parent), m_viewModel(viewModel)
-{
-}
+{}

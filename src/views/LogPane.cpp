@@ -2,5 +2,4 @@
 
 LogPane::LogPane(VideoEditorViewModel *viewModel, QWidget *parent)
     : QWidget(parent), m_viewModel(viewModel)
-{
-}
+{}

@@ -2,5 +2,4 @@
 
 OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
     : QWidget(parent), m_viewModel(viewModel)
-{
-}
+{}

@@ -21,7 +21,13 @@ PlayerView::PlayerView(Player *player, QWidget *parent) : QOpenGLWidget(parent),
     setAutoFillBackground(false);
 }
 
-PlayerView::~PlayerView() { destroyRenderer(); }
+PlayerView::~PlayerView()
+{
+    // The base class destroys the context later; this object must not hear of it.
+    if (QOpenGLContext *gl = context())
+        disconnect(gl, nullptr, this, nullptr);
+    destroyRenderer();
+}
 
 void PlayerView::setPlayer(Player *player)
 {

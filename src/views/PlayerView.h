@@ -1,11 +1,12 @@
 #pragma once
 
+#include "media/Player.h"
+
 #include <QOpenGLWidget>
 #include <QPointer>
 
 #include <memory>
 
-class Player;
 class VideoRenderer;
 
 // The video surface: shows the player's frames scaled to fit, black around

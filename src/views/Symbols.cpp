@@ -14,8 +14,7 @@ static void registerSymbolResources()
     (void)registered;
 }
 
-QPixmap Symbols::pixmap(const QString &name, int size, const QColor &color,
-                        qreal devicePixelRatio)
+QPixmap Symbols::pixmap(const QString &name, int size, const QColor &color, qreal devicePixelRatio)
 {
     registerSymbolResources();
     const int pixels = qMax(1, qRound(size * devicePixelRatio));

@@ -42,18 +42,39 @@ QColor Theme::accent()
 #endif
 }
 
-QColor Theme::primary() { return QApplication::palette().color(QPalette::WindowText); }
-QColor Theme::secondary() { return withAlpha(primary(), 0.55); }
-QColor Theme::tertiary() { return withAlpha(primary(), 0.30); }
-QColor Theme::green() { return QColor(0x34, 0xC7, 0x59); }
-QColor Theme::red() { return QColor(0xFF, 0x3B, 0x30); }
-QColor Theme::orange() { return QColor(0xFF, 0x95, 0x00); }
-QColor Theme::textBackground() { return QApplication::palette().color(QPalette::Base); }
+QColor Theme::primary()
+{
+    return QApplication::palette().color(QPalette::WindowText);
+}
+QColor Theme::secondary()
+{
+    return withAlpha(primary(), 0.55);
+}
+QColor Theme::tertiary()
+{
+    return withAlpha(primary(), 0.30);
+}
+QColor Theme::green()
+{
+    return QColor(0x34, 0xC7, 0x59);
+}
+QColor Theme::red()
+{
+    return QColor(0xFF, 0x3B, 0x30);
+}
+QColor Theme::orange()
+{
+    return QColor(0xFF, 0x95, 0x00);
+}
+QColor Theme::textBackground()
+{
+    return QApplication::palette().color(QPalette::Base);
+}
 
 QFont Theme::font(TextStyle style, bool monospaced)
 {
-    QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
-                            : QApplication::font();
+    QFont font =
+        monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
     const QFont base = QApplication::font();
     const double points = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
     font.setPointSizeF(points * relativeSize(style));

@@ -1,6 +1,7 @@
 #include "views/WaveformView.h"
 
-WaveformView::WaveformView(QWidget *parent) : QWidget(parent) {}
+WaveformView::WaveformView(QWidget *parent) : QWidget(parent)
+{}
 
 void WaveformView::setSamples(const QVector<float> &samples)
 {

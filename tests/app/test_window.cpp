@@ -1,0 +1,232 @@
+#include "app/AppWindow.h"
+#include "app/ContentView.h"
+#include "app/DropZoneView.h"
+#include "app/TrimoraApp.h"
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+#include "views/EditorView.h"
+#include "views/PlayerView.h"
+#include "views/Theme.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QtTest>
+
+namespace {
+
+QMimeData *fileDrag(const QList<QUrl> &urls)
+{
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    return mime;
+}
+
+bool sendDragEnter(QWidget *target, QMimeData *mime)
+{
+    QDragEnterEvent event(target->rect().center(), Qt::CopyAction, mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+    return event.isAccepted();
+}
+
+bool sendDrop(QWidget *target, QMimeData *mime)
+{
+    sendDragEnter(target, mime);
+    QDropEvent event(QPointF(target->rect().center()), Qt::CopyAction, mime, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+    return event.isAccepted();
+}
+
+// The border runs along the zone's edges, 20 px in; sample the middle of its left side.
+QColor borderColour(DropZoneView *zone)
+{
+    const QImage image = zone->grab().toImage();
+    QColor strongest;
+    int best = -1;
+    for (int x = 19; x <= 24; ++x) {
+        for (int y = zone->height() / 2 - 8; y < zone->height() / 2 + 8; ++y) {
+            const QColor c = image.pixelColor(x, y);
+            const int distance = qAbs(c.red() - 128) + qAbs(c.green() - 128) + qAbs(c.blue() - 128);
+            const int contrast = qAbs(c.lightness() - image.pixelColor(5, 5).lightness());
+            if (contrast > best) {
+                best = contrast;
+                strongest = c;
+            }
+            (void)distance;
+        }
+    }
+    return strongest;
+}
+
+bool isMostlyBlack(const QImage &image)
+{
+    int bright = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            if (image.pixelColor(x, y).lightness() > 40)
+                ++bright;
+        }
+    }
+    return bright < 20;
+}
+
+} // namespace
+
+class WindowTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TrimoraApp::configureApplication();
+        Player::setDefaultOutput(Player::Output::SilentSurface);
+    }
+
+    void opensAtDefaultSizeAndNeverSmallerThanMinimum()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->size(), QSize(960, 720));
+        QVERIFY(window->windowTitle().isEmpty()); // the application name is shown
+        window->resize(300, 200);
+        QTest::qWait(50);
+        QVERIFY(window->content()->width() >= 640);
+        QVERIFY(window->content()->height() >= 480);
+        QVERIFY(!window->content()->viewModel()->isLoaded());
+        QCOMPARE(window->content()->dropZone()->isVisible(), true);
+        window->close();
+    }
+
+    void dragHoverHighlightsTheZone()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        DropZoneView *zone = window->content()->dropZone();
+        const QColor idle = borderColour(zone);
+
+        auto text = std::make_unique<QMimeData>();
+        text->setText(QStringLiteral("not a file"));
+        QVERIFY(!sendDragEnter(zone, text.get()));
+        QVERIFY(!zone->isDragTarget());
+
+        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("movie.mp4"))}));
+        QVERIFY(sendDragEnter(zone, mime.get()));
+        QVERIFY(zone->isDragTarget());
+        const QColor hovered = borderColour(zone);
+        const QColor accent = Theme::accent();
+        QVERIFY2(qAbs(hovered.hue() - accent.hue()) < 12 && hovered.saturation() > 60,
+                 qPrintable(hovered.name()));
+        QVERIFY(hovered != idle);
+
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(zone, &leave);
+        QVERIFY(!zone->isDragTarget());
+        QCOMPARE(borderColour(zone), idle);
+        window->close();
+    }
+
+    void dropLoadsTheFirstFileAndSwitchesToTheEditor()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        ContentView *content = window->content();
+        std::unique_ptr<QMimeData> empty(fileDrag({}));
+        QVERIFY(!sendDrop(content->dropZone(), empty.get()));
+
+        const QUrl first = QUrl::fromLocalFile(media("movie.mp4"));
+        std::unique_ptr<QMimeData> mime(
+            fileDrag({first, QUrl::fromLocalFile(media("clip1s.mp4"))}));
+        QVERIFY(sendDrop(content->dropZone(), mime.get()));
+        // Accepted at once; the load itself follows from the event loop.
+        QVERIFY(content->viewModel()->sourceURL().isEmpty());
+        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
+        QCOMPARE(content->viewModel()->sourceURL(), first);
+        QVERIFY(content->editor());
+        QVERIFY(content->editor()->isVisible());
+        QVERIFY(!content->dropZone()->isVisible());
+
+        // The movie's first frame appears in the player surface.
+        PlayerView *surface = content->editor()->playerView();
+        QVERIFY(surface);
+        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
+        window->close();
+    }
+
+    void unplayableDropKeepsTheDropZone()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("not_a_movie.mp4"))}));
+        QVERIFY(sendDrop(window->content()->dropZone(), mime.get()));
+        QTest::qWait(800);
+        QVERIFY(!window->content()->viewModel()->isLoaded());
+        QVERIFY(window->content()->dropZone()->isVisible());
+        window->close();
+    }
+
+    void openDialogOffersMoviesAndLoadsTheChoice()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        ContentView *content = window->content();
+        content->setShowFileImporter(true);
+        QFileDialog *dialog = content->fileDialog();
+        QVERIFY(dialog);
+        const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
+        QVERIFY(filter.contains(QLatin1String("*.mp4")));
+        QVERIFY(filter.contains(QLatin1String("*.mkv")));
+        QVERIFY(!filter.contains(QLatin1String("*.txt")));
+        dialog->selectFile(media("clip1s.mp4"));
+        QMetaObject::invokeMethod(dialog, "accept");
+        QVERIFY(!content->showFileImporter());
+        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
+
+        content->setShowFileImporter(true);
+        QVERIFY(content->fileDialog());
+        content->fileDialog()->reject();
+        QVERIFY(!content->showFileImporter());
+        window->close();
+    }
+
+    void windowsAreIndependentAndClosingTearsTheModelDown()
+    {
+        TrimoraApp app;
+        AppWindow *first = app.openWindow();
+        QAction *newWindow = nullptr;
+        for (QAction *action : first->menuBar()->actions().first()->menu()->actions()) {
+            if (action->shortcut() == QKeySequence(QKeySequence::New))
+                newWindow = action;
+        }
+        QVERIFY(newWindow);
+        QCOMPARE(newWindow->text(), QStringLiteral("New Window"));
+        newWindow->trigger();
+        QCOMPARE(app.windows().size(), 2);
+        AppWindow *second = app.windows().at(1);
+        QVERIFY(first->content()->viewModel() != second->content()->viewModel());
+
+        first->content()->viewModel()->loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return first->content()->viewModel()->isLoaded(); }));
+        QVERIFY(!second->content()->viewModel()->isLoaded());
+
+        QPointer<VideoEditorViewModel> model = first->content()->viewModel();
+        model->togglePlayPause();
+        first->close();
+        QVERIFY(waitFor([&] { return model.isNull(); }));
+        QCOMPARE(app.windows().size(), 1);
+        second->close();
+        QVERIFY(waitFor([&] { return app.windows().isEmpty(); }));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "test_window.moc"

@@ -1,0 +1,212 @@
+#include "media/Player.h"
+#include "model/FileAccess.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QUrl fileUrl(const QString &path)
+{
+    return QUrl::fromLocalFile(path);
+}
+
+// Gives the event loop time to deliver anything a load might still produce.
+void settle(int ms = 600)
+{
+    QTest::qWait(ms);
+}
+
+} // namespace
+
+class LoadingTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void loadsAPlayableMovie()
+    {
+        VideoEditorViewModel model;
+        QSignalSpy loaded(&model, &VideoEditorViewModel::isLoadedChanged);
+        model.loadVideo(fileUrl(media("movie.mp4")));
+        // The synchronous part: player and source are set, nothing else yet.
+        QVERIFY(model.player());
+        QCOMPARE(model.sourceURL(), fileUrl(media("movie.mp4")));
+        QVERIFY(!model.isLoaded());
+        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QCOMPARE(loaded.count(), 1);
+        QVERIFY(qAbs(model.videoDuration() - 12.5) < 0.03);
+        QCOMPARE(model.inPoint(), 0.0);
+        QCOMPARE(model.outPoint(), model.videoDuration());
+        QCOMPARE(model.currentTime(), 0.0);
+        QVERIFY(!model.isPlaying());
+        QVERIFY(model.logOutput().isEmpty());
+    }
+
+    void secondLoadStopsPlaybackAndKeepsMarksUntilItsDurationArrives()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(fileUrl(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        model.togglePlayPause();
+        QVERIFY(model.isPlaying());
+        QVERIFY(waitFor([&] { return model.currentTime() > 0.3; }));
+        model.seek(4.0);
+        model.setInPoint();
+        model.appendLog(QStringLiteral("old log"));
+        model.setOutputPath(QStringLiteral("/tmp/chosen.mp4"));
+
+        QSignalSpy duration(&model, &VideoEditorViewModel::videoDurationChanged);
+        model.loadVideo(fileUrl(media("clip1s.mp4")));
+        QVERIFY(!model.isPlaying());
+        QCOMPARE(model.currentTime(), 0.0);
+        QVERIFY(model.logOutput().isEmpty());
+        QVERIFY(model.blackWhiteFrames().isEmpty());
+        QVERIFY(qAbs(model.videoDuration() - 12.5) < 0.03); // still the old movie's
+        QVERIFY(model.inPoint() > 3.0);
+        QVERIFY(waitFor([&] { return duration.count() > 0; }));
+        QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
+        QCOMPARE(model.inPoint(), 0.0);
+        QCOMPARE(model.outPoint(), model.videoDuration());
+        QCOMPARE(model.outputPath(), QStringLiteral("/tmp/chosen.mp4"));
+        // The playhead must not be dragged back by the old movie's last reports.
+        settle();
+        QVERIFY(model.currentTime() < 0.05);
+        QVERIFY(!model.isPlaying());
+    }
+
+    void unplayableInputsAreAbandonedSilently_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("text named .mp4") << media("not_a_movie.mp4");
+        QTest::newRow("zero bytes") << media("empty.mp4");
+        QTest::newRow("truncated") << media("truncated.mp4");
+        QTest::newRow("directory") << QStringLiteral(TRIMORA_TEST_MEDIA);
+        QTest::newRow("missing") << media("does-not-exist.mp4");
+    }
+
+    void unplayableInputsAreAbandonedSilently()
+    {
+        QFETCH(QString, path);
+        // First load: the window stays on the drop zone.
+        {
+            VideoEditorViewModel model;
+            model.loadVideo(fileUrl(path));
+            settle();
+            QVERIFY(!model.isLoaded());
+            QCOMPARE(model.videoDuration(), 1.0);
+            QVERIFY(model.logOutput().isEmpty());
+        }
+        // Later load: the previous duration and marks stay.
+        VideoEditorViewModel model;
+        model.loadVideo(fileUrl(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        const double duration = model.videoDuration();
+        model.loadVideo(fileUrl(path));
+        settle();
+        QVERIFY(model.isLoaded());
+        QCOMPARE(model.videoDuration(), duration);
+        QCOMPARE(model.outPoint(), duration);
+        QCOMPARE(model.sourceURL(), fileUrl(path));
+        QCOMPARE(model.currentTime(), 0.0);
+    }
+
+    void unreadableFileIsAbandoned()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads every file");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("locked.mp4"));
+        QVERIFY(QFile::copy(media("clip1s.mp4"), path));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        VideoEditorViewModel model;
+        model.loadVideo(fileUrl(path));
+        settle();
+        QVERIFY(!model.isLoaded());
+    }
+
+    void awkwardPathsLoad_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("spaces") << QStringLiteral("my movie clip.mp4");
+        QTest::newRow("quotes") << QStringLiteral("it's \"quoted\".mp4");
+        QTest::newRow("command substitution") << QStringLiteral("$(touch pwned).mp4");
+        QTest::newRow("accents and kana") << QStringLiteral("café ビデオ.mp4");
+        QTest::newRow("leading dash") << QStringLiteral("-i.mp4");
+    }
+
+    void awkwardPathsLoad()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QVERIFY(QFile::copy(media("clip1s.mp4"), path));
+        VideoEditorViewModel model;
+        model.loadVideo(fileUrl(path));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned"))));
+        QVERIFY(!QFile::exists(QStringLiteral("pwned")));
+    }
+
+    void overlappingLoadsKeepTheNewestMovie()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(fileUrl(media("movie.mp4")));
+        model.loadVideo(fileUrl(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        settle();
+        QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
+        QCOMPARE(model.outPoint(), model.videoDuration());
+        QCOMPARE(model.sourceURL(), fileUrl(media("clip1s.mp4")));
+    }
+
+    void fileAccessIsReleasedBeforeTheNextIsTaken()
+    {
+        const int before = FileAccess::outstandingGrants();
+        {
+            VideoEditorViewModel model;
+            model.loadVideo(fileUrl(media("clip1s.mp4")));
+            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
+            QCOMPARE(model.securityScopedURL, fileUrl(media("clip1s.mp4")));
+            model.loadVideo(fileUrl(media("clip1s.mp4"))); // the same file again
+            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
+            model.loadVideo(fileUrl(media("does-not-exist.mp4")));
+            QCOMPARE(FileAccess::outstandingGrants(), before);
+            QVERIFY(model.securityScopedURL.isEmpty());
+            model.loadVideo(fileUrl(media("movie.mp4")));
+            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
+        }
+        QCOMPARE(FileAccess::outstandingGrants(), before);
+    }
+
+    void modelDestroyedWhileLoadingOrPlaying()
+    {
+        {
+            auto model = std::make_unique<VideoEditorViewModel>();
+            model->loadVideo(fileUrl(media("movie.mp4")));
+            model.reset(); // the duration is still being read
+        }
+        settle();
+        {
+            auto model = std::make_unique<VideoEditorViewModel>();
+            model->loadVideo(fileUrl(media("movie.mp4")));
+            QVERIFY(waitFor([&] { return model->isLoaded(); }));
+            model->togglePlayPause();
+            QVERIFY(waitFor([&] { return model->currentTime() > 0.2; }));
+            model.reset();
+        }
+        settle();
+    }
+};
+
+QTEST_MAIN(LoadingTest)
+#include "test_loading.moc"

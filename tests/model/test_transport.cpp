@@ -1,0 +1,134 @@
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+
+void loadInto(VideoEditorViewModel &model, const QString &name)
+{
+    model.loadVideo(QUrl::fromLocalFile(media(name)));
+    QVERIFY(waitFor([&] { return model.isLoaded(); }));
+    QVERIFY(waitFor([&] { return model.player()->lastReportedTime().has_value(); }));
+}
+
+} // namespace
+
+class TransportTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void seekClampsToTheMovie()
+    {
+        VideoEditorViewModel model;
+        // No movie yet: clamps against the default duration of 1 s.
+        model.seek(5.0);
+        QCOMPARE(model.currentTime(), 1.0);
+        model.togglePlayPause();
+        QVERIFY(model.isPlaying());
+        model.togglePlayPause();
+
+        loadInto(model, QStringLiteral("movie.mp4"));
+        const double end = model.videoDuration();
+        model.seek(-3.0);
+        QCOMPARE(model.currentTime(), 0.0);
+        model.seek(end + 30);
+        QCOMPARE(model.currentTime(), end);
+        model.seek(std::numeric_limits<double>::quiet_NaN());
+        QCOMPARE(model.currentTime(), 0.0);
+        model.seek(std::numeric_limits<double>::infinity());
+        QCOMPARE(model.currentTime(), end);
+        model.seek(-std::numeric_limits<double>::infinity());
+        QCOMPARE(model.currentTime(), 0.0);
+    }
+
+    void pausedExactSeekLandsOnTheFrame()
+    {
+        VideoEditorViewModel model;
+        loadInto(model, QStringLiteral("movie.mp4"));
+        model.seek(3.2);
+        QCOMPARE(model.currentTime(), 3.2);
+        QVERIFY(waitFor([&] {
+            const auto t = model.player()->lastReportedTime();
+            return t && qAbs(*t - 3.2) < 1e-3;
+        }));
+        QTest::qWait(200);
+        QVERIFY(qAbs(model.currentTime() - 3.2) < 1e-3);
+        QVERIFY(!model.isPlaying());
+    }
+
+    void scrubbingSeeksEndAtTheLastTarget()
+    {
+        VideoEditorViewModel model;
+        loadInto(model, QStringLiteral("movie.mp4"));
+        for (int i = 0; i <= 100; ++i)
+            model.seek(i * 0.1); // a fast drag across the whole movie
+        model.seek(7.25);
+        QVERIFY(waitFor([&] {
+            const auto t = model.player()->lastReportedTime();
+            return t && qAbs(*t - 7.25) < 0.05;
+        }));
+        QTest::qWait(300);
+        QVERIFY(qAbs(*model.player()->lastReportedTime() - 7.25) < 0.05);
+    }
+
+    void marksKeepInBeforeOut()
+    {
+        VideoEditorViewModel model;
+        loadInto(model, QStringLiteral("movie.mp4"));
+        model.setOutPointValue(5.0);
+        model.seek(8.0);
+        model.setInPoint();
+        QCOMPARE(model.inPoint(), 5.0);
+        model.setInPointValue(4.0);
+        model.seek(2.0);
+        model.setOutPoint();
+        QCOMPARE(model.outPoint(), 4.0);
+        model.seek(3.0);
+        model.setInPoint();
+        model.setOutPoint();
+        QCOMPARE(model.inPoint(), 3.0);
+        QCOMPARE(model.outPoint(), 3.0);
+        QCOMPARE(model.currentTime(), 3.0); // marking never moves the playhead
+    }
+
+    void playingToTheEndStopsThereAndPlayRestarts()
+    {
+        VideoEditorViewModel model;
+        loadInto(model, QStringLiteral("clip1s.mp4"));
+        QSignalSpy playing(&model, &VideoEditorViewModel::isPlayingChanged);
+        model.togglePlayPause();
+        QVERIFY(waitFor([&] { return !model.isPlaying(); }, 8000));
+        QCOMPARE(playing.count(), 2);
+        QVERIFY(waitFor([&] { return model.currentTime() > model.videoDuration() - 0.1; }));
+        QTest::qWait(200);
+        QVERIFY(model.currentTime() <= model.videoDuration());
+        QVERIFY(model.currentTime() > model.videoDuration() - 0.1);
+
+        // Play at the end starts again from the beginning instead of standing still.
+        model.togglePlayPause();
+        QVERIFY(model.isPlaying());
+        QVERIFY(waitFor([&] { return model.currentTime() < 0.5; }));
+        QVERIFY(waitFor([&] { return !model.isPlaying(); }, 8000));
+    }
+
+    void seekWhilePlayingKeepsPlaying()
+    {
+        VideoEditorViewModel model;
+        loadInto(model, QStringLiteral("movie.mp4"));
+        model.togglePlayPause();
+        model.seek(6.0);
+        QVERIFY(model.isPlaying());
+        QVERIFY(waitFor([&] { return model.currentTime() > 6.2; }));
+        QVERIFY(model.isPlaying());
+    }
+};
+
+QTEST_MAIN(TransportTest)
+#include "test_transport.moc"
