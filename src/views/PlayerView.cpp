@@ -21,7 +21,14 @@ PlayerView::PlayerView(Player *player, QWidget *parent) : QOpenGLWidget(parent),
     setAutoFillBackground(false);
 }
 
-PlayerView::~PlayerView() { destroyRenderer(); }
+PlayerView::~PlayerView()
+{
+    // The base destructor destroys the context after this part is gone: the
+    // slot must not run on a half-destroyed object.
+    if (QOpenGLContext *gl = context())
+        disconnect(gl, nullptr, this, nullptr);
+    destroyRenderer();
+}
 
 void PlayerView::setPlayer(Player *player)
 {
