@@ -93,13 +93,11 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(buildTimeRow());
 
     VideoEditorViewModel *model = m_viewModel;
-    m_timeline = new TimelineView({[model] { return model->currentTime(); },
-                                   [model](double t) { model->setCurrentTime(t); }},
-                                  {[model] { return model->inPoint(); },
-                                   [model](double t) { model->setInPointValue(t); }},
-                                  {[model] { return model->outPoint(); },
-                                   [model](double t) { model->setOutPointValue(t); }},
-                                  column);
+    m_timeline = new TimelineView(
+        {[model] { return model->currentTime(); }, [model](double t) { model->setCurrentTime(t); }},
+        {[model] { return model->inPoint(); }, [model](double t) { model->setInPointValue(t); }},
+        {[model] { return model->outPoint(); }, [model](double t) { model->setOutPointValue(t); }},
+        column);
     m_timeline->setOnSeek([model](double t) { model->seek(t); });
     controls->addWidget(m_timeline);
 
@@ -263,14 +261,14 @@ QWidget *EditorView::buildTransportRow()
         layout->addWidget(button, 0, Qt::AlignVCenter);
         return button;
     };
-    addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22,
-              [model] { model->seek(0); })
-        ->setToolTip(tr("Go to beginning"));
+    addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22, [model] {
+        model->seek(0);
+    })->setToolTip(tr("Go to beginning"));
     m_playPause = addSymbol(QStringLiteral("playPause"), QStringLiteral("play.circle.fill"), 40,
                             [model] { model->togglePlayPause(); });
-    addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22,
-              [model] { model->seek(model->videoDuration()); })
-        ->setToolTip(tr("Go to end"));
+    addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22, [model] {
+        model->seek(model->videoDuration());
+    })->setToolTip(tr("Go to end"));
     return row;
 }
 
@@ -281,8 +279,7 @@ QWidget *EditorView::buildMarksRow()
     layout->setContentsMargins(0, 0, 0, 0);
     VideoEditorViewModel *model = m_viewModel;
 
-    auto addButton = [&](const QString &text, const QString &help,
-                         std::function<void()> action) {
+    auto addButton = [&](const QString &text, const QString &help, std::function<void()> action) {
         auto *button = new QPushButton(text, row);
         button->setAutoDefault(false);
         if (!help.isEmpty())

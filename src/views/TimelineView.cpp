@@ -26,8 +26,7 @@ void fillRounded(QPainter &painter, const QRectF &rect, double radius, const QCo
 
 } // namespace
 
-TimelineView::TimelineView(Binding currentTime, Binding inPoint, Binding outPoint,
-                           QWidget *parent)
+TimelineView::TimelineView(Binding currentTime, Binding inPoint, Binding outPoint, QWidget *parent)
     : QWidget(parent), m_currentTime(std::move(currentTime)), m_inPoint(std::move(inPoint)),
       m_outPoint(std::move(outPoint))
 {
@@ -49,8 +48,14 @@ void TimelineView::setMarkers(const QVector<double> &markers)
     update();
 }
 
-QSize TimelineView::sizeHint() const { return {400, barHeight}; }
-QSize TimelineView::minimumSizeHint() const { return {0, barHeight}; }
+QSize TimelineView::sizeHint() const
+{
+    return {400, barHeight};
+}
+QSize TimelineView::minimumSizeHint() const
+{
+    return {0, barHeight};
+}
 
 double TimelineView::xFor(double seconds, double width) const
 {
@@ -78,8 +83,8 @@ void TimelineView::paintEvent(QPaintEvent *)
     fillRounded(painter, {inX, trackTop, std::max(outX - inX, 0.0), trackHeight}, 2,
                 withOpacity(Theme::accent(), 0.35));
     fillRounded(painter, {inX, handleTop, markWidth, handleHeight}, 2, Theme::green());
-    fillRounded(painter, {std::max(outX - markWidth, 0.0), handleTop, markWidth, handleHeight},
-                2, Theme::red());
+    fillRounded(painter, {std::max(outX - markWidth, 0.0), handleTop, markWidth, handleHeight}, 2,
+                Theme::red());
 
     const QColor markerColour = withOpacity(Theme::orange(), 0.85);
     const double half = markerSize / 2;

@@ -33,8 +33,7 @@ public:
     static constexpr double playheadWidth = 2;
     static constexpr double markerSize = 5;
 
-    TimelineView(Binding currentTime, Binding inPoint, Binding outPoint,
-                 QWidget *parent = nullptr);
+    TimelineView(Binding currentTime, Binding inPoint, Binding outPoint, QWidget *parent = nullptr);
 
     void setDuration(double seconds);
     double duration() const { return m_duration; }

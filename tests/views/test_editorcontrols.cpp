@@ -73,9 +73,9 @@ void EditorControlsTest::layoutWithoutPlayer()
     QVERIFY(!s.view.playerView());
     QVERIFY(!s.view.findChild<QWidget *>(QStringLiteral("videoArea")));
 
-    const QStringList transport = {minus + "30s", minus + "5s", minus + "1s", minus + "0.1s",
-                                   ".000",        "+0.1s",      "+1s",       "+5s",
-                                   "+30s"};
+    const QStringList transport = {minus + "30s",  minus + "5s", minus + "1s",
+                                   minus + "0.1s", ".000",       "+0.1s",
+                                   "+1s",          "+5s",        "+30s"};
     for (const QString &text : transport)
         QVERIFY2(button(&s.view, text), qPrintable(text));
     QCOMPARE(button(&s.view, ".000")->toolTip(), QStringLiteral("Snap to nearest whole second"));
@@ -250,9 +250,9 @@ void EditorControlsTest::playPauseSymbolFollowsPlayback()
     QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
     QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
     QVERIFY(s.model.currentTime() > 0.5);
-    QCOMPARE(s.view.currentTimeLabel()->text(),
-             QStringLiteral("00:00:0") + QString::number(int(s.model.currentTime())) +
-                 s.view.currentTimeLabel()->text().mid(8));
+    QCOMPARE(s.view.currentTimeLabel()->text(), QStringLiteral("00:00:0") +
+                                                    QString::number(int(s.model.currentTime())) +
+                                                    s.view.currentTimeLabel()->text().mid(8));
 }
 
 QTEST_MAIN(EditorControlsTest)

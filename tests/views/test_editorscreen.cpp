@@ -11,7 +11,7 @@
 #include <QScreen>
 #include <QSet>
 
-#include <dlfcn.h>
+#include "KeepGlDriver.h"
 
 // The whole editor in a shown window, with the real video surface.
 class EditorScreenTest : public QObject
@@ -24,10 +24,7 @@ private Q_SLOTS:
 
 void EditorScreenTest::initTestCase()
 {
-    // Mesa unloads its software GL driver when the display closes; its
-    // process-lifetime allocations then show up as leaks of an unknown
-    // module that no suppression can name. Keeping it loaded lets them match.
-    (void)dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_LAZY | RTLD_NODELETE);
+    keepGlDriverLoaded();
 }
 
 void EditorScreenTest::showsVideoFrameAndTimes()

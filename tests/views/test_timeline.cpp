@@ -46,7 +46,10 @@ bool near(QColor actual, QColor expected, int tolerance = 6)
            qAbs(actual.blue() - expected.blue()) <= tolerance;
 }
 
-bool isOrange(QColor c) { return c.red() > 180 && c.red() - c.blue() > 120 && c.green() > 80; }
+bool isOrange(QColor c)
+{
+    return c.red() > 180 && c.red() - c.blue() > 120 && c.green() > 80;
+}
 
 QImage grabbed(TimelineView &view)
 {
@@ -59,10 +62,12 @@ QImage grabbed(TimelineView &view)
 
 } // namespace
 
-#define PIXEL_IS(image, x, y, colour)                                                          \
-    QVERIFY2(near((image).pixelColor(x, y), colour),                                           \
-             qPrintable(QStringLiteral("pixel (%1, %2) is %3").arg(x).arg(y).arg(              \
-                 (image).pixelColor(x, y).name())))
+#define PIXEL_IS(image, x, y, colour)                                                              \
+    QVERIFY2(near((image).pixelColor(x, y), colour),                                               \
+             qPrintable(QStringLiteral("pixel (%1, %2) is %3")                                     \
+                            .arg(x)                                                                \
+                            .arg(y)                                                                \
+                            .arg((image).pixelColor(x, y).name())))
 
 class TimelineTest : public QObject
 {
