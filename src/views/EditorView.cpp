@@ -2,11 +2,80 @@
 
 #include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
+#include "views/CommandRow.h"
+#include "views/LogPane.h"
+#include "views/OutputRow.h"
+#include "views/PlainButton.h"
 #include "views/PlayerView.h"
+#include "views/ScanRow.h"
+#include "views/Theme.h"
+#include "views/TimeFormat.h"
+#include "views/TimelineView.h"
+#include "views/WaveformView.h"
 
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+constexpr double waveformSampleRate = 30.0;
+constexpr double waveformWindowSeconds = 5.0;
+
+// The small coloured bar beside the In and Out times.
+class MarkBar : public QWidget
+{
+public:
+    MarkBar(const QColor &color, QWidget *parent) : QWidget(parent), m_color(color)
+    {
+        setFixedSize(3, 10);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 1, 1);
+        painter.fillPath(path, m_color);
+    }
+
+private:
+    QColor m_color;
+};
+
+QFrame *divider(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QLabel *label(const QFont &font, const QColor &color, QWidget *parent)
+{
+    auto *text = new QLabel(parent);
+    text->setFont(font);
+    Theme::setForeground(text, color);
+    return text;
+}
+
+QFont mediumTitleFont()
+{
+    QFont font = Theme::font(Theme::TextStyle::Title3, true);
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+} // namespace
 
 EditorView::EditorView(VideoEditorViewModel *viewModel,
                        std::function<void(bool)> setShowFileImporter, QWidget *parent)
@@ -15,18 +84,240 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
+    m_layout->addWidget(divider(this));
 
-    auto *divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    m_layout->addWidget(divider);
+    auto *column = new QWidget(this);
+    auto *controls = new QVBoxLayout(column);
+    controls->setContentsMargins(12, 12, 12, 12);
+    controls->setSpacing(10);
+    controls->addWidget(buildTimeRow());
 
-    auto *controls = new QLabel(tr("Controls"), this);
-    controls->setAlignment(Qt::AlignCenter);
-    m_layout->addWidget(controls, 1);
+    VideoEditorViewModel *model = m_viewModel;
+    m_timeline = new TimelineView(
+        {[model] { return model->currentTime(); }, [model](double t) { model->setCurrentTime(t); }},
+        {[model] { return model->inPoint(); }, [model](double t) { model->setInPointValue(t); }},
+        {[model] { return model->outPoint(); }, [model](double t) { model->setOutPointValue(t); }},
+        column);
+    m_timeline->setOnSeek([model](double t) { model->seek(t); });
+    controls->addWidget(m_timeline);
 
-    connect(m_viewModel, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
+    controls->addWidget(buildMarksInfoRow());
+    controls->addWidget(buildTransportRow());
+    controls->addWidget(buildMarksRow());
+    controls->addWidget(new ScanRow(model, column));
+    controls->addWidget(divider(column));
+    controls->addWidget(new OutputRow(model, column));
+    controls->addWidget(new CommandRow(model, column));
+    // The log takes whatever height the fixed rows leave.
+    controls->addWidget(new LogPane(model, column), 1);
+    m_layout->addWidget(column, 1);
+
+    connect(model, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
+    connect(model, &VideoEditorViewModel::currentTimeChanged, this, [this] {
+        updateTimes();
+        m_waveform->setCurrentTime(m_viewModel->currentTime());
+        m_timeline->update();
+    });
+    connect(model, &VideoEditorViewModel::videoDurationChanged, this, [this] {
+        updateTimes();
+        m_timeline->setDuration(m_viewModel->videoDuration());
+    });
+    connect(model, &VideoEditorViewModel::inPointChanged, this, &EditorView::updateMarks);
+    connect(model, &VideoEditorViewModel::outPointChanged, this, &EditorView::updateMarks);
+    connect(model, &VideoEditorViewModel::isPlayingChanged, this, &EditorView::updatePlayPause);
+    connect(model, &VideoEditorViewModel::blackWhiteFramesChanged, this,
+            [this] { m_timeline->setMarkers(m_viewModel->blackWhiteFrames()); });
+    connect(model, &VideoEditorViewModel::waveformSamplesChanged, this,
+            [this] { m_waveform->setSamples(m_viewModel->waveformSamples()); });
+    connect(model, &VideoEditorViewModel::waveformStartTimeChanged, this,
+            [this] { m_waveform->setStartTime(m_viewModel->waveformStartTime()); });
+
+    m_timeline->setDuration(model->videoDuration());
+    m_timeline->setMarkers(model->blackWhiteFrames());
+    m_waveform->setSampleRate(waveformSampleRate);
+    m_waveform->setWindowSeconds(waveformWindowSeconds);
+    m_waveform->setSamples(model->waveformSamples());
+    m_waveform->setStartTime(model->waveformStartTime());
+    m_waveform->setCurrentTime(model->currentTime());
+    updateTimes();
+    updateMarks();
+    updatePlayPause();
     syncPlayer();
+}
+
+QWidget *EditorView::buildTimeRow()
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    auto *open = new PlainButton(row);
+    open->setObjectName(QStringLiteral("open"));
+    open->setText(tr("Open…"));
+    open->setFont(Theme::font(Theme::TextStyle::Caption));
+    open->setColor(Theme::secondary());
+    connect(open, &QAbstractButton::clicked, this, [this] {
+        if (m_setShowFileImporter)
+            m_setShowFileImporter(true);
+    });
+
+    m_currentTimeLabel = label(mediumTitleFont(), Theme::primary(), row);
+    m_currentTimeLabel->setObjectName(QStringLiteral("currentTime"));
+    m_lengthLabel = label(Theme::font(Theme::TextStyle::Caption, true), Theme::secondary(), row);
+    m_lengthLabel->setObjectName(QStringLiteral("length"));
+
+    // Equal stretches put the current time midway between the two ends.
+    layout->addWidget(open, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    layout->addWidget(m_currentTimeLabel, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    layout->addWidget(m_lengthLabel, 0, Qt::AlignVCenter);
+    return row;
+}
+
+QWidget *EditorView::buildMarksInfoRow()
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    const QFont caption = Theme::font(Theme::TextStyle::Caption, true);
+
+    auto *inBox = new QHBoxLayout;
+    inBox->setSpacing(4);
+    inBox->addWidget(new MarkBar(Theme::green(), row), 0, Qt::AlignVCenter);
+    m_inLabel = label(caption, Theme::green(), row);
+    m_inLabel->setObjectName(QStringLiteral("inTime"));
+    inBox->addWidget(m_inLabel, 0, Qt::AlignVCenter);
+
+    m_selectionLabel = label(caption, Theme::secondary(), row);
+    m_selectionLabel->setObjectName(QStringLiteral("selectionLength"));
+
+    auto *outBox = new QHBoxLayout;
+    outBox->setSpacing(4);
+    m_outLabel = label(caption, Theme::red(), row);
+    m_outLabel->setObjectName(QStringLiteral("outTime"));
+    outBox->addWidget(m_outLabel, 0, Qt::AlignVCenter);
+    outBox->addWidget(new MarkBar(Theme::red(), row), 0, Qt::AlignVCenter);
+
+    layout->addLayout(inBox);
+    layout->addStretch(1);
+    layout->addWidget(m_selectionLabel, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    layout->addLayout(outBox);
+    return row;
+}
+
+QWidget *EditorView::buildTransportRow()
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    const QFont caption = Theme::font(Theme::TextStyle::Caption, true);
+    VideoEditorViewModel *model = m_viewModel;
+
+    auto addTextButton = [&](const QString &text, std::function<void()> action) {
+        auto *button = new QToolButton(row);
+        button->setText(text);
+        button->setFont(caption);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        connect(button, &QToolButton::clicked, this, std::move(action));
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+        return button;
+    };
+    // Each step reads the playhead at the moment of the click; seek() clamps.
+    auto addStep = [&](const QString &text, double delta) {
+        addTextButton(text, [model, delta] { model->seek(model->currentTime() + delta); });
+    };
+    addStep(QStringLiteral("\u221230s"), -30);
+    addStep(QStringLiteral("\u22125s"), -5);
+    addStep(QStringLiteral("\u22121s"), -1);
+    addStep(QStringLiteral("\u22120.1s"), -0.1);
+    // std::round takes halves away from zero.
+    auto *snap = addTextButton(QStringLiteral(".000"),
+                               [model] { model->seek(std::round(model->currentTime())); });
+    snap->setToolTip(tr("Snap to nearest whole second"));
+    addStep(QStringLiteral("+0.1s"), 0.1);
+    addStep(QStringLiteral("+1s"), 1);
+    addStep(QStringLiteral("+5s"), 5);
+    addStep(QStringLiteral("+30s"), 30);
+
+    auto *strip = new QWidget(row);
+    auto *stripLayout = new QHBoxLayout(strip);
+    stripLayout->setContentsMargins(16, 0, 16, 0);
+    m_waveform = new WaveformView(strip);
+    m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_waveform->setMinimumHeight(32);
+    stripLayout->addWidget(m_waveform);
+    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    layout->addWidget(strip, 1);
+
+    auto addSymbol = [&](const QString &name, const QString &symbol, int size,
+                         std::function<void()> action) {
+        auto *button = new PlainButton(row);
+        button->setObjectName(name);
+        button->setSymbol(symbol, size);
+        connect(button, &QAbstractButton::clicked, this, std::move(action));
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+        return button;
+    };
+    addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22, [model] {
+        model->seek(0);
+    })->setToolTip(tr("Go to beginning"));
+    m_playPause = addSymbol(QStringLiteral("playPause"), QStringLiteral("play.circle.fill"), 40,
+                            [model] { model->togglePlayPause(); });
+    addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22, [model] {
+        model->seek(model->videoDuration());
+    })->setToolTip(tr("Go to end"));
+    return row;
+}
+
+QWidget *EditorView::buildMarksRow()
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    VideoEditorViewModel *model = m_viewModel;
+
+    auto addButton = [&](const QString &text, const QString &help, std::function<void()> action) {
+        auto *button = new QPushButton(text, row);
+        button->setAutoDefault(false);
+        if (!help.isEmpty())
+            button->setToolTip(help);
+        connect(button, &QPushButton::clicked, this, std::move(action));
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+    };
+    addButton(QStringLiteral("\u25C0 Set In"), tr("Mark current position as In point"),
+              [model] { model->setInPoint(); });
+    addButton(QStringLiteral("Set Out \u25B6"), tr("Mark current position as Out point"),
+              [model] { model->setOutPoint(); });
+    addButton(tr("Go to In"), {}, [model] { model->seek(model->inPoint()); });
+    addButton(tr("Go to Out"), {}, [model] { model->seek(model->outPoint()); });
+    layout->addStretch(1);
+    return row;
+}
+
+void EditorView::updateTimes()
+{
+    m_currentTimeLabel->setText(formatTime(m_viewModel->currentTime()));
+    m_lengthLabel->setText(QStringLiteral("/ ") + formatTime(m_viewModel->videoDuration()));
+}
+
+void EditorView::updateMarks()
+{
+    const double in = m_viewModel->inPoint();
+    const double out = m_viewModel->outPoint();
+    m_inLabel->setText(QStringLiteral("In: ") + formatTime(in));
+    m_selectionLabel->setText(formatTime(out - in));
+    m_outLabel->setText(QStringLiteral("Out: ") + formatTime(out));
+    m_timeline->update();
+}
+
+void EditorView::updatePlayPause()
+{
+    m_playPause->setSymbol(m_viewModel->isPlaying() ? QStringLiteral("pause.circle.fill")
+                                                    : QStringLiteral("play.circle.fill"),
+                           40);
 }
 
 void EditorView::syncPlayer()

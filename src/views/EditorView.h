@@ -4,12 +4,18 @@
 
 #include <functional>
 
+class PlainButton;
 class PlayerView;
+class QAbstractButton;
+class QLabel;
 class QVBoxLayout;
+class TimelineView;
 class VideoEditorViewModel;
+class WaveformView;
 
 // The window's content once a movie is loaded: the video on top, then one
-// column of controls that read the model and call its operations.
+// column of controls that read the model and call its operations. Texts are
+// refreshed from the model's change signals; every control makes one call.
 class EditorView : public QWidget
 {
     Q_OBJECT
@@ -19,13 +25,37 @@ public:
                QWidget *parent = nullptr);
 
     PlayerView *playerView() const { return m_playerView; }
+    TimelineView *timeline() const { return m_timeline; }
+    WaveformView *waveform() const { return m_waveform; }
+    PlainButton *playPauseButton() const { return m_playPause; }
+    QLabel *currentTimeLabel() const { return m_currentTimeLabel; }
+    QLabel *lengthLabel() const { return m_lengthLabel; }
+    QLabel *inLabel() const { return m_inLabel; }
+    QLabel *selectionLabel() const { return m_selectionLabel; }
+    QLabel *outLabel() const { return m_outLabel; }
 
 private:
     void syncPlayer();
+    QWidget *buildTimeRow();
+    QWidget *buildMarksInfoRow();
+    QWidget *buildTransportRow();
+    QWidget *buildMarksRow();
+    void updateTimes();
+    void updateMarks();
+    void updatePlayPause();
 
     VideoEditorViewModel *m_viewModel;
     std::function<void(bool)> m_setShowFileImporter;
     QVBoxLayout *m_layout;
     QWidget *m_videoArea = nullptr;
     PlayerView *m_playerView = nullptr;
+
+    QLabel *m_currentTimeLabel = nullptr;
+    QLabel *m_lengthLabel = nullptr;
+    TimelineView *m_timeline = nullptr;
+    QLabel *m_inLabel = nullptr;
+    QLabel *m_selectionLabel = nullptr;
+    QLabel *m_outLabel = nullptr;
+    WaveformView *m_waveform = nullptr;
+    PlainButton *m_playPause = nullptr;
 };

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// Seconds as "hh:mm:ss.mmm". Every part is truncated, never rounded, so a
+// time never shows a second (or a minute) that has not been reached yet.
+// Hours are not wrapped. NaN, infinities and negative values show zero.
+QString formatTime(double seconds);
