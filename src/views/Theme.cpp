@@ -5,6 +5,8 @@
 #include <QPalette>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 QColor withAlpha(QColor color, double alpha)
@@ -77,7 +79,9 @@ QFont Theme::font(TextStyle style, bool monospaced)
         monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
     const QFont base = QApplication::font();
     const double points = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
-    font.setPointSizeF(points * relativeSize(style));
+    // Desktop body text is often 9-10 pt, where the smallest styles would fall
+    // below legibility; 8 pt is their floor.
+    font.setPointSizeF(std::max(points * relativeSize(style), 8.0));
     return font;
 }
 
