@@ -32,9 +32,11 @@ public:
     // Movie types offered by the open dialog: every MIME type under video/.
     static QStringList movieNameFilters();
 
+    // A file chosen in the open dialog, or named on the command line.
+    void openChosenFile(const QUrl &url);
+
 private:
     void showEditorIfLoaded();
-    void openChosenFile(const QUrl &url);
 
     std::unique_ptr<VideoEditorViewModel> m_viewModel;
     bool m_showFileImporter = false;

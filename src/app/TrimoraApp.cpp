@@ -1,8 +1,11 @@
 #include "app/TrimoraApp.h"
 
 #include "app/AppWindow.h"
+#include "app/ContentView.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QUrl>
 
 #include <clocale>
 
@@ -22,6 +25,18 @@ AppWindow *TrimoraApp::openWindow()
     m_windows.append(window);
     window->show();
     return window;
+}
+
+void TrimoraApp::openFiles(const QStringList &paths)
+{
+    if (paths.isEmpty()) {
+        openWindow();
+        return;
+    }
+    for (const QString &path : paths) {
+        const QUrl url = QUrl::fromUserInput(path, QDir::currentPath(), QUrl::AssumeLocalFile);
+        openWindow()->content()->openChosenFile(url);
+    }
 }
 
 QList<AppWindow *> TrimoraApp::windows() const

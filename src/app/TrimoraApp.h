@@ -16,6 +16,9 @@ public:
     static void configureApplication();
 
     AppWindow *openWindow();
+    // Opens each file in a window of its own, the first in a new first window;
+    // with no files, one empty window. Relative paths are taken from cwd.
+    void openFiles(const QStringList &paths);
     QList<AppWindow *> windows() const;
     void closeAllWindows();
 

@@ -54,6 +54,10 @@ Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
     setOption(h, "vo", m_output == Output::None ? "null" : "libmpv");
     if (m_output != Output::Surface)
         setOption(h, "ao", "null");
+    // Hardware decoding only where libmpv knows it to be safe; it falls back to
+    // software decoding by itself, with the same frames and timing.
+    if (m_output != Output::None)
+        setOption(h, "hwdec", "auto-safe");
 
     if (mpv_initialize(h) < 0) {
         m_handle.reset();

@@ -1,0 +1,91 @@
+#include "app/AppWindow.h"
+#include "app/ContentView.h"
+#include "app/DropZoneView.h"
+#include "app/TrimoraApp.h"
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+QString runTrimora(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TRIMORA_BINARY), arguments);
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+} // namespace
+
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TrimoraApp::configureApplication();
+        Player::setDefaultOutput(Player::Output::SilentSurface);
+    }
+
+    void oneFileOpensInTheFirstWindow()
+    {
+        TrimoraApp app;
+        app.openFiles({media("clip1s.mp4")});
+        QCOMPARE(app.windows().size(), 1);
+        VideoEditorViewModel *model = app.windows().first()->content()->viewModel();
+        QVERIFY(waitFor([&] { return model->isLoaded(); }));
+        QCOMPARE(model->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
+        app.closeAllWindows();
+    }
+
+    void severalFilesOpenOneWindowEach()
+    {
+        TrimoraApp app;
+        // A relative path counts from the working directory.
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(QStringLiteral(TRIMORA_TEST_MEDIA));
+        app.openFiles({QStringLiteral("movie.mp4"), media("clip1s.mp4")});
+        QDir::setCurrent(previous);
+        QCOMPARE(app.windows().size(), 2);
+        VideoEditorViewModel *first = app.windows().at(0)->content()->viewModel();
+        VideoEditorViewModel *second = app.windows().at(1)->content()->viewModel();
+        QVERIFY(waitFor([&] { return first->isLoaded() && second->isLoaded(); }));
+        QCOMPARE(first->sourceURL(), QUrl::fromLocalFile(media("movie.mp4")));
+        QCOMPARE(second->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
+        app.closeAllWindows();
+    }
+
+    void missingFileStillOpensTheWindow()
+    {
+        TrimoraApp app;
+        app.openFiles({media("no-such-movie.mp4")});
+        QCOMPARE(app.windows().size(), 1);
+        ContentView *content = app.windows().first()->content();
+        QTest::qWait(600);
+        QVERIFY(!content->viewModel()->isLoaded());
+        QVERIFY(content->dropZone()->isVisibleTo(content));
+        app.closeAllWindows();
+    }
+
+    void versionAndHelpAnswerOnStandardOutput()
+    {
+        const QString version = runTrimora({QStringLiteral("--version")});
+        QVERIFY2(version.startsWith(QStringLiteral("Trimora " TRIMORA_VERSION)),
+                 qPrintable(version));
+        const QString help = runTrimora({QStringLiteral("--help")});
+        QVERIFY(help.contains(QStringLiteral("--version")));
+        QVERIFY(help.contains(QStringLiteral("files")));
+    }
+};
+
+QTEST_MAIN(CommandLineTest)
+#include "test_commandline.moc"
