@@ -2,5 +2,4 @@
 
 ScanRow::ScanRow(VideoEditorViewModel *viewModel, QWidget *parent)
     : QWidget(parent), m_viewModel(viewModel)
-{
-}
+{}

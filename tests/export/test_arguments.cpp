@@ -31,18 +31,17 @@ private Q_SLOTS:
     void twelveArgumentsSeekBeforeInput()
     {
         const QString odd = QStringLiteral("/My Movies/it's \"$(rm -rf x)\" é 日本.mov");
-        const QStringList args = ffmpegArguments(QUrl::fromLocalFile(odd),
-                                                 QUrl::fromLocalFile(QStringLiteral("/o/out.mp4")),
-                                                 0, 12.3456);
+        const QStringList args =
+            ffmpegArguments(QUrl::fromLocalFile(odd),
+                            QUrl::fromLocalFile(QStringLiteral("/o/out.mp4")), 0, 12.3456);
         QCOMPARE(args, QStringList({"-ss", "0.000", "-i", odd, "-t", "12.346", "-vcodec", "copy",
                                     "-acodec", "copy", "-y", "/o/out.mp4"}));
     }
 
     void relativeOutputBecomesAbsolute()
     {
-        const QStringList args =
-            ffmpegArguments(QUrl::fromLocalFile(QStringLiteral("/in.mp4")),
-                            QUrl::fromLocalFile(QStringLiteral("-f")), 1, 2);
+        const QStringList args = ffmpegArguments(QUrl::fromLocalFile(QStringLiteral("/in.mp4")),
+                                                 QUrl::fromLocalFile(QStringLiteral("-f")), 1, 2);
         QCOMPARE(args.last(), QDir::current().absoluteFilePath(QStringLiteral("-f")));
         QVERIFY(args.last().startsWith(QLatin1Char('/')));
     }
@@ -51,23 +50,40 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain path") << "/Movies/clip.mov" << "/Movies/clip.mov";
-        QTest::newRow("all safe punctuation") << "a._-/+=:@%,b" << "a._-/+=:@%,b";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("space") << "/My Movies/clip.mov" << "'/My Movies/clip.mov'";
-        QTest::newRow("apostrophe") << "it's.mov" << "'it'\\''s.mov'";
-        QTest::newRow("double quote") << "a\"b" << "'a\"b'";
-        QTest::newRow("command substitution") << "$(rm -rf ~)" << "'$(rm -rf ~)'";
-        QTest::newRow("backslash") << "a\\b" << "'a\\b'";
-        QTest::newRow("glob") << "*.mp4" << "'*.mp4'";
-        QTest::newRow("tilde") << "~/x" << "'~/x'";
-        QTest::newRow("newline") << "a\nb" << "'a\nb'";
-        QTest::newRow("accented") << "/Vidéos/été.mov" << "/Vidéos/été.mov";
-        QTest::newRow("combining mark") << "e\u0301.mov" << "e\u0301.mov";
-        QTest::newRow("japanese") << "/動画/日本語.mp4" << "/動画/日本語.mp4";
-        QTest::newRow("astral letter") << "\U0001D400.mp4" << "\U0001D400.mp4";
-        QTest::newRow("emoji") << "\U0001F600.mp4" << "'\U0001F600.mp4'";
-        QTest::newRow("no-break space") << "a\u00A0b" << "'a\u00A0b'";
+        QTest::newRow("plain path") << "/Movies/clip.mov"
+                                    << "/Movies/clip.mov";
+        QTest::newRow("all safe punctuation") << "a._-/+=:@%,b"
+                                              << "a._-/+=:@%,b";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("space") << "/My Movies/clip.mov"
+                               << "'/My Movies/clip.mov'";
+        QTest::newRow("apostrophe") << "it's.mov"
+                                    << "'it'\\''s.mov'";
+        QTest::newRow("double quote") << "a\"b"
+                                      << "'a\"b'";
+        QTest::newRow("command substitution") << "$(rm -rf ~)"
+                                              << "'$(rm -rf ~)'";
+        QTest::newRow("backslash") << "a\\b"
+                                   << "'a\\b'";
+        QTest::newRow("glob") << "*.mp4"
+                              << "'*.mp4'";
+        QTest::newRow("tilde") << "~/x"
+                               << "'~/x'";
+        QTest::newRow("newline") << "a\nb"
+                                 << "'a\nb'";
+        QTest::newRow("accented") << "/Vidéos/été.mov"
+                                  << "/Vidéos/été.mov";
+        QTest::newRow("combining mark") << "e\u0301.mov"
+                                        << "e\u0301.mov";
+        QTest::newRow("japanese") << "/動画/日本語.mp4"
+                                  << "/動画/日本語.mp4";
+        QTest::newRow("astral letter") << "\U0001D400.mp4"
+                                       << "\U0001D400.mp4";
+        QTest::newRow("emoji") << "\U0001F600.mp4"
+                               << "'\U0001F600.mp4'";
+        QTest::newRow("no-break space") << "a\u00A0b"
+                                        << "'a\u00A0b'";
     }
 
     void quoting()

@@ -15,8 +15,8 @@ private:
 
     void useStandIn(VideoEditorViewModel &model, const QByteArray &body)
     {
-        model.ffmpegLocationsForTesting =
-            QStringList{writeStandIn(m_dir.path(), QStringLiteral("tool%1").arg(++m_counter), body)};
+        model.ffmpegLocationsForTesting = QStringList{
+            writeStandIn(m_dir.path(), QStringLiteral("tool%1").arg(++m_counter), body)};
     }
 
     void prepare(VideoEditorViewModel &model, const QString &outputName)
@@ -63,7 +63,8 @@ private Q_SLOTS:
         QCOMPARE(model.logOutput(), QString()); // the old log is gone at once
         QVERIFY(finish(model));
         QCOMPARE(processing.count(), 2);
-        QCOMPARE(model.logOutput(), QStringLiteral("TOOL\n1.000 2.500\n\n✅ Completed successfully"));
+        QCOMPARE(model.logOutput(),
+                 QStringLiteral("TOOL\n1.000 2.500\n\n✅ Completed successfully"));
         QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/fresh.mp4")));
     }
 
@@ -155,8 +156,8 @@ private Q_SLOTS:
 
     void closingTheModelLeavesTheExportRunning()
     {
-        const QString input = writeStandIn(m_dir.path(), QStringLiteral("source.bin"),
-                                           QByteArray(200000, 'v'));
+        const QString input =
+            writeStandIn(m_dir.path(), QStringLiteral("source.bin"), QByteArray(200000, 'v'));
         auto model = std::make_unique<VideoEditorViewModel>();
         useStandIn(*model, "echo start >&2; sleep 1; cp \"$4\" \"${12}.part\"; "
                            "mv \"${12}.part\" \"${12}\"; echo done >&2");

@@ -33,27 +33,40 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("requested");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("counter") << "clip_cut_1.mp4" << "clip_cut_2.mp4";
-        QTest::newRow("no suffix") << "clip.mp4" << "clip_1.mp4";
-        QTest::newRow("word suffix") << "my_video.mov" << "my_video_1.mov";
-        QTest::newRow("leading zeros") << "take_007.mov" << "take_8.mov";
-        QTest::newRow("empty suffix") << "movie_.mp4" << "movie__1.mp4";
-        QTest::newRow("negative") << "x_-3.mp4" << "x_-2.mp4";
-        QTest::newRow("minus one") << "x_-1.mp4" << "x_0.mp4";
-        QTest::newRow("plus") << "x_+4.mp4" << "x_5.mp4";
-        QTest::newRow("bare sign") << "x_-.mp4" << "x_-_1.mp4";
-        QTest::newRow("inner space") << "x_1 2.mp4" << "x_1 2_1.mp4";
-        QTest::newRow("beyond 64 bits")
-            << "x_99999999999999999999.mp4" << "x_99999999999999999999_1.mp4";
-        QTest::newRow("largest")
-            << "x_9223372036854775807.mp4" << "x_9223372036854775807_1.mp4";
-        QTest::newRow("one below largest")
-            << "x_9223372036854775806.mp4" << "x_9223372036854775807.mp4";
-        QTest::newRow("smallest")
-            << "x_-9223372036854775808.mp4" << "x_-9223372036854775807.mp4";
-        QTest::newRow("no extension") << "noext" << "noext_1.";
-        QTest::newRow("case kept") << "B_1.MOV" << "B_2.MOV";
-        QTest::newRow("unicode") << "日本_3.mp4" << "日本_4.mp4";
+        QTest::newRow("counter") << "clip_cut_1.mp4"
+                                 << "clip_cut_2.mp4";
+        QTest::newRow("no suffix") << "clip.mp4"
+                                   << "clip_1.mp4";
+        QTest::newRow("word suffix") << "my_video.mov"
+                                     << "my_video_1.mov";
+        QTest::newRow("leading zeros") << "take_007.mov"
+                                       << "take_8.mov";
+        QTest::newRow("empty suffix") << "movie_.mp4"
+                                      << "movie__1.mp4";
+        QTest::newRow("negative") << "x_-3.mp4"
+                                  << "x_-2.mp4";
+        QTest::newRow("minus one") << "x_-1.mp4"
+                                   << "x_0.mp4";
+        QTest::newRow("plus") << "x_+4.mp4"
+                              << "x_5.mp4";
+        QTest::newRow("bare sign") << "x_-.mp4"
+                                   << "x_-_1.mp4";
+        QTest::newRow("inner space") << "x_1 2.mp4"
+                                     << "x_1 2_1.mp4";
+        QTest::newRow("beyond 64 bits") << "x_99999999999999999999.mp4"
+                                        << "x_99999999999999999999_1.mp4";
+        QTest::newRow("largest") << "x_9223372036854775807.mp4"
+                                 << "x_9223372036854775807_1.mp4";
+        QTest::newRow("one below largest") << "x_9223372036854775806.mp4"
+                                           << "x_9223372036854775807.mp4";
+        QTest::newRow("smallest") << "x_-9223372036854775808.mp4"
+                                  << "x_-9223372036854775807.mp4";
+        QTest::newRow("no extension") << "noext"
+                                      << "noext_1.";
+        QTest::newRow("case kept") << "B_1.MOV"
+                                   << "B_2.MOV";
+        QTest::newRow("unicode") << "日本_3.mp4"
+                                 << "日本_4.mp4";
     }
 
     void uniqueNameTable()

@@ -28,8 +28,11 @@ private:
     {
         QStringList args{"-v", "error", "-i", file, "-map", "0:" + stream};
         if (copy)
-            args << "-c" << "copy";
-        args << "-f" << "framemd5" << "-";
+            args << "-c"
+                 << "copy";
+        args << "-f"
+             << "framemd5"
+             << "-";
         QStringList hashes;
         for (const QString &line : capture("ffmpeg", args).split('\n', Qt::SkipEmptyParts)) {
             if (line.startsWith('#'))
@@ -94,10 +97,11 @@ private Q_SLOTS:
                  qPrintable(QString::number(outputFrames.size())));
 
         // Both streams start at 0, within one frame.
-        const QStringList streams =
-            capture("ffprobe", {"-v", "error", "-show_entries", "stream=codec_type,codec_name,"
-                                "start_time", "-of", "csv=p=0", output})
-                .split('\n', Qt::SkipEmptyParts);
+        const QStringList streams = capture("ffprobe", {"-v", "error", "-show_entries",
+                                                        "stream=codec_type,codec_name,"
+                                                        "start_time",
+                                                        "-of", "csv=p=0", output})
+                                        .split('\n', Qt::SkipEmptyParts);
         const QStringList sourceStreams =
             capture("ffprobe", {"-v", "error", "-show_entries", "stream=codec_type,codec_name",
                                 "-of", "csv=p=0", source})
@@ -144,11 +148,10 @@ private Q_SLOTS:
         model->exportCut();
         model.reset(); // the window closes at once
         QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
-        const double duration =
-            capture("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
-                                "csv=p=0", output})
-                .trimmed()
-                .toDouble();
+        const double duration = capture("ffprobe", {"-v", "error", "-show_entries",
+                                                    "format=duration", "-of", "csv=p=0", output})
+                                    .trimmed()
+                                    .toDouble();
         QVERIFY2(std::abs(duration - 12.5) < 0.1, qPrintable(QString::number(duration)));
     }
 };

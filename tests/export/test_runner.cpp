@@ -37,9 +37,8 @@ private Q_SLOTS:
         QCOMPARE(findFFmpeg({missing, b, a}), std::optional<QString>(b));
         QCOMPARE(findFFmpeg({missing, a}), std::optional<QString>(a));
         QCOMPARE(findFFmpeg({missing}), std::nullopt);
-        QCOMPARE(ffmpegSearchPaths,
-                 QStringList({"/opt/homebrew/bin/ffmpeg", "/usr/local/bin/ffmpeg",
-                              "/usr/bin/ffmpeg"}));
+        QCOMPARE(ffmpegSearchPaths, QStringList({"/opt/homebrew/bin/ffmpeg",
+                                                 "/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"}));
     }
 
     void notFoundGivesTwoLinesAndNoChunk()
@@ -152,8 +151,8 @@ private Q_SLOTS:
         QCOMPARE(ids.size(), 2);
         QCOMPARE(ids[0], ids[1]); // process group id is its own pid
         QVERIFY(ids[1].toLongLong() != static_cast<qint64>(getpgrp()));
-        const quint64 ignored = lines[1].section(QLatin1Char('\t'), 1).trimmed().toULongLong(
-            nullptr, 16);
+        const quint64 ignored =
+            lines[1].section(QLatin1Char('\t'), 1).trimmed().toULongLong(nullptr, 16);
         QVERIFY2(ignored & (quint64(1) << (SIGPIPE - 1)), qPrintable(lines[1]));
         QCOMPARE(lines[2], QStringLiteral("/dev/null"));
     }
