@@ -56,14 +56,19 @@ CommandRow::CommandRow(VideoEditorViewModel *viewModel, QWidget *parent)
     m_commandView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_commandView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     m_commandView->document()->setDocumentMargin(0);
+    m_commandView->setFont(font());
+    m_commandView->document()->setDefaultFont(font());
     m_commandView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_commandView->setMinimumWidth(40);
     layout->addWidget(m_commandView, 1, Qt::AlignVCenter);
 
     const QColor secondary = Theme::secondary();
     m_copyButton->setIcon(Symbols::icon(QStringLiteral("doc.on.doc"), 14, secondary));
-    if (!QFile::exists(QStringLiteral(":/symbols/doc.on.doc.svg")))
-        m_copyButton->setText(QStringLiteral("Copy")); // an empty icon would hide the button
+    if (!QFile::exists(QStringLiteral(":/symbols/doc.on.doc.svg"))) {
+        // Without its symbol the button would be an invisible empty icon.
+        m_copyButton->setText(QStringLiteral("Copy"));
+        m_copyButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
     m_copyButton->setAutoRaise(true);
     m_copyButton->setToolTip(QStringLiteral("Copy command"));
     m_copyButton->setCursor(Qt::PointingHandCursor);
