@@ -6,12 +6,16 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 class Player;
+class QFileDialog;
 
 // The editor's single source of truth, one per window, confined to the main
 // thread. Tracked fields notify only when a write changes the value (IEEE
@@ -116,6 +120,10 @@ public:
     void updateDefaultOutputPath(const QUrl &sourceURL);
     QUrl uniqueOutputURL(const QUrl &requested) const;
     void browseOutputPath();
+    // Test seams: other places to look for the tool (never configuration), and
+    // a stand-in for running the save dialog modally (returns its result code).
+    std::optional<QStringList> ffmpegLocationsForTesting;
+    std::function<int(QFileDialog &)> runSaveDialog;
 
     // --- analysis -------------------------------------------------------------
     void updateWaveformIfNeeded(double at);

@@ -1,16 +1,34 @@
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 
+class QTextEdit;
+class QToolButton;
 class VideoEditorViewModel;
 
-// Placeholder: filled in by the feature that owns this row.
-class CommandRow : public QWidget
+// The shell command equivalent to the export, selectable, with a button that
+// copies it. Hidden while there is no command to show.
+class CommandRow : public QFrame
 {
     Q_OBJECT
 public:
     explicit CommandRow(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
 
+    QString commandText() const;
+    QTextEdit *commandView() const { return m_commandView; }
+    QToolButton *copyButton() const { return m_copyButton; }
+
+    // Replaces the whole clipboard with the command as plain text.
+    void copyCommand();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void sync();
+    void fitHeight();
+
     VideoEditorViewModel *m_viewModel;
+    QTextEdit *m_commandView;
+    QToolButton *m_copyButton;
 };

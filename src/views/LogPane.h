@@ -1,16 +1,21 @@
 #pragma once
 
-#include <QWidget>
+#include <QPlainTextEdit>
 
 class VideoEditorViewModel;
 
-// Placeholder: filled in by the feature that owns this row.
-class LogPane : public QWidget
+// The export's console output, following the model's log by appending each
+// chunk (a long export prints thousands) and keeping its end in view.
+class LogPane : public QPlainTextEdit
 {
     Q_OBJECT
 public:
     explicit LogPane(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
 
 private:
+    void append(const QString &chunk);
+    void reset();
+    void scrollToEnd();
+
     VideoEditorViewModel *m_viewModel;
 };

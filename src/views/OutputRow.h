@@ -2,15 +2,31 @@
 
 #include <QWidget>
 
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
 class VideoEditorViewModel;
 
-// Placeholder: filled in by the feature that owns this row.
+// "Output:", the output path field, "Browse…" and the Export button, which
+// shows a small busy indicator while an export runs.
 class OutputRow : public QWidget
 {
     Q_OBJECT
 public:
     explicit OutputRow(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
 
+    QLineEdit *pathField() const { return m_pathField; }
+    QPushButton *browseButton() const { return m_browseButton; }
+    QPushButton *exportButton() const { return m_exportButton; }
+    QProgressBar *busyIndicator() const { return m_busyIndicator; }
+
 private:
+    void syncPath();
+    void syncExportButton();
+
     VideoEditorViewModel *m_viewModel;
+    QLineEdit *m_pathField;
+    QPushButton *m_browseButton;
+    QPushButton *m_exportButton;
+    QProgressBar *m_busyIndicator;
 };

@@ -1,0 +1,303 @@
+#include "export/FFmpegRunner.h"
+
+#include "export/Utf8Chunks.h"
+#include "model/MainThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+const QStringList ffmpegSearchPaths{
+    QStringLiteral("/opt/homebrew/bin/ffmpeg"),
+    QStringLiteral("/usr/local/bin/ffmpeg"),
+    QStringLiteral("/usr/bin/ffmpeg"),
+};
+
+namespace {
+
+std::atomic<int> g_runningExports{0};
+
+const QString launchFailurePrefix = QStringLiteral("❌ Could not launch ffmpeg: ");
+
+QString errnoDescription(int error)
+{
+    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
+}
+
+// A child that survives us must not die writing its log into the pipe we no
+// longer read: an ignored SIGPIPE is inherited across exec, so the tool just
+// sees EPIPE. Ignoring it here also keeps our own writes to dead pipes from
+// killing the application.
+void ignoreBrokenPipes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+QString statusForWaitStatus(int status)
+{
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return QStringLiteral("✅ Completed successfully");
+    // A signal is never success: report its number as the code.
+    const int code = WIFEXITED(status)     ? WEXITSTATUS(status)
+                     : WIFSIGNALED(status) ? WTERMSIG(status)
+                                           : -1;
+    return QStringLiteral("❌ Failed (exit code: %1)").arg(code);
+}
+
+class FileActions
+{
+public:
+    FileActions() { m_error = posix_spawn_file_actions_init(&m_actions); }
+    ~FileActions()
+    {
+        if (m_error == 0)
+            posix_spawn_file_actions_destroy(&m_actions);
+    }
+    FileActions(const FileActions &) = delete;
+    FileActions &operator=(const FileActions &) = delete;
+    posix_spawn_file_actions_t *get() { return &m_actions; }
+    int error() const { return m_error; }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+    int m_error = 0;
+};
+
+class SpawnAttributes
+{
+public:
+    SpawnAttributes() { m_error = posix_spawnattr_init(&m_attributes); }
+    ~SpawnAttributes()
+    {
+        if (m_error == 0)
+            posix_spawnattr_destroy(&m_attributes);
+    }
+    SpawnAttributes(const SpawnAttributes &) = delete;
+    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
+    posix_spawnattr_t *get() { return &m_attributes; }
+    int error() const { return m_error; }
+
+private:
+    posix_spawnattr_t m_attributes;
+    int m_error = 0;
+};
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Spawns the child with stdin and stdout on /dev/null and stderr on
+// stderrWrite, in a process group of its own so that a terminal's Ctrl-C
+// aimed at the application does not reach it. Returns 0 or an errno value.
+int spawnChild(const QByteArray &executable, const std::vector<QByteArray> &arguments,
+               int stderrWrite, pid_t *pid)
+{
+    FileActions actions;
+    SpawnAttributes attributes;
+    if (actions.error() != 0)
+        return actions.error();
+    if (attributes.error() != 0)
+        return attributes.error();
+
+    int error =
+        posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (error == 0)
+        error = posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
+                                                 O_WRONLY, 0);
+    if (error == 0)
+        error = posix_spawn_file_actions_adddup2(actions.get(), stderrWrite, STDERR_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors of other subsystems that lack close-on-exec stay ours.
+    if (error == 0)
+        error = posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+#endif
+    if (error != 0)
+        return error;
+
+    sigset_t empty;
+    sigemptyset(&empty);
+    error = posix_spawnattr_setsigmask(attributes.get(), &empty);
+    if (error == 0)
+        error = posix_spawnattr_setpgroup(attributes.get(), 0);
+    if (error == 0)
+        error = posix_spawnattr_setflags(attributes.get(),
+                                         POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    if (error != 0)
+        return error;
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(executable.constData()));
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    return posix_spawn(pid, executable.constData(), actions.get(), attributes.get(), argv.data(),
+                       environ);
+}
+
+struct Sinks
+{
+    OutputSink onOutput;
+    StatusSink onFinished;
+};
+
+} // namespace
+
+std::optional<QString> findFFmpeg(const QStringList &searchPaths)
+{
+    for (const QString &path : searchPaths) {
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return std::nullopt;
+}
+
+QString absoluteLocalPath(const QUrl &fileURL)
+{
+    const QString path = fileURL.toLocalFile();
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return path;
+    return QDir::current().absoluteFilePath(path);
+}
+
+QUrl fileURLFromPath(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    return QUrl::fromLocalFile(QDir::isAbsolutePath(path) ? path
+                                                          : QDir::current().absoluteFilePath(path));
+}
+
+QString formatSeconds(double seconds)
+{
+    char buffer[400];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 3);
+    if (result.ec != std::errc())
+        return QStringLiteral("nan");
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+QStringList ffmpegArguments(const QUrl &inputURL, const QUrl &outputURL, double startTime,
+                            double duration)
+{
+    return {QStringLiteral("-ss"),       formatSeconds(startTime), QStringLiteral("-i"),
+            absoluteLocalPath(inputURL), QStringLiteral("-t"),     formatSeconds(duration),
+            QStringLiteral("-vcodec"),   QStringLiteral("copy"),   QStringLiteral("-acodec"),
+            QStringLiteral("copy"),      QStringLiteral("-y"),     absoluteLocalPath(outputURL)};
+}
+
+int runningExports()
+{
+    return g_runningExports.load();
+}
+
+void run(const QUrl &inputURL, const QUrl &outputURL, double startTime, double duration,
+         OutputSink onOutput, StatusSink onFinished, const QStringList &searchPaths)
+{
+    const std::optional<QString> executable = findFFmpeg(searchPaths);
+    if (!executable) {
+        onFinished(ffmpegNotFoundMessage);
+        return;
+    }
+    const QStringList arguments = ffmpegArguments(inputURL, outputURL, startTime, duration);
+    ++g_runningExports;
+    try {
+        std::thread(runFFmpegProcess, *executable, arguments, std::move(onOutput),
+                    std::move(onFinished))
+            .detach();
+    } catch (const std::system_error &error) {
+        --g_runningExports;
+        onFinished(launchFailurePrefix + QString::fromLocal8Bit(error.what()));
+    }
+}
+
+void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
+                      StatusSink onFinished)
+{
+    // Every delivery shares the sinks; the last one, run on the main thread,
+    // releases them there, so whatever they capture is destroyed where it was
+    // made.
+    auto sinks = std::make_shared<Sinks>(Sinks{std::move(onOutput), std::move(onFinished)});
+    const auto finish = [&sinks](const QString &status) {
+        postToMainThread([sinks = std::move(sinks), status] { sinks->onFinished(status); });
+        --g_runningExports;
+    };
+
+    ignoreBrokenPipes();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        finish(launchFailurePrefix + errnoDescription(errno));
+        return;
+    }
+    Fd readEnd(fds[0]);
+    Fd writeEnd(fds[1]);
+
+    std::vector<QByteArray> encoded;
+    encoded.reserve(static_cast<size_t>(arguments.size()));
+    for (const QString &argument : arguments)
+        encoded.push_back(QFile::encodeName(argument));
+    pid_t pid = 0;
+    const int error = spawnChild(QFile::encodeName(executable), encoded, writeEnd.get(), &pid);
+    writeEnd.reset(); // only the child writes now: end of file comes with its exit
+    if (error != 0) {
+        finish(launchFailurePrefix + errnoDescription(error));
+        return;
+    }
+
+    Utf8ChunkDecoder decoder;
+    const auto deliver = [&sinks](const QString &text) {
+        if (!text.isEmpty())
+            postToMainThread([sinks, text] { sinks->onOutput(text); });
+    };
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t count = ::read(readEnd.get(), buffer.data(), buffer.size());
+        if (count > 0) {
+            deliver(decoder.decode(QByteArray(buffer.constData(), count)));
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break; // end of file (or an unreadable pipe): the child is done writing
+        }
+    }
+    deliver(decoder.finish());
+
+    int status = 0;
+    pid_t waited = 0;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    finish(waited == pid ? statusForWaitStatus(status)
+                         : QStringLiteral("❌ Failed (exit code: -1)"));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "export/FFmpegRunner.h"
+
+#include <QString>
+#include <QUrl>
+
+// One word made safe for a POSIX shell: left alone when every scalar is a
+// Unicode letter, mark or digit or one of "._-/+=:@%,", otherwise put in
+// apostrophes with each apostrophe written as '\''.
+QString shellQuoted(const QString &word);
+
+// The cut as a command line a user can paste into a terminal: the executable
+// found (or the bare word ffmpeg) and the same twelve arguments the export
+// passes, each quoted, joined by single spaces.
+QString shellCommand(const QUrl &inputURL, const QUrl &outputURL, double startTime, double duration,
+                     const QStringList &searchPaths = ffmpegSearchPaths);

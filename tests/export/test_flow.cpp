@@ -1,0 +1,177 @@
+#include "StandIn.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
+// The export operation's state and log rules, with stand-in tools.
+class FlowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    void useStandIn(VideoEditorViewModel &model, const QByteArray &body)
+    {
+        model.ffmpegLocationsForTesting = QStringList{
+            writeStandIn(m_dir.path(), QStringLiteral("tool%1").arg(++m_counter), body)};
+    }
+
+    void prepare(VideoEditorViewModel &model, const QString &outputName)
+    {
+        model.setSourceURL(QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/in.mp4")));
+        model.setInPointValue(1.0);
+        model.setOutPointValue(3.5);
+        model.setOutputPath(m_dir.path() + QLatin1Char('/') + outputName);
+    }
+
+    static bool finish(VideoEditorViewModel &model)
+    {
+        return waitFor([&] { return !model.isProcessing() && runningExports() == 0; }, 20000);
+    }
+
+private Q_SLOTS:
+    void nothingToExportChangesNothing()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, "exit 0");
+        model.setLogOutput(QStringLiteral("previous"));
+        QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
+        QSignalSpy log(&model, &VideoEditorViewModel::logOutputChanged);
+        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
+        model.exportCut(); // empty path
+        model.setSourceURL(QUrl());
+        model.setOutputPath(QStringLiteral("/tmp/x.mp4"));
+        model.exportCut(); // no source
+        QTest::qWait(100);
+        QCOMPARE(processing.count(), 0);
+        QCOMPARE(log.count(), 0);
+        QCOMPARE(model.logOutput(), QStringLiteral("previous"));
+    }
+
+    void successLog()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, "printf 'TOOL\\n' >&2; printf 'x' > \"${12}\"; echo \"$2 $6\" >&2");
+        prepare(model, QStringLiteral("fresh.mp4"));
+        model.setLogOutput(QStringLiteral("old export"));
+        QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
+        model.exportCut();
+        QVERIFY(model.isProcessing());
+        QCOMPARE(model.logOutput(), QString()); // the old log is gone at once
+        QVERIFY(finish(model));
+        QCOMPARE(processing.count(), 2);
+        QCOMPARE(model.logOutput(),
+                 QStringLiteral("TOOL\n1.000 2.500\n\n✅ Completed successfully"));
+        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/fresh.mp4")));
+    }
+
+    void secondExportTakesNextNameAndSaysSo()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, "printf 'x' > \"${12}\"");
+        prepare(model, QStringLiteral("clip_cut_1.mp4"));
+        const QString requested = model.outputPath();
+        model.exportCut();
+        QVERIFY(finish(model));
+        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
+        model.exportCut();
+        QVERIFY(finish(model));
+        QCOMPARE(model.logOutput(),
+                 QStringLiteral("Output: clip_cut_2.mp4\n✅ Completed successfully"));
+        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/clip_cut_2.mp4")));
+        QCOMPARE(model.outputPath(), requested);
+    }
+
+    void failuresClearBusyFlag()
+    {
+        VideoEditorViewModel model;
+        prepare(model, QStringLiteral("fail.mp4"));
+
+        useStandIn(model, "echo bad input >&2; exit 1");
+        model.exportCut();
+        QVERIFY(finish(model));
+        QCOMPARE(model.logOutput(), QStringLiteral("bad input\n\n❌ Failed (exit code: 1)"));
+
+        model.ffmpegLocationsForTesting =
+            QStringList{writeStandIn(m_dir.path(), QStringLiteral("noexec"), "exit 0", false)};
+        model.exportCut();
+        QVERIFY(finish(model));
+        QVERIFY(model.logOutput().startsWith(QStringLiteral("❌ Could not launch ffmpeg: ")));
+
+        model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
+        model.exportCut();
+        QVERIFY(!model.isProcessing());
+        QCOMPARE(model.logOutput(),
+                 QStringLiteral("Error: ffmpeg not found.\nInstall with: brew install ffmpeg"));
+
+        // The name was taken: the line naming the free one comes first.
+        QFile(model.outputPath()).open(QIODevice::WriteOnly);
+        model.exportCut();
+        QCOMPARE(model.logOutput(), QStringLiteral("Output: fail_1.mp4\nError: ffmpeg not "
+                                                   "found.\nInstall with: brew install ffmpeg"));
+    }
+
+    void equalMarksGiveZeroDuration()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, "printf '%s' \"$6\" >&2");
+        prepare(model, QStringLiteral("zero.mp4"));
+        model.setOutPointValue(1.0);
+        model.exportCut();
+        QVERIFY(finish(model));
+        QVERIFY(model.logOutput().startsWith(QStringLiteral("0.000\n")));
+    }
+
+    void pathEditedDuringExportIsComparedAtTheEnd()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, "sleep 0.5; printf 'x' > \"${12}\"");
+        prepare(model, QStringLiteral("edit.mp4"));
+        QFile(model.outputPath()).open(QIODevice::WriteOnly);
+        model.exportCut();
+        // The user types the very name the export picked: nothing to report.
+        model.setOutputPath(m_dir.path() + QStringLiteral("/edit_1.mp4"));
+        QVERIFY(finish(model));
+        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
+    }
+
+    void relativePathIsNotReportedAsRenamed()
+    {
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        VideoEditorViewModel model;
+        useStandIn(model, "printf 'x' > \"${12}\"");
+        prepare(model, QString());
+        model.setOutputPath(QStringLiteral("relative.mp4"));
+        model.exportCut();
+        const bool done = finish(model);
+        QDir::setCurrent(saved);
+        QVERIFY(done);
+        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
+        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/relative.mp4")));
+    }
+
+    void closingTheModelLeavesTheExportRunning()
+    {
+        const QString input =
+            writeStandIn(m_dir.path(), QStringLiteral("source.bin"), QByteArray(200000, 'v'));
+        auto model = std::make_unique<VideoEditorViewModel>();
+        useStandIn(*model, "echo start >&2; sleep 1; cp \"$4\" \"${12}.part\"; "
+                           "mv \"${12}.part\" \"${12}\"; echo done >&2");
+        model->setSourceURL(QUrl::fromLocalFile(input));
+        model->setOutputPath(m_dir.path() + QStringLiteral("/survivor.bin"));
+        model->exportCut();
+        QTest::qWait(200);
+        model.reset();
+        QVERIFY(waitFor([] { return runningExports() == 0; }, 20000));
+        QFile in(input), out(m_dir.path() + QStringLiteral("/survivor.bin"));
+        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), in.readAll());
+    }
+};
+
+QTEST_MAIN(FlowTest)
+#include "test_flow.moc"

@@ -1,0 +1,180 @@
+#include "StandIn.h"
+#include "export/Utf8Chunks.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <unistd.h>
+
+// The child process runner, driven with stand-in executables.
+class RunnerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    // Runs a stand-in to its end and waits until no delivery can follow.
+    RunRecord runStandIn(const QByteArray &body)
+    {
+        static int counter = 0;
+        const QString path =
+            writeStandIn(m_dir.path(), QStringLiteral("ffmpeg%1").arg(++counter), body);
+        RunRecord record;
+        startRecordedRun(record, {path});
+        waitFor([&] { return record.finished() && runningExports() == 0; }, 20000);
+        QTest::qWait(50);
+        return record;
+    }
+
+private Q_SLOTS:
+    void searchUsesFirstExistingPathInOrder()
+    {
+        const QString a = writeStandIn(m_dir.path(), QStringLiteral("a"), "exit 0");
+        const QString b = writeStandIn(m_dir.path(), QStringLiteral("b"), "exit 0", false);
+        const QString missing = m_dir.path() + QStringLiteral("/missing");
+        QCOMPARE(findFFmpeg({missing, b, a}), std::optional<QString>(b));
+        QCOMPARE(findFFmpeg({missing, a}), std::optional<QString>(a));
+        QCOMPARE(findFFmpeg({missing}), std::nullopt);
+        QCOMPARE(ffmpegSearchPaths, QStringList({"/opt/homebrew/bin/ffmpeg",
+                                                 "/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"}));
+    }
+
+    void notFoundGivesTwoLinesAndNoChunk()
+    {
+        RunRecord record;
+        startRecordedRun(record, {m_dir.path() + QStringLiteral("/nowhere/ffmpeg")});
+        QTest::qWait(100);
+        QCOMPARE(record.events, QStringList({"status"}));
+        QCOMPARE(record.status,
+                 QStringLiteral("Error: ffmpeg not found.\nInstall with: brew install ffmpeg"));
+    }
+
+    void chunksArriveLiveInOrderBeforeStatus()
+    {
+        // The second line is written only after the test has seen the first:
+        // a runner that collected the output until exit would hang here.
+        const QString go = m_dir.path() + QStringLiteral("/go");
+        const QString path = writeStandIn(
+            m_dir.path(), QStringLiteral("live"),
+            QStringLiteral("printf 'one\\n' >&2\n"
+                           "i=0; while [ ! -e '%1' ] && [ $i -lt 200 ]; do sleep 0.05; "
+                           "i=$((i+1)); done\n"
+                           "printf 'two\\n' >&2; sleep 0.1; printf 'three\\r' >&2\n"
+                           "printf 'last words' >&2; exit 0")
+                .arg(go)
+                .toUtf8());
+        RunRecord record;
+        startRecordedRun(record, {path});
+        QVERIFY(waitFor([&] { return record.output == QStringLiteral("one\n"); }, 10000));
+        QVERIFY(!record.finished());
+        QFile(go).open(QIODevice::WriteOnly);
+        QVERIFY(waitFor([&] { return record.finished(); }, 20000));
+        QTest::qWait(100);
+        QCOMPARE(record.output, QStringLiteral("one\ntwo\nthree\rlast words"));
+        QCOMPARE(record.status, QStringLiteral("✅ Completed successfully"));
+        QCOMPARE(record.statusCount, 1);
+        QCOMPARE(record.events.last(), QStringLiteral("status"));
+        QVERIFY(record.events.count(QStringLiteral("chunk")) >= 2);
+        QVERIFY(!record.offMainThread);
+    }
+
+    void chunkWrittenJustBeforeExitArrives()
+    {
+        const RunRecord record = runStandIn("printf 'bye' >&2; exit 0");
+        QCOMPARE(record.output, QStringLiteral("bye"));
+        QCOMPARE(record.events, QStringList({"chunk", "status"}));
+    }
+
+    void standardOutputNeverArrives()
+    {
+        const RunRecord record = runStandIn("echo on-stdout; echo on-stderr >&2; echo more");
+        QCOMPARE(record.output, QStringLiteral("on-stderr\n"));
+    }
+
+    void receivesTheTwelveArguments()
+    {
+        const RunRecord record = runStandIn("for a in \"$@\"; do printf '[%s]' \"$a\" >&2; done");
+        QCOMPARE(record.output, QStringLiteral("[-ss][2.000][-i][/in.mp4][-t][3.000][-vcodec]"
+                                               "[copy][-acodec][copy][-y][/out.mp4]"));
+    }
+
+    void exitCodeOneIsFailure()
+    {
+        const RunRecord record = runStandIn("echo broken >&2; exit 1");
+        QCOMPARE(record.output, QStringLiteral("broken\n"));
+        QCOMPARE(record.status, QStringLiteral("❌ Failed (exit code: 1)"));
+    }
+
+    void killedBySignalIsFailure()
+    {
+        const RunRecord record = runStandIn("echo crashing >&2; kill -SEGV $$; sleep 5");
+        QCOMPARE(record.status, QStringLiteral("❌ Failed (exit code: 11)"));
+        QCOMPARE(record.output, QStringLiteral("crashing\n"));
+    }
+
+    void nonExecutableFileFailsToLaunch()
+    {
+        const QString path =
+            writeStandIn(m_dir.path(), QStringLiteral("plain"), "echo never >&2", false);
+        RunRecord record;
+        startRecordedRun(record, {path});
+        QVERIFY(waitFor([&] { return record.finished(); }));
+        const QString prefix = QStringLiteral("❌ Could not launch ffmpeg: ");
+        QVERIFY2(record.status.startsWith(prefix), qPrintable(record.status));
+        QVERIFY(record.status.size() > prefix.size());
+        QVERIFY(record.output.isEmpty());
+    }
+
+    void splitUtf8CharacterArrivesWhole()
+    {
+        // 日 (E6 97 A5) split after two bytes, é (C3 A9) after one, then a byte
+        // that is never UTF-8 between two letters.
+        const RunRecord record = runStandIn("printf '\\346\\227' >&2; sleep 0.3\n"
+                                            "printf '\\245\\303' >&2; sleep 0.3\n"
+                                            "printf '\\251 a\\377b' >&2");
+        QCOMPARE(record.output, QStringLiteral("日é a\uFFFDb"));
+    }
+
+    void childRunsDetachedFromTheApplication()
+    {
+        // Own process group (a terminal's Ctrl-C stays with us), SIGPIPE
+        // ignored (it survives writing to our pipe after we are gone), stdin
+        // from /dev/null.
+        const RunRecord record =
+            runStandIn("set -- $(cut -d')' -f2 /proc/$$/stat); printf '%s %s\\n' $$ \"$3\" >&2\n"
+                       "grep SigIgn /proc/$$/status >&2; readlink /proc/$$/fd/0 >&2");
+        const QStringList lines = record.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        const QStringList ids = lines[0].split(QLatin1Char(' '));
+        QCOMPARE(ids.size(), 2);
+        QCOMPARE(ids[0], ids[1]); // process group id is its own pid
+        QVERIFY(ids[1].toLongLong() != static_cast<qint64>(getpgrp()));
+        const quint64 ignored =
+            lines[1].section(QLatin1Char('\t'), 1).trimmed().toULongLong(nullptr, 16);
+        QVERIFY2(ignored & (quint64(1) << (SIGPIPE - 1)), qPrintable(lines[1]));
+        QCOMPARE(lines[2], QStringLiteral("/dev/null"));
+    }
+
+    void decoderJoinsAndReplaces()
+    {
+        Utf8ChunkDecoder decoder;
+        QCOMPARE(decoder.decode("ab\xF0\x9F"), QStringLiteral("ab"));
+        QCOMPARE(decoder.decode("\x98"), QString());
+        QCOMPARE(decoder.decode("\x80!"), QStringLiteral("\U0001F600!"));
+        // Continuation bytes with no lead are not held back.
+        QCOMPARE(decoder.decode("x\x80"), QStringLiteral("x\uFFFD"));
+        // A lead byte that cannot start a sequence is not held either.
+        QCOMPARE(decoder.decode("\xFF"), QStringLiteral("\uFFFD"));
+        // A prefix that can never complete (surrogate range) is not held.
+        QCOMPARE(incompleteUtf8TailLength("\xED\xA0"), 0);
+        QCOMPARE(decoder.decode("\xE2\x82"), QString());
+        const QString rest = decoder.finish(); // never completed: shown, not dropped
+        QVERIFY(!rest.isEmpty() && rest.count(QChar(0xFFFD)) == rest.size());
+        QCOMPARE(decoder.finish(), QString());
+    }
+};
+
+QTEST_MAIN(RunnerTest)
+#include "test_runner.moc"

@@ -1,0 +1,136 @@
+#include "../export/StandIn.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+#include "views/CommandRow.h"
+#include "views/LogPane.h"
+#include "views/OutputRow.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// The output row, command row and log pane against a live model.
+class ExportRowsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void exportButtonFollowsPathAndProcessing()
+    {
+        VideoEditorViewModel model;
+        QWidget window;
+        auto *row = new OutputRow(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(row);
+        window.show();
+        QVERIFY(!row->exportButton()->isEnabled()); // empty path
+        QCOMPARE(row->pathField()->placeholderText(), QStringLiteral("Output path"));
+
+        QTest::keyClicks(row->pathField(), QStringLiteral("/tmp/a.mp4"));
+        QCOMPARE(model.outputPath(), QStringLiteral("/tmp/a.mp4")); // every keystroke
+        QVERIFY(row->exportButton()->isEnabled());
+
+        model.setOutputPath(QStringLiteral("/tmp/b.mp4"));
+        QCOMPARE(row->pathField()->text(), QStringLiteral("/tmp/b.mp4"));
+
+        model.setIsProcessing(true);
+        QVERIFY(!row->exportButton()->isEnabled());
+        QVERIFY(row->busyIndicator()->isVisible());
+        QCOMPARE(row->busyIndicator()->width(), 50);
+        QCOMPARE(row->exportButton()->text(), QString());
+        model.setIsProcessing(false);
+        QVERIFY(row->exportButton()->isEnabled());
+        QVERIFY(!row->busyIndicator()->isVisible());
+        QCOMPARE(row->exportButton()->text(), QStringLiteral("Export"));
+    }
+
+    void exportClickRunsAndReenables()
+    {
+        VideoEditorViewModel model;
+        model.ffmpegLocationsForTesting = QStringList{
+            writeStandIn(m_dir.path(), QStringLiteral("slow"), "sleep 0.3; echo done >&2")};
+        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
+        model.setOutputPath(m_dir.path() + QStringLiteral("/out.mp4"));
+        QWidget window;
+        auto *row = new OutputRow(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(row);
+        window.show();
+        QTest::mouseClick(row->exportButton(), Qt::LeftButton);
+        QVERIFY(model.isProcessing()); // the click returned while the tool runs
+        QVERIFY(!row->exportButton()->isEnabled());
+        QVERIFY(waitFor([&] { return row->exportButton()->isEnabled(); }, 20000));
+        QCOMPARE(model.logOutput(), QStringLiteral("done\n\n✅ Completed successfully"));
+    }
+
+    void commandRowFollowsPathAndCopiesExactly()
+    {
+        VideoEditorViewModel model;
+        model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
+        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/My Movies/it's.mov")));
+        QWidget window;
+        auto *row = new CommandRow(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(row);
+        window.show();
+        QVERIFY(row->isHidden());
+
+        model.setOutputPath(QStringLiteral("/out/cut.mov"));
+        QVERIFY(!row->isHidden());
+        QCOMPARE(row->commandText(), model.commandPreview());
+        QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -ss ")));
+        QCOMPARE(row->copyButton()->toolTip(), QStringLiteral("Copy command"));
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+        QTest::mouseClick(row->copyButton(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), model.commandPreview());
+
+        model.setInPointValue(0.5);
+        QCOMPARE(row->commandText(), model.commandPreview());
+        const int lineHeight = row->commandView()->fontMetrics().lineSpacing();
+        QVERIFY(row->commandView()->height() <= 3 * lineHeight);
+
+        model.setOutputPath(QString());
+        QVERIFY(row->isHidden());
+    }
+
+    void logPaneAppendsAndScrolls()
+    {
+        VideoEditorViewModel model;
+        QWidget window;
+        auto *pane = new LogPane(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(pane);
+        window.resize(400, 200);
+        window.show();
+        QCOMPARE(pane->height(), 120);
+        QCOMPARE(pane->placeholderText(), QStringLiteral("Export log will appear here."));
+        QVERIFY(pane->isReadOnly());
+
+        QString expected;
+        for (int i = 0; i < 300; ++i) {
+            const QString chunk = QStringLiteral("frame=%1 fps=0.0 é\n").arg(i);
+            model.appendLog(chunk);
+            expected += chunk;
+        }
+        QCOMPARE(pane->toPlainText(), expected);
+        QScrollBar *bar = pane->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        model.setLogOutput(QString()); // a new export starts
+        QCOMPARE(pane->toPlainText(), QString());
+        model.appendLog(QStringLiteral("partial "));
+        model.appendLog(QStringLiteral("line"));
+        QCOMPARE(pane->toPlainText(), QStringLiteral("partial line"));
+    }
+};
+
+QTEST_MAIN(ExportRowsTest)
+#include "test_exportrows.moc"
