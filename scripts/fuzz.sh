@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
+scripts/install-deps.sh --fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 build=build/fuzz

@@ -7,6 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   ffmpeg xvfb xauth libgl1-mesa-dri)
 if [ "${1:-}" = "--test" ]; then packages+=(desktop-file-utils); fi
+if [ "${1:-}" = "--fuzz" ]; then packages+=(clang libclang-rt-14-dev); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
