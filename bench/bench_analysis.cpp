@@ -82,6 +82,7 @@ bool verify(const std::string &path, double duration)
 
 int main(int argc, char **argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const bool wantVerify = argc > 1 && std::strcmp(argv[1], "--verify") == 0;
     const std::string path = TRIMORA_BENCH_MEDIA "/movie-10min-1080p.mp4";
     const std::string make = std::string("bash '") + TRIMORA_BENCH_SCRIPT + "' '" + path + "'";
