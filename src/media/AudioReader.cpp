@@ -49,23 +49,50 @@ bool openAudio(const std::string &path, AudioDecoder &out)
     return true;
 }
 
-SwrContextPtr makeResampler(const AVCodecContext *codec)
+// The input side of a resampler: what the decoder delivers.
+struct AudioShape
+{
+    AVChannelLayout layout{};
+    int format = -1;
+    int sampleRate = 0;
+
+    AudioShape() = default;
+    ~AudioShape() { av_channel_layout_uninit(&layout); }
+    AudioShape(const AudioShape &) = delete;
+    AudioShape &operator=(const AudioShape &) = delete;
+};
+
+bool sameShape(const AudioShape &shape, const AVFrame *frame)
+{
+    return shape.format == frame->format && shape.sampleRate == frame->sample_rate &&
+           av_channel_layout_compare(&shape.layout, &frame->ch_layout) == 0;
+}
+
+// A decoder may change its channel layout, sample format or rate between
+// frames (a concatenated MP3, a broadcast stream); a resampler set up for
+// the first frame would then read planes the new frame does not have.
+SwrContextPtr makeResampler(const AVChannelLayout &layout, int format, int sampleRate,
+                            AudioShape &shape)
 {
     AVChannelLayout inLayout{};
-    if (codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || codec->ch_layout.nb_channels <= 0) {
-        av_channel_layout_default(
-            &inLayout, codec->ch_layout.nb_channels > 0 ? codec->ch_layout.nb_channels : 1);
-    } else if (av_channel_layout_copy(&inLayout, &codec->ch_layout) < 0) {
+    if (layout.order == AV_CHANNEL_ORDER_UNSPEC || layout.nb_channels <= 0) {
+        av_channel_layout_default(&inLayout, layout.nb_channels > 0 ? layout.nb_channels : 1);
+    } else if (av_channel_layout_copy(&inLayout, &layout) < 0) {
         return nullptr;
     }
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext *raw = nullptr;
     const int rc = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, audioReadRate, &inLayout,
-                                       codec->sample_fmt, codec->sample_rate, 0, nullptr);
+                                       static_cast<AVSampleFormat>(format), sampleRate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     SwrContextPtr swr(raw);
     if (rc < 0 || !swr || swr_init(swr.get()) < 0)
         return nullptr;
+    av_channel_layout_uninit(&shape.layout);
+    if (av_channel_layout_copy(&shape.layout, &layout) < 0)
+        return nullptr;
+    shape.format = format;
+    shape.sampleRate = sampleRate;
     return swr;
 }
 
@@ -81,7 +108,9 @@ readAudioRange(const std::string &path, double start, double end,
     AudioDecoder dec;
     if (!openAudio(path, dec))
         return AudioReadStatus::NotStarted;
-    SwrContextPtr swr = makeResampler(dec.codec.get());
+    AudioShape shape;
+    SwrContextPtr swr =
+        makeResampler(dec.codec->ch_layout, dec.codec->sample_fmt, dec.codec->sample_rate, shape);
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!swr || !packet || !frame)
@@ -154,6 +183,14 @@ readAudioRange(const std::string &path, double start, double end,
             const double t =
                 ts == AV_NOPTS_VALUE ? start : ts * av_q2d(stream->time_base) - dec.startOffset;
             toDrop = std::max<std::int64_t>(0, std::llround((start - t) * audioReadRate));
+        }
+        if (!sameShape(shape, frame.get())) {
+            // Flush what the old resampler holds, then follow the new shape.
+            if (!deliver(nullptr))
+                return AudioReadStatus::Finished;
+            swr = makeResampler(frame->ch_layout, frame->format, frame->sample_rate, shape);
+            if (!swr)
+                return AudioReadStatus::Finished; // keep what was delivered
         }
         const bool more = deliver(frame.get());
         av_frame_unref(frame.get());
