@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -24,11 +25,43 @@ private:
     std::shared_ptr<const QPointer<T>> m_ref;
 };
 
+// Work handed from one thread to another. Qt orders the hand-over, and the
+// release of its wrapper by whichever thread lets go last, with its own locks
+// and counters, which a ThreadSanitizer build cannot see into. The release and
+// acquire pairs here make that order visible, so that only real races get
+// reported; they cost one atomic operation each.
+class HandOff
+{
+public:
+    explicit HandOff(std::function<void()> fn) : m_fn(std::move(fn)) { publish(); }
+    // A copy or move reads its source only after seeing it published.
+    HandOff(const HandOff &other) : m_fn((other.seen(), other.m_fn)) { publish(); }
+    HandOff(HandOff &&other) noexcept : m_fn((other.seen(), std::move(other.m_fn))) { publish(); }
+    HandOff &operator=(const HandOff &) = delete;
+    HandOff &operator=(HandOff &&) = delete;
+    ~HandOff() { seen(); }
+
+    void operator()() const
+    {
+        seen();
+        m_fn();
+        publish();
+    }
+
+private:
+    void publish() const { m_published.store(true, std::memory_order_release); }
+    void seen() const { (void)m_published.load(std::memory_order_acquire); }
+
+    std::function<void()> m_fn;
+    mutable std::atomic<bool> m_published{false};
+};
+
 // Queues fn on the main thread's event loop. Calls posted from one thread run
 // in the order they were posted.
 inline void postToMainThread(std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), HandOff(std::move(fn)),
+                              Qt::QueuedConnection);
 }
 
 // Runs short-lived media work (probing, decoding) off the main thread.
@@ -39,5 +72,5 @@ inline void runInBackground(std::function<void()> fn)
     QThreadPool *pool = QThreadPool::globalInstance();
     if (pool->maxThreadCount() < 8)
         pool->setMaxThreadCount(8);
-    pool->start(std::move(fn));
+    pool->start(std::function<void()>(HandOff(std::move(fn))));
 }
