@@ -21,3 +21,4 @@ seed v.webm "${v[@]}" -c:v libvpx-vp9 -b:v 20k -g 2
 seed av.mov "${v[@]}" "${a[@]}" -c:v mjpeg -q:v 20 -c:a pcm_s16le -ac 1
 seed v.mov "${v[@]}" -c:v mpeg4 -q:v 20 -g 2
 seed a.m4a "${a[@]}" -c:a aac -b:a 16k -ac 1
+seed a.mp3 "${a[@]}" -c:a libmp3lame -b:a 32k -ac 2
