@@ -63,6 +63,8 @@ CommandRow::CommandRow(VideoEditorViewModel *viewModel, QWidget *parent)
     layout->addWidget(m_commandView, 1, Qt::AlignVCenter);
 
     const QColor secondary = Theme::secondary();
+    m_copyButton->setAccessibleName(QStringLiteral("Copy command"));
+    m_commandView->setAccessibleName(tr("Shell command"));
     m_copyButton->setIcon(Symbols::icon(QStringLiteral("doc.on.doc"), 14, secondary));
     if (!QFile::exists(QStringLiteral(":/symbols/doc.on.doc.svg"))) {
         // Without its symbol the button would be an invisible empty icon.

@@ -98,6 +98,9 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
         {[model] { return model->inPoint(); }, [model](double t) { model->setInPointValue(t); }},
         {[model] { return model->outPoint(); }, [model](double t) { model->setOutPointValue(t); }},
         column);
+    m_timeline->setAccessibleName(tr("Timeline"));
+    m_timeline->setAccessibleDescription(
+        tr("Playhead, In and Out marks; drag to move the nearest one"));
     m_timeline->setOnSeek([model](double t) { model->seek(t); });
     controls->addWidget(m_timeline);
 
@@ -248,6 +251,8 @@ QWidget *EditorView::buildTransportRow()
     m_waveform = new WaveformView(strip);
     m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_waveform->setMinimumHeight(32);
+    m_waveform->setAccessibleName(tr("Audio waveform"));
+    m_waveform->setAccessibleDescription(tr("The sound of ten seconds around the playhead"));
     stripLayout->addWidget(m_waveform);
     strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     layout->addWidget(strip, 1);
@@ -261,14 +266,18 @@ QWidget *EditorView::buildTransportRow()
         layout->addWidget(button, 0, Qt::AlignVCenter);
         return button;
     };
-    addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22, [model] {
-        model->seek(0);
-    })->setToolTip(tr("Go to beginning"));
+    QAbstractButton *goToStart =
+        addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22,
+                  [model] { model->seek(0); });
+    goToStart->setToolTip(tr("Go to beginning"));
+    goToStart->setAccessibleName(tr("Go to beginning"));
     m_playPause = addSymbol(QStringLiteral("playPause"), QStringLiteral("play.circle.fill"), 40,
                             [model] { model->togglePlayPause(); });
-    addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22, [model] {
-        model->seek(model->videoDuration());
-    })->setToolTip(tr("Go to end"));
+    QAbstractButton *goToEnd =
+        addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22,
+                  [model] { model->seek(model->videoDuration()); });
+    goToEnd->setToolTip(tr("Go to end"));
+    goToEnd->setAccessibleName(tr("Go to end"));
     return row;
 }
 
@@ -315,9 +324,11 @@ void EditorView::updateMarks()
 
 void EditorView::updatePlayPause()
 {
-    m_playPause->setSymbol(m_viewModel->isPlaying() ? QStringLiteral("pause.circle.fill")
-                                                    : QStringLiteral("play.circle.fill"),
-                           40);
+    const bool playing = m_viewModel->isPlaying();
+    m_playPause->setSymbol(
+        playing ? QStringLiteral("pause.circle.fill") : QStringLiteral("play.circle.fill"), 40);
+    // The symbol alone says nothing to a screen reader.
+    m_playPause->setAccessibleName(playing ? tr("Pause") : tr("Play"));
 }
 
 void EditorView::syncPlayer()

@@ -18,6 +18,7 @@ LogPane::LogPane(VideoEditorViewModel *viewModel, QWidget *parent)
     : QPlainTextEdit(parent), m_viewModel(viewModel)
 {
     setObjectName(QStringLiteral("logPane"));
+    setAccessibleName(tr("Export log"));
     setFixedHeight(paneHeight);
     setReadOnly(true);
     setTextInteractionFlags(Qt::NoTextInteraction);

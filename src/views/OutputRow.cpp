@@ -43,6 +43,7 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
     layout->addWidget(label);
 
     m_pathField->setPlaceholderText(QStringLiteral("Output path"));
+    m_pathField->setAccessibleName(m_pathField->placeholderText());
     m_pathField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     layout->addWidget(m_pathField, 1);
 

@@ -1,5 +1,105 @@
 #include "views/ScanRow.h"
 
+#include "analysis/ScanLogic.h"
+#include "model/VideoEditorViewModel.h"
+#include "views/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace {
+
+QPushButton *smallButton(const QString &text, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    QFont font = button->font();
+    font.setPointSizeF(Theme::font(Theme::TextStyle::Caption).pointSizeF() * 1.1);
+    button->setFont(font);
+    return button;
+}
+
+QLabel *captionLabel(QWidget *parent, bool monospacedDigits = false)
+{
+    auto *label = new QLabel(parent);
+    label->setFont(Theme::font(Theme::TextStyle::Caption, monospacedDigits));
+    Theme::setForeground(label, Theme::secondary());
+    return label;
+}
+
+} // namespace
+
 ScanRow::ScanRow(VideoEditorViewModel *viewModel, QWidget *parent)
     : QWidget(parent), m_viewModel(viewModel)
-{}
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 1000);
+    m_progress->setTextVisible(false);
+    m_progress->setFixedWidth(120);
+    m_percent = captionLabel(this, true);
+    m_cancel = smallButton(QStringLiteral("Cancel"), this);
+    m_scan = smallButton(QStringLiteral("Scan B/W Frames"), this);
+    m_notFound = captionLabel(this);
+    m_notFound->setText(QStringLiteral("Not Found"));
+    m_count = captionLabel(this);
+    m_previous = smallButton(QStringLiteral("◀ Prev"), this);
+    m_next = smallButton(QStringLiteral("Next ▶"), this);
+
+    for (QWidget *item : std::initializer_list<QWidget *>{m_progress, m_percent, m_cancel, m_scan,
+                                                          m_notFound, m_count, m_previous, m_next})
+        layout->addWidget(item, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+
+    connect(m_cancel, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::cancelScan);
+    connect(m_scan, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::startScan);
+    connect(m_previous, &QPushButton::clicked, m_viewModel,
+            &VideoEditorViewModel::goToPreviousMarker);
+    connect(m_next, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::goToNextMarker);
+
+    for (auto signal :
+         {&VideoEditorViewModel::isLoadedChanged, &VideoEditorViewModel::isScanningChanged,
+          &VideoEditorViewModel::hasScannedChanged, &VideoEditorViewModel::scanProgressChanged,
+          &VideoEditorViewModel::blackWhiteFramesChanged,
+          &VideoEditorViewModel::currentTimeChanged})
+        connect(m_viewModel, signal, this, &ScanRow::refresh);
+    refresh();
+}
+
+void ScanRow::refresh()
+{
+    const VideoEditorViewModel &m = *m_viewModel;
+    const bool scanning = m.isScanning();
+    const QVector<double> frames = m.blackWhiteFrames();
+    const std::vector<double> markers(frames.begin(), frames.end());
+    const bool notFound = !scanning && m.hasScanned() && markers.empty();
+    const bool found = !scanning && !markers.empty();
+
+    m_progress->setVisible(scanning);
+    m_percent->setVisible(scanning);
+    m_cancel->setVisible(scanning);
+    m_scan->setVisible(!scanning);
+    m_notFound->setVisible(notFound);
+    m_count->setVisible(found);
+    m_previous->setVisible(found);
+    m_next->setVisible(found);
+
+    if (scanning) {
+        const double progress = m.scanProgress();
+        m_progress->setValue(static_cast<int>(std::clamp(progress, 0.0, 1.0) * 1000));
+        const double percent = std::trunc(progress * 100);
+        m_percent->setText(QStringLiteral("%1%").arg(static_cast<long long>(percent)));
+    }
+    m_scan->setEnabled(m.isLoaded());
+    if (found) {
+        m_count->setText(QStringLiteral("%1 found").arg(markers.size()));
+        m_previous->setEnabled(scan::previousMarker(markers, m.currentTime()).has_value());
+        m_next->setEnabled(scan::nextMarker(markers, m.currentTime()).has_value());
+    }
+}

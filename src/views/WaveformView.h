@@ -3,8 +3,10 @@
 #include <QVector>
 #include <QWidget>
 
-// Placeholder: the audio strip around the playhead. Pure view: the editor
-// feeds it the model's values through the setters.
+// The audio strip around the playhead: one bar per pixel column over
+// [currentTime - windowSeconds, currentTime + windowSeconds], played audio in
+// translucent white, the rest in the accent colour, a white playhead line in
+// the middle. Pure view: the editor feeds it the model's values.
 class WaveformView : public QWidget
 {
     Q_OBJECT
@@ -16,6 +18,9 @@ public:
     void setCurrentTime(double seconds);
     void setSampleRate(double valuesPerSecond);
     void setWindowSeconds(double seconds);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QVector<float> m_samples;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "media/Thumbnail.h"
+
+#include <optional>
+#include <vector>
+
+// The arithmetic of the black/white frame scan, free of media and threads.
+namespace scan {
+
+inline constexpr double coarseSpacing = 0.5;
+inline constexpr double coarseTolerance = 0.25;
+inline constexpr double fineSpacing = 0.1;
+inline constexpr double fineTolerance = 0.05;
+inline constexpr double fineHalfWindow = 2.0;
+inline constexpr double minimumRun = 0.5;
+inline constexpr double markerSpacing = 1.0;
+inline constexpr double coarseShare = 0.7;
+inline constexpr double refinementShare = 0.3;
+inline constexpr double navigationMargin = 0.1;
+
+// 0, 0.5, 1.0, ... up to the duration: at least two times.
+std::vector<double> coarseTimes(double duration);
+
+// Every 0.1 s over [hit - 2, hit + 2] clipped to the movie.
+std::vector<double> refinementTimes(double coarseHit, double duration);
+
+// A pixel of exactly black or exactly white.
+bool isBlackOrWhite(Rgb pixel);
+
+// Whether a coarse hit at t is recorded: away from both ends of the movie and
+// more than a second after the last recorded one.
+bool acceptsCoarseHit(const std::vector<double> &hits, double t, double duration);
+
+// The midpoint of the qualifying run of fine hits nearest to the coarse hit.
+std::optional<double> bestRunMidpoint(std::vector<double> fineHits, double coarseHit);
+
+// Sorted, with every marker more than a second after the previous one kept.
+std::vector<double> thinMarkers(std::vector<double> refined);
+
+double coarseProgress(int framesDone, int frameCount);
+double refinementProgress(int windowsDone, int windowCount);
+
+// The marker that "◀ Prev" / "Next ▶" go to from time t, if any.
+std::optional<double> previousMarker(const std::vector<double> &markers, double t);
+std::optional<double> nextMarker(const std::vector<double> &markers, double t);
+
+} // namespace scan

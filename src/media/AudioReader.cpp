@@ -1,0 +1,168 @@
+#include "media/AudioReader.h"
+
+#include "media/FFmpegPtr.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+struct AudioDecoder
+{
+    FormatContextPtr format;
+    CodecContextPtr codec;
+    int streamIndex = -1;
+    double startOffset = 0.0; // container start time, subtracted so that media time starts at 0
+};
+
+bool openAudio(const std::string &path, AudioDecoder &out)
+{
+    out.format = openMediaFile(path);
+    if (!out.format)
+        return false;
+    AVFormatContext *fmt = out.format.get();
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        if (out.streamIndex < 0 && fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            out.streamIndex = static_cast<int>(i);
+        else
+            fmt->streams[i]->discard = AVDISCARD_ALL;
+    }
+    if (out.streamIndex < 0)
+        return false;
+    AVStream *stream = fmt->streams[out.streamIndex];
+    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder)
+        return false;
+    out.codec.reset(avcodec_alloc_context3(decoder));
+    if (!out.codec || avcodec_parameters_to_context(out.codec.get(), stream->codecpar) < 0)
+        return false;
+    out.codec->pkt_timebase = stream->time_base;
+    if (avcodec_open2(out.codec.get(), decoder, nullptr) < 0)
+        return false;
+    if (fmt->start_time != AV_NOPTS_VALUE)
+        out.startOffset = static_cast<double>(fmt->start_time) / AV_TIME_BASE;
+    return true;
+}
+
+SwrContextPtr makeResampler(const AVCodecContext *codec)
+{
+    AVChannelLayout inLayout{};
+    if (codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || codec->ch_layout.nb_channels <= 0) {
+        av_channel_layout_default(
+            &inLayout, codec->ch_layout.nb_channels > 0 ? codec->ch_layout.nb_channels : 1);
+    } else if (av_channel_layout_copy(&inLayout, &codec->ch_layout) < 0) {
+        return nullptr;
+    }
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    SwrContext *raw = nullptr;
+    const int rc = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, audioReadRate, &inLayout,
+                                       codec->sample_fmt, codec->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    SwrContextPtr swr(raw);
+    if (rc < 0 || !swr || swr_init(swr.get()) < 0)
+        return nullptr;
+    return swr;
+}
+
+} // namespace
+
+AudioReadStatus
+readAudioRange(const std::string &path, double start, double end,
+               const std::function<void(const std::int16_t *, std::size_t)> &onChunk,
+               const std::function<bool()> &shouldStop)
+{
+    if (!(start < end))
+        return AudioReadStatus::NotStarted;
+    AudioDecoder dec;
+    if (!openAudio(path, dec))
+        return AudioReadStatus::NotStarted;
+    SwrContextPtr swr = makeResampler(dec.codec.get());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!swr || !packet || !frame)
+        return AudioReadStatus::NotStarted;
+
+    AVStream *stream = dec.format->streams[dec.streamIndex];
+    if (start > 0) {
+        const int64_t target =
+            static_cast<int64_t>(std::floor((start + dec.startOffset) / av_q2d(stream->time_base)));
+        // A failed seek leaves the demuxer at the beginning, which is only slower.
+        av_seek_frame(dec.format.get(), dec.streamIndex, target, AVSEEK_FLAG_BACKWARD);
+    }
+    if (shouldStop())
+        return AudioReadStatus::Stopped;
+
+    const auto wanted = static_cast<std::int64_t>(std::llround((end - start) * audioReadRate));
+    std::int64_t toDrop = -1; // output samples before start, known from the first frame's time
+    std::int64_t delivered = 0;
+    std::vector<std::int16_t> buffer;
+    bool draining = false;
+
+    // Converts one decoded frame (or, with nullptr, what the resampler still
+    // holds) and delivers the part that lies inside the range. Returns false
+    // once the range is complete.
+    auto deliver = [&](const AVFrame *input) -> bool {
+        const int inSamples = input ? input->nb_samples : 0;
+        const int capacity = swr_get_out_samples(swr.get(), inSamples);
+        if (capacity <= 0)
+            return true;
+        buffer.resize(static_cast<std::size_t>(capacity));
+        auto *out = reinterpret_cast<std::uint8_t *>(buffer.data());
+        const std::uint8_t **in =
+            input ? const_cast<const std::uint8_t **>(input->extended_data) : nullptr;
+        const int got = swr_convert(swr.get(), &out, capacity, in, inSamples);
+        if (got <= 0)
+            return true;
+        std::int64_t first = 0;
+        if (toDrop > 0) {
+            first = std::min<std::int64_t>(toDrop, got);
+            toDrop -= first;
+        }
+        const std::int64_t count = std::min<std::int64_t>(got - first, wanted - delivered);
+        if (count > 0) {
+            onChunk(buffer.data() + first, static_cast<std::size_t>(count));
+            delivered += count;
+        }
+        return delivered < wanted;
+    };
+
+    for (;;) {
+        int rc = avcodec_receive_frame(dec.codec.get(), frame.get());
+        if (rc == AVERROR(EAGAIN)) {
+            if (draining)
+                break;
+            rc = av_read_frame(dec.format.get(), packet.get());
+            if (rc < 0) {
+                draining = true;
+                avcodec_send_packet(dec.codec.get(), nullptr);
+                continue;
+            }
+            if (packet->stream_index == dec.streamIndex)
+                avcodec_send_packet(dec.codec.get(), packet.get());
+            av_packet_unref(packet.get());
+            continue;
+        }
+        if (rc < 0)
+            break; // end of stream or a decoding error: keep what was delivered
+        if (toDrop < 0) {
+            const int64_t ts = frame->best_effort_timestamp;
+            const double t =
+                ts == AV_NOPTS_VALUE ? start : ts * av_q2d(stream->time_base) - dec.startOffset;
+            toDrop = std::max<std::int64_t>(0, std::llround((start - t) * audioReadRate));
+        }
+        const bool more = deliver(frame.get());
+        av_frame_unref(frame.get());
+        if (!more)
+            return AudioReadStatus::Finished;
+        if (shouldStop())
+            return AudioReadStatus::Stopped;
+    }
+    if (toDrop >= 0 && delivered < wanted)
+        deliver(nullptr);
+    return AudioReadStatus::Finished;
+}

@@ -1,0 +1,443 @@
+#include "media/FrameExtractor.h"
+
+#include "media/FFmpegPtr.h"
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNoTime = -std::numeric_limits<double>::infinity();
+
+// Seeking lands on a keyframe by its decoding time; starting a little earlier
+// makes sure frames shown before that keyframe are not lost.
+constexpr double kSeekMargin = 0.5;
+
+// Without a keyframe index, skip ahead by seeking only past this distance.
+constexpr double kBlindSeekDistance = 5.0;
+
+struct HeldFrame
+{
+    FramePtr frame;
+    double time = 0.0;
+    std::optional<Thumbnail> thumbnail;
+    bool valid() const { return frame != nullptr; }
+};
+
+YuvMatrix matrixFor(const AVFrame *frame)
+{
+    switch (frame->colorspace) {
+    case AVCOL_SPC_BT709:
+        return {0.2126, 0.0722};
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+    case AVCOL_SPC_FCC:
+        return {0.299, 0.114};
+    case AVCOL_SPC_SMPTE240M:
+        return {0.212, 0.087};
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return {0.2627, 0.0593};
+    default:
+        return frame->height >= 720 ? YuvMatrix{0.2126, 0.0722} : YuvMatrix{0.299, 0.114};
+    }
+}
+
+// The deprecated full-range "J" formats are their plain twins with a range flag.
+AVPixelFormat plainFormat(AVPixelFormat format, bool &fullRange)
+{
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return format;
+    }
+}
+
+} // namespace
+
+struct FrameExtractor::Impl
+{
+    FrameExtractorOptions options;
+    FormatContextPtr format;
+    CodecContextPtr codec;
+    PacketPtr packet;
+    AVStream *stream = nullptr;
+    int streamIndex = -1;
+    double timeBase = 0.0;
+    double startOffset = 0.0;
+    double frameInterval = 0.0; // 0 when the frame rate is unknown
+    int rotation = 0;           // clockwise degrees, a multiple of 90
+    bool flip = false;          // mirror horizontally before rotating
+
+    SwsContextPtr scaler;
+    int scalerKey[5] = {};
+
+    HeldFrame older, newer; // the last two frames out of the decoder, in display order
+    double demuxTime = kNoTime;
+    bool draining = false;
+    bool finished = false;
+
+    const std::vector<double> *requests = nullptr;
+    std::size_t nextRequest = 0;
+    bool requestsSorted = false;
+
+    bool init(const std::string &path);
+    bool pullFrame();
+    bool frameMayBeNeeded(double time) const;
+    bool seekWouldSkip(double target) const;
+    void seekTo(double target);
+    FrameResult serve(double requested);
+    const Thumbnail *thumbnailOf(HeldFrame &held);
+    bool makeThumbnail(const AVFrame *frame, Thumbnail &out);
+};
+
+bool FrameExtractor::Impl::init(const std::string &path)
+{
+    format = openMediaFile(path);
+    if (!format)
+        return false;
+    AVFormatContext *fmt = format.get();
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const bool picture = fmt->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        if (streamIndex < 0 && !picture &&
+            fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            streamIndex = static_cast<int>(i);
+        else
+            fmt->streams[i]->discard = AVDISCARD_ALL;
+    }
+    if (streamIndex < 0)
+        return false;
+    stream = fmt->streams[streamIndex];
+    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder)
+        return false;
+    codec.reset(avcodec_alloc_context3(decoder));
+    if (!codec || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0)
+        return false;
+    codec->pkt_timebase = stream->time_base;
+    codec->thread_count = 0; // one per core
+    codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (options.skipLoopFilter)
+        codec->skip_loop_filter = AVDISCARD_ALL;
+    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
+        return false;
+    packet.reset(av_packet_alloc());
+    if (!packet)
+        return false;
+
+    timeBase = av_q2d(stream->time_base);
+    if (fmt->start_time != AV_NOPTS_VALUE)
+        startOffset = static_cast<double>(fmt->start_time) / AV_TIME_BASE;
+    AVRational rate = stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = stream->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0)
+        frameInterval = av_q2d(av_inv_q(rate));
+
+    size_t size = 0;
+    const auto *matrix = reinterpret_cast<const int32_t *>(
+        av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size));
+    if (matrix && size >= 9 * sizeof(int32_t)) {
+        const double angle = av_display_rotation_get(matrix); // counter-clockwise
+        if (std::isfinite(angle)) {
+            const long quarter = std::lround(-angle / 90.0);
+            rotation = static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+        }
+        flip = static_cast<int64_t>(matrix[0]) * matrix[4] -
+                   static_cast<int64_t>(matrix[1]) * matrix[3] <
+               0;
+    }
+    return true;
+}
+
+bool FrameExtractor::Impl::frameMayBeNeeded(double time) const
+{
+    if (!options.skipUnneededFrames || !requestsSorted || frameInterval <= 0)
+        return true;
+    // A request's nearest frame lies within half a frame interval of it; the
+    // extra quarter absorbs timestamp jitter.
+    const double margin = std::min(options.tolerance, 0.75 * frameInterval);
+    const auto begin = requests->begin() + static_cast<std::ptrdiff_t>(nextRequest);
+    const auto it = std::lower_bound(begin, requests->end(), time - margin);
+    return it != requests->end() && *it <= time + margin;
+}
+
+bool FrameExtractor::Impl::pullFrame()
+{
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return false;
+    for (;;) {
+        const int rc = avcodec_receive_frame(codec.get(), frame.get());
+        if (rc == 0) {
+            const int64_t ts = frame->best_effort_timestamp;
+            if (ts == AV_NOPTS_VALUE) {
+                av_frame_unref(frame.get());
+                continue;
+            }
+            older = std::move(newer);
+            newer = HeldFrame{std::move(frame), ts * timeBase - startOffset, std::nullopt};
+            return true;
+        }
+        if (rc != AVERROR(EAGAIN) || draining) {
+            finished = true;
+            return false;
+        }
+        if (av_read_frame(format.get(), packet.get()) < 0) {
+            draining = true;
+            avcodec_send_packet(codec.get(), nullptr);
+            continue;
+        }
+        if (packet->stream_index == streamIndex) {
+            const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            if (packet->dts != AV_NOPTS_VALUE)
+                demuxTime = packet->dts * timeBase - startOffset;
+            const bool needed =
+                ts == AV_NOPTS_VALUE || frameMayBeNeeded(ts * timeBase - startOffset);
+            // Read per packet by the decoder, also by its frame threads.
+            codec->skip_frame = needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF;
+            // A damaged packet only costs its frame.
+            avcodec_send_packet(codec.get(), packet.get());
+        }
+        av_packet_unref(packet.get());
+    }
+}
+
+bool FrameExtractor::Impl::seekWouldSkip(double target) const
+{
+    if (avformat_index_get_entries_count(stream) <= 0)
+        return target - demuxTime > kBlindSeekDistance;
+    const auto ts = static_cast<int64_t>(std::floor((target + startOffset) / timeBase));
+    const int index = av_index_search_timestamp(stream, ts, AVSEEK_FLAG_BACKWARD);
+    if (index < 0)
+        return false;
+    const AVIndexEntry *entry = avformat_index_get_entry(stream, index);
+    return entry && entry->timestamp * timeBase - startOffset > demuxTime;
+}
+
+void FrameExtractor::Impl::seekTo(double target)
+{
+    const auto ts = static_cast<int64_t>(std::floor((target + startOffset) / timeBase));
+    if (av_seek_frame(format.get(), streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+        return; // keep decoding from where we are: slower, still correct going forward
+    avcodec_flush_buffers(codec.get());
+    older = HeldFrame{};
+    newer = HeldFrame{};
+    demuxTime = kNoTime;
+    draining = false;
+    finished = false;
+}
+
+FrameResult FrameExtractor::Impl::serve(double requested)
+{
+    const double tol = options.tolerance;
+    FrameResult result{requested, std::nullopt, requested};
+
+    // The frames held are all later than the request: it went backwards.
+    const bool passed =
+        newer.valid() && newer.time > requested && (!older.valid() || older.time > requested);
+    if (passed) {
+        seekTo(requested - tol - kSeekMargin);
+    } else if (!newer.valid() || newer.time < requested - tol) {
+        const double target = requested - tol - kSeekMargin;
+        if (seekWouldSkip(target))
+            seekTo(target);
+    }
+    while (!finished && (!newer.valid() || newer.time < requested))
+        pullFrame();
+
+    HeldFrame *best = nullptr;
+    double bestDistance = tol;
+    for (HeldFrame *held : {&older, &newer}) {
+        if (!held->valid())
+            continue;
+        const double distance = std::abs(held->time - requested);
+        if (distance <= tol && (!best || distance < bestDistance)) {
+            best = held;
+            bestDistance = distance;
+        }
+    }
+    if (best) {
+        if (const Thumbnail *thumbnail = thumbnailOf(*best)) {
+            result.image = *thumbnail;
+            result.actual = best->time;
+        }
+    }
+    return result;
+}
+
+const Thumbnail *FrameExtractor::Impl::thumbnailOf(HeldFrame &held)
+{
+    if (!held.thumbnail) {
+        Thumbnail thumbnail;
+        if (!makeThumbnail(held.frame.get(), thumbnail))
+            return nullptr;
+        held.thumbnail = std::move(thumbnail);
+    }
+    return &*held.thumbnail;
+}
+
+bool FrameExtractor::Impl::makeThumbnail(const AVFrame *frame, Thumbnail &out)
+{
+    if (frame->width <= 0 || frame->height <= 0)
+        return false;
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    const auto source = plainFormat(static_cast<AVPixelFormat>(frame->format), fullRange);
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(source);
+    if (!desc)
+        return false;
+    const bool rgbSource = desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL);
+    const AVPixelFormat target = rgbSource ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUV444P;
+
+    // Fit the displayed picture (pixel aspect and orientation applied).
+    double displayWidth = frame->width;
+    const double displayHeight = frame->height;
+    if (frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0)
+        displayWidth *= av_q2d(frame->sample_aspect_ratio);
+    const bool sideways = rotation % 180 != 0;
+    const double shownWidth = sideways ? displayHeight : displayWidth;
+    const double shownHeight = sideways ? displayWidth : displayHeight;
+    const double scale =
+        std::min({1.0, options.maxWidth / shownWidth, options.maxHeight / shownHeight});
+    const int outWidth = std::max(1, static_cast<int>(std::lround(shownWidth * scale)));
+    const int outHeight = std::max(1, static_cast<int>(std::lround(shownHeight * scale)));
+    const int scaledWidth = sideways ? outHeight : outWidth;
+    const int scaledHeight = sideways ? outWidth : outHeight;
+
+    const int key[5] = {frame->width, frame->height, source, scaledWidth, scaledHeight};
+    if (!scaler || !std::equal(key, key + 5, scalerKey)) {
+        SwsContextPtr ctx(sws_alloc_context());
+        if (!ctx)
+            return false;
+        // Area averaging keeps flat pictures flat; no dithering keeps them exact.
+        if (av_opt_set_int(ctx.get(), "srcw", frame->width, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "srch", frame->height, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "src_format", source, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "dstw", scaledWidth, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "dsth", scaledHeight, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "dst_format", target, 0) < 0 ||
+            av_opt_set_int(ctx.get(), "sws_flags", SWS_AREA | SWS_ACCURATE_RND, 0) < 0 ||
+            av_opt_set(ctx.get(), "sws_dither", "none", 0) < 0 ||
+            sws_init_context(ctx.get(), nullptr, nullptr) < 0)
+            return false;
+        scaler = std::move(ctx);
+        std::copy(key, key + 5, scalerKey);
+    }
+    if (!rgbSource) {
+        // Same range in and out: the scaler only resizes, the range is handled below.
+        const int *coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(scaler.get(), coefficients, fullRange, coefficients, fullRange, 0,
+                                 1 << 16, 1 << 16);
+    }
+
+    FramePtr scaled(av_frame_alloc());
+    if (!scaled)
+        return false;
+    scaled->width = scaledWidth;
+    scaled->height = scaledHeight;
+    scaled->format = target;
+    if (av_frame_get_buffer(scaled.get(), 0) < 0)
+        return false;
+    if (sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, scaled->data,
+                  scaled->linesize) != scaledHeight)
+        return false;
+
+    const YuvMatrix matrix = matrixFor(frame);
+    auto pixelAt = [&](int x, int y) -> Rgb {
+        if (rgbSource) {
+            const uint8_t *p = scaled->data[0] + y * scaled->linesize[0] + x * 3;
+            return {p[0], p[1], p[2]};
+        }
+        return yuvToRgb(scaled->data[0][y * scaled->linesize[0] + x],
+                        scaled->data[1][y * scaled->linesize[1] + x],
+                        scaled->data[2][y * scaled->linesize[2] + x], fullRange, matrix);
+    };
+
+    out.width = outWidth;
+    out.height = outHeight;
+    out.rgb.assign(static_cast<std::size_t>(outWidth) * outHeight * 3, 0);
+    for (int y = 0; y < scaledHeight; ++y) {
+        for (int x = 0; x < scaledWidth; ++x) {
+            const int sx = flip ? scaledWidth - 1 - x : x;
+            int dx = sx;
+            int dy = y;
+            switch (rotation) {
+            case 90:
+                dx = scaledHeight - 1 - y;
+                dy = sx;
+                break;
+            case 180:
+                dx = scaledWidth - 1 - sx;
+                dy = scaledHeight - 1 - y;
+                break;
+            case 270:
+                dx = y;
+                dy = scaledWidth - 1 - sx;
+                break;
+            default:
+                break;
+            }
+            const Rgb pixel = pixelAt(x, y);
+            uint8_t *o = &out.rgb[(static_cast<std::size_t>(dy) * outWidth + dx) * 3];
+            o[0] = pixel.r;
+            o[1] = pixel.g;
+            o[2] = pixel.b;
+        }
+    }
+    return true;
+}
+
+FrameExtractor::FrameExtractor(std::unique_ptr<Impl> impl) : m_impl(std::move(impl))
+{}
+FrameExtractor::~FrameExtractor() = default;
+
+std::unique_ptr<FrameExtractor> FrameExtractor::open(const std::string &path,
+                                                     const FrameExtractorOptions &options)
+{
+    auto impl = std::make_unique<Impl>();
+    impl->options = options;
+    if (!impl->init(path))
+        return nullptr;
+    return std::unique_ptr<FrameExtractor>(new FrameExtractor(std::move(impl)));
+}
+
+bool FrameExtractor::extract(const std::vector<double> &times,
+                             const std::function<bool(const FrameResult &)> &onResult)
+{
+    Impl &d = *m_impl;
+    d.requests = &times;
+    d.requestsSorted = std::is_sorted(times.begin(), times.end());
+    bool completed = true;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        d.nextRequest = i;
+        if (!onResult(d.serve(times[i]))) {
+            completed = false;
+            break;
+        }
+    }
+    d.requests = nullptr;
+    d.nextRequest = 0;
+    return completed;
+}

@@ -1,0 +1,260 @@
+#include "analysis/BlackWhiteScan.h"
+#include "analysis/ScanLogic.h"
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+#include <functional>
+
+namespace {
+
+std::string path(const QString &name)
+{
+    return QFile::encodeName(media(name)).toStdString();
+}
+
+// Records a scan's reports; onProgress may cancel the task at a chosen point.
+struct RecordingSink : ScanSink
+{
+    std::vector<double> progressValues;
+    std::function<void(double)> onProgress;
+    QString ending;
+    std::vector<double> markers;
+
+    void progress(double value) override
+    {
+        progressValues.push_back(value);
+        if (onProgress)
+            onProgress(value);
+    }
+    void finished(const std::vector<double> &m) override
+    {
+        ending += "finished";
+        markers = m;
+    }
+    void cancelledInCoarsePass() override { ending += "coarse"; }
+    void cancelledInRefinement(const std::vector<double> &hits) override
+    {
+        ending += "refinement";
+        markers = hits;
+    }
+};
+
+void compareTimes(const std::vector<double> &actual, const std::vector<double> &expected,
+                  double slack = 1e-9)
+{
+    QCOMPARE(actual.size(), expected.size());
+    for (size_t i = 0; i < actual.size(); ++i)
+        QVERIFY2(qAbs(actual[i] - expected[i]) <= slack,
+                 qPrintable(QString("%1 vs %2").arg(actual[i]).arg(expected[i])));
+}
+
+} // namespace
+
+class ScanTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void coarseAndRefinementGrids()
+    {
+        const auto t = scan::coarseTimes(10.3);
+        QCOMPARE(t.size(), size_t(21));
+        QCOMPARE(t.back(), 10.0);
+        compareTimes(scan::coarseTimes(0.3), {0.0, 0.3});
+        const auto w = scan::refinementTimes(1.5, 20.0); // clipped at 0
+        QCOMPARE(w.front(), 0.0);
+        QCOMPARE(w.size(), size_t(36));
+        QVERIFY(scan::refinementTimes(19.5, 20.0).back() <= 20.0);
+    }
+
+    void coarseHitRules()
+    {
+        QVERIFY(!scan::acceptsCoarseHit({}, 1.0, 20.0));
+        QVERIFY(!scan::acceptsCoarseHit({}, 19.0, 20.0));
+        QVERIFY(scan::acceptsCoarseHit({}, 1.5, 20.0));
+        QVERIFY(!scan::acceptsCoarseHit({10.0}, 10.5, 20.0));
+        QVERIFY(!scan::acceptsCoarseHit({10.0}, 11.0, 20.0));
+        QVERIFY(scan::acceptsCoarseHit({10.0}, 11.5, 20.0));
+        QVERIFY(scan::isBlackOrWhite({0, 0, 0}));
+        QVERIFY(scan::isBlackOrWhite({255, 255, 255}));
+        QVERIFY(!scan::isBlackOrWhite({0, 0, 1}));
+        QVERIFY(!scan::isBlackOrWhite({128, 128, 128}));
+    }
+
+    void runsAreSplitFilteredAndChosen()
+    {
+        auto grid = [](double from, int count) {
+            std::vector<double> v;
+            for (int i = 0; i < count; ++i)
+                v.push_back(from + i * 0.1);
+            return v;
+        };
+        QVERIFY(!scan::bestRunMidpoint(grid(10.0, 5), 10.0));                     // 0.4 s: dropped
+        QVERIFY(qAbs(*scan::bestRunMidpoint(grid(10.0, 7), 10.0) - 10.3) < 1e-9); // 0.6 s
+        // One missing sample splits a run in two short ones.
+        auto gap = grid(10.0, 4);
+        for (double t : grid(10.5, 4))
+            gap.push_back(t);
+        QVERIFY(!scan::bestRunMidpoint(gap, 10.0));
+        // Two runs, 0.3 and 1.2 s from the hit: the nearer wins, given in any order.
+        auto two = grid(11.0, 7);
+        for (double t : grid(9.0, 7))
+            two.push_back(t);
+        QVERIFY(qAbs(*scan::bestRunMidpoint(two, 10.0) - 9.3) < 1e-9);
+        // Equally near: the earlier run.
+        auto tie = grid(8.7, 7);
+        for (double t : grid(10.7, 7))
+            tie.push_back(t);
+        QVERIFY(qAbs(*scan::bestRunMidpoint(tie, 10.0) - 9.0) < 1e-9);
+    }
+
+    void thinningAndProgress()
+    {
+        compareTimes(scan::thinMarkers({12.0, 10.0, 10.8}), {10.0, 12.0});
+        compareTimes(scan::thinMarkers({10.0, 11.2}), {10.0, 11.2});
+        compareTimes(scan::thinMarkers({10.0, 11.0}), {10.0});
+        QVERIFY(qFuzzyCompare(scan::coarseProgress(10, 25), 0.28));
+        QVERIFY(qFuzzyCompare(scan::coarseProgress(20, 25), 0.56));
+        QVERIFY(qFuzzyCompare(scan::refinementProgress(1, 2), 0.85));
+        QCOMPARE(scan::refinementProgress(2, 2), 1.0);
+        QCOMPARE(scan::refinementProgress(1, 0), 1.0);
+    }
+
+    void markersAtRunMidpoints()
+    {
+        // Black 3-4 s, white 0.7 s from 8 s, a black 0.5 s stretch too short to
+        // count, and 1.6 s of black found twice by the coarse pass but kept once.
+        RecordingSink sink;
+        scanBlackWhite(path("scan.mp4"), 20.0, makeTask(), sink);
+        QCOMPARE(sink.ending, QString("finished"));
+        compareTimes(sink.markers, {3.45, 8.3, 16.75}, 1e-6);
+    }
+
+    void shortMovieAndMovieWithoutPictureFindNothing()
+    {
+        RecordingSink black;
+        scanBlackWhite(path("black2s.mp4"), 2.0, makeTask(), black);
+        QCOMPARE(black.ending, QString("finished"));
+        QVERIFY(black.markers.empty());
+
+        RecordingSink none;
+        scanBlackWhite(path("not_a_movie.mp4"), 3.0, makeTask(), none);
+        QCOMPARE(none.ending, QString("finished"));
+        QVERIFY(none.markers.empty());
+        QCOMPARE(none.progressValues.size(), size_t(0)); // 7 coarse times: no tenth frame
+    }
+
+    void progressThroughBothPasses()
+    {
+        RecordingSink sink;
+        scanBlackWhite(path("scan12.mp4"), 12.0, makeTask(), sink);
+        QCOMPARE(sink.ending, QString("finished"));
+        QCOMPARE(sink.progressValues.size(), size_t(4));
+        QVERIFY(qFuzzyCompare(sink.progressValues[0], 0.28));
+        QVERIFY(qFuzzyCompare(sink.progressValues[1], 0.56));
+        QVERIFY(qFuzzyCompare(sink.progressValues[2], 0.85));
+        QCOMPARE(sink.progressValues[3], 1.0);
+    }
+
+    void cancellingInEachPass()
+    {
+        TaskHandle coarseTask = makeTask();
+        RecordingSink coarse;
+        coarse.onProgress = [&](double) { coarseTask->cancel(); };
+        scanBlackWhite(path("scan.mp4"), 20.0, coarseTask, coarse);
+        QCOMPARE(coarse.ending, QString("coarse"));
+        QCOMPARE(coarse.progressValues.size(), size_t(1));
+        QVERIFY(coarse.markers.empty());
+
+        // Cancelled after the first refinement window: the coarse hits remain.
+        TaskHandle fineTask = makeTask();
+        RecordingSink fine;
+        fine.onProgress = [&](double value) {
+            if (value > 0.7)
+                fineTask->cancel();
+        };
+        scanBlackWhite(path("scan.mp4"), 20.0, fineTask, fine);
+        QCOMPARE(fine.ending, QString("refinement"));
+        compareTimes(fine.markers, {3.0, 8.0, 13.0, 16.0, 17.5});
+    }
+
+    void modelPublishesTheResult()
+    {
+        VideoEditorViewModel model;
+        model.startScan(); // nothing loaded: nothing happens
+        QVERIFY(!model.isScanning());
+        QVERIFY(!model.scanTask);
+
+        model.loadVideo(QUrl::fromLocalFile(media("scan.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        model.startScan();
+        QVERIFY(model.isScanning());
+        QVERIFY(waitFor([&] { return !model.isScanning(); }, 30000));
+        QVERIFY(model.hasScanned());
+        QCOMPARE(model.scanProgress(), 1.0);
+        QCOMPARE(model.blackWhiteFrames().size(), 3);
+
+        // A new scan clears the markers, keeps hasScanned and shows progress.
+        model.startScan();
+        QVERIFY(model.blackWhiteFrames().isEmpty());
+        QVERIFY(model.hasScanned());
+        QCOMPARE(model.scanProgress(), 0.0);
+        model.cancelScan();
+        QVERIFY(!model.isScanning());
+        QTest::qWait(300);
+        QVERIFY(!model.isScanning());
+    }
+
+    void replacedScanNeverWrites()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("scan.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        for (int round = 0; round < 3; ++round) {
+            model.startScan();
+            QTest::qWait(round * 20); // the first scan at different points
+            QSignalSpy scanning(&model, &VideoEditorViewModel::isScanningChanged);
+            QSignalSpy frames(&model, &VideoEditorViewModel::blackWhiteFramesChanged);
+            model.startScan();
+            QVERIFY(waitFor([&] { return !model.isScanning(); }, 30000));
+            QTest::qWait(200);
+            // One change only, the second scan's own ending, with its result.
+            QCOMPARE(scanning.count(), 1);
+            QCOMPARE(frames.count(), 1);
+            QCOMPARE(model.blackWhiteFrames().size(), 3);
+            QCOMPARE(model.scanProgress(), 1.0);
+        }
+        // Loading another movie drops the running scan: it writes nothing after.
+        model.startScan();
+        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
+        QSignalSpy frames(&model, &VideoEditorViewModel::blackWhiteFramesChanged);
+        QTest::qWait(1500);
+        QCOMPARE(frames.count(), 0);
+        QVERIFY(!model.isScanning());
+    }
+
+    void previousAndNextMarker()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        model.setBlackWhiteFrames({5.0, 12.0});
+        model.seek(5.05);
+        model.goToPreviousMarker();
+        QCOMPARE(model.currentTime(), 5.05);
+        model.goToNextMarker();
+        QCOMPARE(model.currentTime(), 12.0);
+        model.goToNextMarker();
+        QCOMPARE(model.currentTime(), 12.0);
+        model.goToPreviousMarker();
+        QCOMPARE(model.currentTime(), 5.0);
+    }
+};
+
+QTEST_MAIN(ScanTest)
+#include "test_scan.moc"

@@ -1,0 +1,157 @@
+#include "analysis/WaveformFold.h"
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+
+#include <random>
+
+namespace {
+
+QVector<float> foldInChunks(const std::vector<std::int16_t> &samples,
+                            const std::vector<std::size_t> &cuts)
+{
+    WaveformFold fold;
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        foldSamples(fold, samples.data() + from, cut - from);
+        from = cut;
+    }
+    foldSamples(fold, samples.data() + from, samples.size() - from);
+    return finishFold(std::move(fold));
+}
+
+} // namespace
+
+class WaveformTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void foldMakesBucketsOf266()
+    {
+        std::vector<std::int16_t> samples(600, 0);
+        samples[10] = 16384;   // bucket 0
+        samples[300] = -32767; // bucket 1
+        samples[599] = 3277;   // bucket 2, the unfinished one of 68 samples
+        const QVector<float> values = foldInChunks(samples, {});
+        QCOMPARE(values.size(), 3);
+        QCOMPARE(values[0], 16384.0f / 32767.0f);
+        QCOMPARE(values[1], 1.0f);
+        QCOMPARE(values[2], 3277.0f / 32767.0f);
+        QCOMPARE(foldInChunks(std::vector<std::int16_t>(532, 5), {}).size(), 2);
+        QCOMPARE(foldInChunks({}, {}).size(), 0);
+    }
+
+    void bucketSpanningChunksGivesOneValue()
+    {
+        std::vector<std::int16_t> samples(266, 100);
+        samples[200] = 2000;
+        const QVector<float> values = foldInChunks(samples, {150});
+        QCOMPARE(values.size(), 1);
+        QCOMPARE(values[0], 2000.0f / 32767.0f);
+    }
+
+    void mostNegativeSampleIsJustAboveOne()
+    {
+        const QVector<float> values = foldInChunks({-32768}, {});
+        QCOMPARE(values.size(), 1);
+        QCOMPARE(values[0], 32768.0f / 32767.0f);
+        QVERIFY(values[0] > 1.0f);
+    }
+
+    void chunkBoundariesNeverChangeTheValues()
+    {
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> sample(-32768, 32767);
+        std::vector<std::int16_t> samples(1000);
+        for (auto &s : samples)
+            s = static_cast<std::int16_t>(sample(random));
+        const QVector<float> whole = foldInChunks(samples, {});
+        QCOMPARE(whole.size(), 4);
+        for (std::size_t cut = 0; cut <= samples.size(); ++cut)
+            QCOMPARE(foldInChunks(samples, {cut}), whole);
+        std::uniform_int_distribution<std::size_t> position(0, samples.size());
+        for (int round = 0; round < 200; ++round) {
+            std::vector<std::size_t> cuts(5);
+            for (auto &c : cuts)
+                c = position(random);
+            std::sort(cuts.begin(), cuts.end());
+            QCOMPARE(foldInChunks(samples, cuts), whole);
+        }
+    }
+
+    void loadingReadsTheFirstSixSeconds()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return !model.waveformSamples().isEmpty(); }, 10000));
+        QCOMPARE(model.waveformStartTime(), 0.0);
+        QCOMPARE(model.waveformSamples().size(), 181); // 48000 samples: 180 full buckets + 1
+        QCOMPARE(model.lastWaveformCenter, 0.0);
+        for (float v : model.waveformSamples())
+            QVERIFY(v >= 0.0f && v <= 32768.0f / 32767.0f);
+    }
+
+    void refreshOnlyAfterMoreThanThreeSeconds()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded() && model.waveformTask; }, 10000));
+        TaskHandle first = model.waveformTask;
+        model.updateWaveformIfNeeded(3.0);
+        QCOMPARE(model.waveformTask, first);
+        QVERIFY(!first->isCancelled());
+        model.updateWaveformIfNeeded(3.0001);
+        QVERIFY(first->isCancelled());
+        QVERIFY(model.waveformTask != first);
+        QCOMPARE(model.lastWaveformCenter, 3.0001);
+        // The read of [0, 9.0001] still starts at 0.
+        QVERIFY(waitFor([&] { return model.waveformSamples().size() > 200; }, 10000));
+        QCOMPARE(model.waveformStartTime(), 0.0);
+    }
+
+    void seekNearTheEndReadsTheLastWindow()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("long103.mp4")));
+        QVERIFY(waitFor([&] { return !model.waveformSamples().isEmpty(); }, 10000));
+        model.seek(100.0);
+        QVERIFY(waitFor([&] { return model.waveformStartTime() == 94.0; }, 10000));
+        // [94, 103]: 72000 samples, 270 full buckets and a part.
+        QVERIFY2(qAbs(model.waveformSamples().size() - 271) <= 1,
+                 qPrintable(QString::number(model.waveformSamples().size())));
+    }
+
+    void movieWithoutAudioPublishesNothing()
+    {
+        VideoEditorViewModel model;
+        QSignalSpy spy(&model, &VideoEditorViewModel::waveformSamplesChanged);
+        model.loadVideo(QUrl::fromLocalFile(media("noaudio.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QTest::qWait(500);
+        QVERIFY(model.waveformSamples().isEmpty());
+        QCOMPARE(spy.count(), 0);
+    }
+
+    void readFinishedAfterAnotherLoadPublishesNothing()
+    {
+        VideoEditorViewModel model;
+        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        // A read of the old file already past its last cancellation check when
+        // the next one loads: only the source check can stop it.
+        model.startWaveformRead(QUrl::fromLocalFile(media("movie.mp4")), 6.0, 12.5);
+        model.waveformTask.reset();
+        model.loadVideo(QUrl::fromLocalFile(media("noaudio.mp4")));
+        QSignalSpy spy(&model, &VideoEditorViewModel::waveformSamplesChanged);
+        QTest::qWait(1000);
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(model.waveformSamples().isEmpty());
+    }
+};
+
+QTEST_MAIN(WaveformTest)
+#include "test_waveform.moc"

@@ -1,0 +1,156 @@
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/TestSupport.h"
+#include "views/ScanRow.h"
+#include "views/Theme.h"
+#include "views/WaveformView.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+QImage render(WaveformView &view, int width, int height)
+{
+    view.resize(width, height);
+    return view.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// Rows of column x whose colour is not the background's.
+int barHeight(const QImage &image, int x)
+{
+    const QRgb background = image.pixel(x, 0);
+    int rows = 0;
+    for (int y = 0; y < image.height(); ++y)
+        rows += image.pixel(x, y) != background;
+    return rows;
+}
+
+QPushButton *button(QWidget &row, const QString &text)
+{
+    for (auto *b : row.findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QLabel *label(QWidget &row, const QString &text)
+{
+    for (auto *l : row.findChildren<QLabel *>())
+        if (l->text() == text && !l->isHidden())
+            return l;
+    return nullptr;
+}
+
+} // namespace
+
+class AnalysisViewsTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void playedAudioLeftOfTheCentreInWhite()
+    {
+        WaveformView view;
+        view.setSamples(QVector<float>(300, 0.5f));
+        view.setStartTime(10.0);
+        view.setCurrentTime(15.0);
+        const QImage image = render(view, 100, 40);
+        const QColor left = image.pixelColor(20, 20);
+        const QColor right = image.pixelColor(80, 20);
+        // Translucent white over the dark background is grey; the accent is tinted.
+        QVERIFY(left.red() == left.green() && left.green() == left.blue());
+        QVERIFY(left.red() > 60);
+        const QColor accent = Theme::accent();
+        QVERIFY(qAbs(right.red() - right.blue()) > 20 ||
+                (accent.red() == accent.blue() && accent.red() == accent.green()));
+        QVERIFY(right != left);
+        // The centre line (1.5 px at x = 50) is white from top to bottom.
+        for (int y : {6, 20, 34})
+            QVERIFY(image.pixelColor(50, y).red() > 180 && image.pixelColor(49, y).red() > 180);
+        // The background is clipped to a rounded rectangle.
+        QVERIFY(image.pixelColor(0, 0).alpha() < 40);
+        QVERIFY(image.pixelColor(20, 2).alpha() > 40);
+        // Half-height values: bars of 17 px.
+        QVERIFY(qAbs(barHeight(image, 20) - 17) <= 1);
+    }
+
+    void silenceAndMissingDataDrawOnePixel()
+    {
+        WaveformView view;
+        view.setSamples(QVector<float>(300, 0.0f));
+        view.setStartTime(0.0);
+        view.setCurrentTime(2.0);                   // the left part lies before time 0
+        const QImage image = render(view, 100, 41); // bars centred on a pixel row
+        QCOMPARE(barHeight(image, 5), 1);
+        QCOMPARE(barHeight(image, 80), 1);
+    }
+
+    void fullScaleIs85PercentOfTheHeight()
+    {
+        WaveformView view;
+        view.setSamples(QVector<float>(300, 1.0f));
+        view.setStartTime(0.0);
+        view.setCurrentTime(5.0);
+        const QImage image = render(view, 100, 40);
+        QCOMPARE(barHeight(image, 70), 34);
+    }
+
+    void tooNarrowDrawsNothing()
+    {
+        WaveformView view;
+        view.setSamples(QVector<float>(300, 1.0f));
+        view.setCurrentTime(5.0);
+        view.resize(0, 40);
+        const QImage image = view.grab().toImage();
+        QVERIFY(image.isNull() || image.width() == 0);
+        // One column still draws.
+        const QImage one = render(view, 1, 40);
+        QVERIFY(one.pixelColor(0, 20).alpha() > 200);
+    }
+
+    void scanRowFollowsTheModel()
+    {
+        VideoEditorViewModel model;
+        ScanRow row(&model);
+        row.show();
+        QPushButton *scan = button(row, "Scan B/W Frames");
+        QVERIFY(scan && !scan->isHidden());
+        QVERIFY(!scan->isEnabled()); // nothing loaded
+
+        model.setIsScanning(true);
+        model.setScanProgress(0.999);
+        QVERIFY(scan->isHidden());
+        QVERIFY(label(row, "99%"));
+        QVERIFY(!button(row, "Cancel")->isHidden());
+        QCOMPARE(row.findChild<QProgressBar *>()->width(), 120);
+        model.setScanProgress(1.0);
+        QVERIFY(label(row, "100%"));
+
+        model.setIsScanning(false);
+        model.setHasScanned(true);
+        QVERIFY(label(row, "Not Found"));
+        QVERIFY(button(row, "◀ Prev")->isHidden());
+
+        model.setBlackWhiteFrames({10.0, 20.0, 30.0});
+        QVERIFY(label(row, "3 found"));
+        QVERIFY(!label(row, "Not Found"));
+        model.setCurrentTime(10.05);
+        QVERIFY(!button(row, "◀ Prev")->isEnabled());
+        QVERIFY(button(row, "Next ▶")->isEnabled());
+        model.setCurrentTime(10.2);
+        QVERIFY(button(row, "◀ Prev")->isEnabled());
+        model.setCurrentTime(29.95);
+        QVERIFY(!button(row, "Next ▶")->isEnabled());
+
+        // Markers left from an earlier scan give way to progress while scanning.
+        model.setIsScanning(true);
+        QVERIFY(!label(row, "3 found"));
+        QVERIFY(button(row, "◀ Prev")->isHidden());
+    }
+};
+
+QTEST_MAIN(AnalysisViewsTest)
+#include "test_analysisviews.moc"
