@@ -176,9 +176,9 @@ struct Sinks
 
 // The main thread runs every posted chunk in one pass of its event loop, so
 // a tool that writes faster than the log can show would freeze the window:
-// past this many undelivered chunks the reader waits, and the pipe holds the
+// past two undelivered chunks the reader waits, and the pipe holds the
 // tool back.
-constexpr int maxUndeliveredChunks = 4;
+constexpr int maxUndeliveredChunks = 2;
 
 } // namespace
 
