@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
@@ -169,7 +170,15 @@ struct Sinks
 {
     OutputSink onOutput;
     StatusSink onFinished;
+    // Chunks posted but not yet handed on by the main thread.
+    std::atomic<int> undelivered{0};
 };
+
+// The main thread runs every posted chunk in one pass of its event loop, so
+// a tool that writes faster than the log can show would freeze the window:
+// past two undelivered chunks the reader waits, and the pipe holds the
+// tool back.
+constexpr int maxUndeliveredChunks = 2;
 
 } // namespace
 
@@ -248,7 +257,9 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     // Every delivery shares the sinks; the last one, run on the main thread,
     // releases them there, so whatever they capture is destroyed where it was
     // made.
-    auto sinks = std::make_shared<Sinks>(Sinks{std::move(onOutput), std::move(onFinished)});
+    auto sinks = std::make_shared<Sinks>();
+    sinks->onOutput = std::move(onOutput);
+    sinks->onFinished = std::move(onFinished);
     const auto finish = [&sinks](const QString &status) {
         postToMainThread([sinks = std::move(sinks), status] { sinks->onFinished(status); });
         --g_runningExports;
@@ -277,8 +288,15 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
 
     Utf8ChunkDecoder decoder;
     const auto deliver = [&sinks](const QString &text) {
-        if (!text.isEmpty())
-            postToMainThread([sinks, text] { sinks->onOutput(text); });
+        if (text.isEmpty())
+            return;
+        while (sinks->undelivered.load() >= maxUndeliveredChunks)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ++sinks->undelivered;
+        postToMainThread([sinks, text] {
+            sinks->onOutput(text);
+            --sinks->undelivered;
+        });
     };
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     for (;;) {

@@ -16,6 +16,12 @@ private:
     void append(const QString &chunk);
     void reset();
     void scrollToEnd();
+    // The chunk as the pane shows it: a carriage return starts a new line, as
+    // a terminal's rewritten progress line would read, and no line grows past
+    // maxLineLength, since the text layout's cost grows with the line.
+    QString displayText(const QString &chunk);
 
     VideoEditorViewModel *m_viewModel;
+    qsizetype m_lineLength = 0;
+    bool m_afterCarriageReturn = false;
 };

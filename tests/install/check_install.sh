@@ -27,5 +27,6 @@ for want in ffmpeg libmpv libqt6widgets6 libqt6gui6 libqt6core6 libqt6openglwidg
             libavformat libavcodec libavutil libswresample libswscale; do
   grep -q "$want" <<<"$depends" || fail "package does not depend on $want"
 done
-dpkg-deb -c "$deb" | grep -q './usr/share/applications/trimora.desktop' || fail "entry not packaged"
+contents=$(dpkg-deb -c "$deb")
+grep -q './usr/share/applications/trimora.desktop' <<<"$contents" || fail "entry not packaged"
 echo "1 passed, 0 failed"

@@ -130,6 +130,32 @@ private Q_SLOTS:
         model.appendLog(QStringLiteral("line"));
         QCOMPARE(pane->toPlainText(), QStringLiteral("partial line"));
     }
+
+    // Laying out one enormous line takes seconds per append: rewritten
+    // progress lines and endless output are shown as lines of bounded length,
+    // while the model keeps the text as it came.
+    void logPaneBreaksRewrittenAndEndlessLines()
+    {
+        VideoEditorViewModel model;
+        LogPane pane(&model);
+        model.appendLog(QStringLiteral("frame=1\rframe=2\r"));
+        model.appendLog(QStringLiteral("\nnext\r\nlast"));
+        QCOMPARE(pane.toPlainText(), QStringLiteral("frame=1\nframe=2\nnext\nlast"));
+        QCOMPARE(model.logOutput(), QStringLiteral("frame=1\rframe=2\r\nnext\r\nlast"));
+
+        model.setLogOutput(QString());
+        const QString endless = QString(2999, QLatin1Char('x')) + QStringLiteral("😀") +
+                                QString(997, QLatin1Char('y'));
+        model.appendLog(endless.left(1200));
+        model.appendLog(endless.mid(1200));
+        const QStringList lines = pane.toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.join(QString()), endless);
+        for (const QString &line : lines)
+            QVERIFY(line.size() <= 1001);
+        QVERIFY(lines.size() >= 4);
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("😀")));
+        QVERIFY(!pane.toPlainText().contains(QStringLiteral("\uFFFD")));
+    }
 };
 
 QTEST_MAIN(ExportRowsTest)
