@@ -26,9 +26,12 @@ bool isHit(const std::optional<Rgb> &pixel)
     return pixel && scan::isBlackOrWhite(*pixel);
 }
 
-std::unique_ptr<FrameExtractor> openExtractor(const std::string &path, double tolerance)
+std::unique_ptr<FrameExtractor> openExtractor(const std::string &path, double tolerance,
+                                              bool skipUnneededFrames = true)
 {
-    return FrameExtractor::open(path, {.tolerance = tolerance, .pixelOnly = true});
+    return FrameExtractor::open(
+        path,
+        {.tolerance = tolerance, .skipUnneededFrames = skipUnneededFrames, .pixelOnly = true});
 }
 
 } // namespace
@@ -44,12 +47,13 @@ void scanBlackWhite(const std::string &path, double duration, const TaskHandle &
     std::vector<double> coarseHits;
     scan::RefinementFrames frames(duration);
     {
-        const FrameTap tap{.spacing = scan::fineSpacing,
-                           .tolerance = scan::fineTolerance,
-                           .until = duration + scan::fineTolerance,
-                           .onFrame = [&frames](double time, std::optional<Rgb> pixel) {
-                               frames.addFrame(time, isHit(pixel));
-                           }};
+        const FrameTap tap{
+            .spacing = scan::fineSpacing,
+            .tolerance = scan::fineTolerance,
+            .until = duration + scan::fineTolerance,
+            .onFrame = [&frames](double time,
+                                 std::optional<Rgb> pixel) { frames.addFrame(time, isHit(pixel)); },
+            .onUnknown = [&frames](double time) { frames.addUnknownFrame(time); }};
         std::unique_ptr<FrameExtractor> extractor = openExtractor(path, scan::coarseTolerance);
         int k = 0;
         extractAll(
@@ -77,8 +81,10 @@ void scanBlackWhite(const std::string &path, double duration, const TaskHandle &
     }
     frames.finish();
 
-    // Refinement: the windows are already settled; only times the decode did
-    // not watch (none on a regular grid) are extracted on their own.
+    // Refinement: the windows are already settled; only the rare times whose
+    // frame the decode did not classify (a frame far from the grid at the end
+    // of the movie or across a gap) are extracted on their own, every frame
+    // decoded so that none is missed.
     std::unique_ptr<FrameExtractor> extractor;
     std::vector<double> refined;
     const int windowCount = static_cast<int>(coarseHits.size());
@@ -89,7 +95,7 @@ void scanBlackWhite(const std::string &path, double duration, const TaskHandle &
         std::vector<double> fineHits = window.hits;
         if (!window.unserved.empty()) {
             if (!extractor)
-                extractor = openExtractor(path, scan::fineTolerance);
+                extractor = openExtractor(path, scan::fineTolerance, false);
             extractAll(extractor.get(), window.unserved, [&](const FrameResult &result) {
                 if (task->isCancelled())
                     return false;

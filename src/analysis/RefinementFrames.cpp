@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 namespace scan {
@@ -19,12 +20,29 @@ RefinementFrames::RefinementFrames(double duration) : m_duration(duration)
 
 void RefinementFrames::addFrame(double time, bool hit)
 {
-    if (!m_frames.empty() && time <= m_frames.back().time)
-        return;
-    m_frames.push_back({time, hit});
-    // A window is complete once a frame beyond its last time's tolerance is in.
+    insert({time, hit ? State::Hit : State::Miss});
+    // A window is complete once a frame beyond its last time's tolerance is
+    // shown: every frame shown before it is known by then.
     while (m_firstOpen < m_windows.size() && m_windows[m_firstOpen].end + fineTolerance < time)
         settle(m_windows[m_firstOpen++]);
+}
+
+void RefinementFrames::addUnknownFrame(double time)
+{
+    insert({time, State::Unknown});
+}
+
+void RefinementFrames::insert(Frame frame)
+{
+    auto it = m_frames.end();
+    while (it != m_frames.begin() && std::prev(it)->time >= frame.time)
+        --it;
+    if (it != m_frames.end() && it->time == frame.time) {
+        if (frame.state != State::Unknown)
+            it->state = frame.state;
+        return;
+    }
+    m_frames.insert(it, frame);
 }
 
 void RefinementFrames::passCoarseTime(double t)
@@ -36,11 +54,7 @@ void RefinementFrames::addCoarseHit(double coarseHit)
 {
     Window window;
     window.coarseHit = coarseHit;
-    for (double t : refinementTimes(coarseHit, m_duration)) {
-        if (!onFineGrid(t))
-            window.unserved.push_back(t);
-        window.end = t; // the times ascend
-    }
+    window.end = refinementTimes(coarseHit, m_duration).back();
     m_windows.push_back(std::move(window));
     forgetOldFrames(coarseHit);
 }
@@ -55,13 +69,16 @@ void RefinementFrames::finish()
 void RefinementFrames::settle(Window &window) const
 {
     for (double t : refinementTimes(window.coarseHit, m_duration)) {
-        if (onFineGrid(t) && nearestIsHit(t))
+        const State state = onFineGrid(t) ? nearestFrame(t) : State::Unknown;
+        if (state == State::Hit)
             window.hits.push_back(t);
+        else if (state == State::Unknown)
+            window.unserved.push_back(t);
     }
     window.settled = true;
 }
 
-bool RefinementFrames::nearestIsHit(double t) const
+RefinementFrames::State RefinementFrames::nearestFrame(double t) const
 {
     // The same choice as the extractor's: the last frame before t and the first
     // at or after it, the nearer within the tolerance, the earlier on a tie.
@@ -80,7 +97,7 @@ bool RefinementFrames::nearestIsHit(double t) const
             bestDistance = distance;
         }
     }
-    return best && best->hit;
+    return best ? best->state : State::Miss;
 }
 
 void RefinementFrames::forgetOldFrames(double coarseTime)

@@ -8,11 +8,13 @@ namespace scan {
 
 // Serves the refinement windows from the frames the coarse pass decodes anyway,
 // so that no window is decoded a second time. The decode hands in every frame
-// that can be the nearest one to a multiple of the grid spacing; a coarse hit
-// opens its window; once the decode has passed the window's end, each of its
-// times is classified by the frame a refinement extractor would pick (nearest
-// within the fine tolerance, ties to the earlier). Only frames an open or a
-// future window can use are kept, so memory does not grow with the movie.
+// that can be the nearest one to a multiple of the fine spacing, and the times
+// of the frames it passed without classifying; a coarse hit opens its window;
+// once the decode has passed the window's end, each of its times is classified
+// by the frame a refinement extractor would pick (nearest within the fine
+// tolerance, ties to the earlier). A time whose frame is not classified, or
+// that lies off the grid, is left to be extracted on its own. Only frames an
+// open or a future window can use are kept: memory does not grow with the movie.
 class RefinementFrames
 {
 public:
@@ -20,15 +22,17 @@ public:
     {
         double coarseHit = 0.0;
         std::vector<double> hits;     // window times whose frame is black or white
-        std::vector<double> unserved; // times off the grid: to be extracted on their own
+        std::vector<double> unserved; // times to be extracted on their own
         double end = 0.0;
         bool settled = false;
     };
 
     explicit RefinementFrames(double duration);
 
-    // A frame near a grid time, in display order.
+    // A classified frame, in display order.
     void addFrame(double time, bool hit);
+    // A frame the decode passed without classifying; may come ahead of order.
+    void addUnknownFrame(double time);
     // The coarse pass has served t: later coarse hits lie after it.
     void passCoarseTime(double t);
     // A recorded coarse hit; the frames up to it have been handed in.
@@ -40,13 +44,15 @@ public:
     std::size_t framesHeld() const { return m_frames.size(); }
 
 private:
+    enum class State { Miss, Hit, Unknown };
     struct Frame
     {
         double time;
-        bool hit;
+        State state;
     };
+    void insert(Frame frame);
     void settle(Window &window) const;
-    bool nearestIsHit(double t) const;
+    State nearestFrame(double t) const;
     void forgetOldFrames(double coarseTime);
 
     double m_duration;

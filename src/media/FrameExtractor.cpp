@@ -175,9 +175,12 @@ bool FrameExtractor::Impl::pullFrame()
             older = std::move(newer);
             newer = HeldFrame{std::move(frame), ts * timeBase - startOffset, std::nullopt,
                               std::nullopt, false};
-            if (tap && newer.time > lastTapped && tapWants(newer.time)) {
+            if (tap && newer.time > lastTapped) {
                 lastTapped = newer.time;
-                tap->onFrame(newer.time, pixelOf(newer));
+                if (tapWants(newer.time))
+                    tap->onFrame(newer.time, pixelOf(newer));
+                else if (tap->onUnknown)
+                    tap->onUnknown(newer.time);
             }
             return true;
         }
@@ -196,6 +199,8 @@ bool FrameExtractor::Impl::pullFrame()
                 demuxTime = packet->dts * timeBase - startOffset;
             const bool needed =
                 ts == AV_NOPTS_VALUE || frameMayBeNeeded(ts * timeBase - startOffset);
+            if (!needed && tap && tap->onUnknown)
+                tap->onUnknown(ts * timeBase - startOffset);
             // Read per packet by the decoder, also by its frame threads.
             codec->skip_frame = needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF;
             // A damaged packet only costs its frame.

@@ -30,14 +30,18 @@ struct FrameExtractorOptions
 // with the tolerance: each frame that can be the nearest one to such a time
 // is decoded (never skipped) and handed to onFrame with its one-pixel value
 // (nothing when that cannot be made), in display order, as the decode passes
-// it. After the last request the decode goes on to until. Requests must be
-// ascending; no seek skips ahead while a tap watches.
+// it. Every other frame is reported to onUnknown: decoded ones in display
+// order, skipped ones when their packet is read (ahead of display order, but
+// before any later-shown frame reaches onFrame). After the last request the
+// decode goes on to until. Requests must be ascending; no seek skips ahead
+// while a tap watches.
 struct FrameTap
 {
     double spacing = 0.1;
     double tolerance = 0.05;
     double until = 0.0;
     std::function<void(double time, std::optional<Rgb> pixel)> onFrame;
+    std::function<void(double time)> onUnknown;
 };
 
 // Gives, for each requested time, the frame nearest to it within the
