@@ -2,8 +2,9 @@
 // 1080p movie, the 12 s waveform read, and the scan's peak memory.
 //   cmake --preset bench && cmake --build --preset bench
 //   build/bench/bench/bench_analysis [--verify]
-// --verify also decodes every frame the plain way (loop filter on, nothing
-// skipped) and checks that each requested time classifies the same.
+// --verify also finds the markers the plain way (every frame decoded with the
+// loop filter, each refinement window extracted on its own) and checks that
+// they are the same.
 
 #include "analysis/BlackWhiteScan.h"
 #include "analysis/ScanLogic.h"
@@ -40,42 +41,38 @@ struct CollectingSink : ScanSink
     void cancelledInRefinement(const std::vector<double> &) override {}
 };
 
-std::vector<double> hitsOf(const std::string &path, const std::vector<double> &times,
-                           FrameExtractorOptions options)
+// The scan's markers the plain way: every frame decoded with the loop filter,
+// nothing skipped, each refinement window extracted on its own.
+std::vector<double> plainMarkers(const std::string &path, double duration)
 {
-    std::vector<double> hits;
-    auto extractor = FrameExtractor::open(path, options);
-    if (!extractor)
+    const FrameExtractorOptions plain{
+        .skipUnneededFrames = false, .skipLoopFilter = false, .pixelOnly = true};
+    auto hitsOf = [&](const std::vector<double> &times, double tolerance) {
+        std::vector<double> hits;
+        FrameExtractorOptions options = plain;
+        options.tolerance = tolerance;
+        if (auto extractor = FrameExtractor::open(path, options)) {
+            extractor->extract(times, [&](const FrameResult &r) {
+                if (r.pixel && scan::isBlackOrWhite(*r.pixel))
+                    hits.push_back(r.requested);
+                return true;
+            });
+        }
         return hits;
-    extractor->extract(times, [&](const FrameResult &r) {
-        if (r.image && scan::isBlackOrWhite(averagePixel(*r.image)))
-            hits.push_back(r.requested);
-        return true;
-    });
-    return hits;
-}
-
-bool verify(const std::string &path, double duration)
-{
-    std::vector<double> coarse = scan::coarseTimes(duration);
-    std::vector<double> fine;
-    for (double c : hitsOf(path, coarse, {.tolerance = scan::coarseTolerance})) {
-        const std::vector<double> window = scan::refinementTimes(c, duration);
-        fine.insert(fine.end(), window.begin(), window.end());
+    };
+    std::vector<double> coarseHits;
+    for (double t : hitsOf(scan::coarseTimes(duration), scan::coarseTolerance)) {
+        if (scan::acceptsCoarseHit(coarseHits, t, duration))
+            coarseHits.push_back(t);
     }
-    std::sort(fine.begin(), fine.end());
-    bool same = true;
-    for (auto [times, tolerance, name] : {std::tuple{&coarse, scan::coarseTolerance, "coarse"},
-                                          std::tuple{&fine, scan::fineTolerance, "refinement"}}) {
-        const auto fast = hitsOf(path, *times, {.tolerance = tolerance});
-        const auto exact =
-            hitsOf(path, *times,
-                   {.tolerance = tolerance, .skipUnneededFrames = false, .skipLoopFilter = false});
-        std::printf("verify %-10s: %zu times, %zu hits fast, %zu hits exact: %s\n", name,
-                    times->size(), fast.size(), exact.size(), fast == exact ? "same" : "DIFFER");
-        same = same && fast == exact;
+    std::vector<double> refined;
+    for (double c : coarseHits) {
+        const auto fine = hitsOf(scan::refinementTimes(c, duration), scan::fineTolerance);
+        if (const auto mid = scan::bestRunMidpoint(fine, c))
+            refined.push_back(*mid);
     }
-    return same;
+    std::printf("verify: %zu coarse hits, %zu refined\n", coarseHits.size(), refined.size());
+    return scan::thinMarkers(refined);
 }
 
 } // namespace
@@ -134,7 +131,13 @@ int main(int argc, char **argv)
     std::printf("waveform 12 s read + fold: median %.2f ms (min %.2f, max %.2f, 21 reads)\n",
                 reads[reads.size() / 2], reads.front(), reads.back());
 
-    if (wantVerify && !verify(path, *duration))
-        return 2;
+    if (wantVerify) {
+        start = Clock::now();
+        const std::vector<double> expected = plainMarkers(path, *duration);
+        std::printf("verify: plain decode %.1f s, %zu markers: %s\n", secondsSince(start),
+                    expected.size(), expected == sink.markers ? "same" : "DIFFER");
+        if (expected != sink.markers)
+            return 2;
+    }
     return 0;
 }

@@ -1,30 +1,37 @@
 #include "analysis/BlackWhiteScan.h"
 
+#include "analysis/RefinementFrames.h"
 #include "analysis/ScanLogic.h"
 #include "media/FrameExtractor.h"
-
-#include <algorithm>
 
 namespace {
 
 // Runs the extractor over times, or reports every time as a failure when the
 // movie has no picture to extract.
-void extractAll(FrameExtractor *extractor, const std::vector<double> &times,
-                const std::function<bool(const FrameResult &)> &onResult)
+bool extractAll(FrameExtractor *extractor, const std::vector<double> &times,
+                const std::function<bool(const FrameResult &)> &onResult,
+                const FrameTap *tap = nullptr)
 {
-    if (extractor) {
-        extractor->extract(times, onResult);
-        return;
-    }
+    if (extractor)
+        return extractor->extract(times, onResult, tap);
     for (double t : times) {
-        if (!onResult(FrameResult{t, std::nullopt, t}))
-            return;
+        if (!onResult(FrameResult{t, std::nullopt, std::nullopt, t}))
+            return false;
     }
+    return true;
 }
 
-bool isHit(const FrameResult &result)
+bool isHit(const std::optional<Rgb> &pixel)
 {
-    return result.image && scan::isBlackOrWhite(averagePixel(*result.image));
+    return pixel && scan::isBlackOrWhite(*pixel);
+}
+
+std::unique_ptr<FrameExtractor> openExtractor(const std::string &path, double tolerance,
+                                              bool skipUnneededFrames = true)
+{
+    return FrameExtractor::open(
+        path,
+        {.tolerance = tolerance, .skipUnneededFrames = skipUnneededFrames, .pixelOnly = true});
 }
 
 } // namespace
@@ -32,82 +39,74 @@ bool isHit(const FrameResult &result)
 void scanBlackWhite(const std::string &path, double duration, const TaskHandle &task,
                     ScanSink &sink)
 {
-    // Coarse pass.
+    // Coarse pass. The same decode also watches every 0.1 s, so each coarse
+    // hit's refinement window is settled from frames already decoded once the
+    // decode has passed its end.
     const std::vector<double> times = scan::coarseTimes(duration);
     const int count = static_cast<int>(times.size());
     std::vector<double> coarseHits;
+    scan::RefinementFrames frames(duration);
     {
-        std::unique_ptr<FrameExtractor> extractor =
-            FrameExtractor::open(path, {.tolerance = scan::coarseTolerance});
+        const FrameTap tap{
+            .spacing = scan::fineSpacing,
+            .tolerance = scan::fineTolerance,
+            .until = duration + scan::fineTolerance,
+            .onFrame = [&frames](double time,
+                                 std::optional<Rgb> pixel) { frames.addFrame(time, isHit(pixel)); },
+            .onUnknown = [&frames](double time) { frames.addUnknownFrame(time); }};
+        std::unique_ptr<FrameExtractor> extractor = openExtractor(path, scan::coarseTolerance);
         int k = 0;
-        extractAll(extractor.get(), times, [&](const FrameResult &result) {
-            if (task->isCancelled())
-                return false;
-            ++k;
-            if (isHit(result) && scan::acceptsCoarseHit(coarseHits, result.requested, duration))
-                coarseHits.push_back(result.requested);
-            if (k % 10 == 0)
-                sink.progress(scan::coarseProgress(k, count));
-            return true;
-        });
+        extractAll(
+            extractor.get(), times,
+            [&](const FrameResult &result) {
+                if (task->isCancelled())
+                    return false;
+                ++k;
+                const double t = result.requested;
+                if (isHit(result.pixel) && scan::acceptsCoarseHit(coarseHits, t, duration)) {
+                    coarseHits.push_back(t);
+                    frames.addCoarseHit(t);
+                } else {
+                    frames.passCoarseTime(t);
+                }
+                if (k % 10 == 0)
+                    sink.progress(scan::coarseProgress(k, count));
+                return true;
+            },
+            &tap);
     }
     if (task->isCancelled()) {
         sink.cancelledInCoarsePass();
         return;
     }
+    frames.finish();
 
-    // Refinement: the windows are served by one decode over the union of their
-    // times, in time order, so frames shared by overlapping windows and the
-    // stretches between near windows are decoded once.
-    struct Request
-    {
-        double time;
-        std::size_t window;
-    };
-    std::vector<Request> requests;
-    std::vector<std::size_t> total(coarseHits.size(), 0);
-    for (std::size_t j = 0; j < coarseHits.size(); ++j) {
-        const std::vector<double> window = scan::refinementTimes(coarseHits[j], duration);
-        for (double t : window)
-            requests.push_back({t, j});
-        total[j] = window.size();
-    }
-    std::vector<std::size_t> remaining = total;
-    std::stable_sort(requests.begin(), requests.end(),
-                     [](const Request &a, const Request &b) { return a.time < b.time; });
-    std::vector<double> unionTimes(requests.size());
-    std::transform(requests.begin(), requests.end(), unionTimes.begin(),
-                   [](const Request &r) { return r.time; });
-
-    std::vector<std::vector<double>> fineHits(coarseHits.size());
+    // Refinement: the windows are already settled; only the rare times whose
+    // frame the decode did not classify (a frame far from the grid at the end
+    // of the movie or across a gap) are extracted on their own, every frame
+    // decoded so that none is missed.
+    std::unique_ptr<FrameExtractor> extractor;
     std::vector<double> refined;
-    std::size_t nextWindow = 0; // windows are evaluated in order, each once complete
     const int windowCount = static_cast<int>(coarseHits.size());
-    auto evaluate = [&](std::size_t j) {
-        if (std::optional<double> mid = scan::bestRunMidpoint(fineHits[j], coarseHits[j]))
+    for (int j = 0; j < windowCount; ++j) {
+        if (task->isCancelled())
+            break;
+        const scan::RefinementFrames::Window &window = frames.windows()[j];
+        std::vector<double> fineHits = window.hits;
+        if (!window.unserved.empty()) {
+            if (!extractor)
+                extractor = openExtractor(path, scan::fineTolerance, false);
+            extractAll(extractor.get(), window.unserved, [&](const FrameResult &result) {
+                if (task->isCancelled())
+                    return false;
+                if (isHit(result.pixel))
+                    fineHits.push_back(result.requested);
+                return true;
+            });
+        }
+        if (std::optional<double> mid = scan::bestRunMidpoint(fineHits, window.coarseHit))
             refined.push_back(*mid);
-        sink.progress(scan::refinementProgress(static_cast<int>(j) + 1, windowCount));
-    };
-
-    if (!coarseHits.empty() && !task->isCancelled()) {
-        std::unique_ptr<FrameExtractor> extractor =
-            FrameExtractor::open(path, {.tolerance = scan::fineTolerance});
-        std::size_t index = 0;
-        extractAll(extractor.get(), unionTimes, [&](const FrameResult &result) {
-            if (task->isCancelled())
-                return false;
-            const std::size_t j = requests[index++].window;
-            if (isHit(result))
-                fineHits[j].push_back(result.requested);
-            --remaining[j];
-            while (nextWindow < remaining.size() && remaining[nextWindow] == 0)
-                evaluate(nextWindow++);
-            return !task->isCancelled();
-        });
-        // A window interrupted by cancellation is still evaluated with what it had.
-        if (task->isCancelled() && nextWindow < remaining.size() &&
-            remaining[nextWindow] < total[nextWindow])
-            evaluate(nextWindow++);
+        sink.progress(scan::refinementProgress(j + 1, windowCount));
     }
     if (task->isCancelled()) {
         sink.cancelledInRefinement(coarseHits);

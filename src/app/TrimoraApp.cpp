@@ -9,6 +9,10 @@
 
 #include <clocale>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 void TrimoraApp::configureApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Trimora"));
@@ -17,6 +21,17 @@ void TrimoraApp::configureApplication()
     QApplication::setDesktopFileName(QStringLiteral("trimora"));
     // libmpv needs a C numeric locale; QApplication has just set the user's.
     std::setlocale(LC_NUMERIC, "C");
+}
+
+void TrimoraApp::configureAllocator()
+{
+#ifdef __GLIBC__
+    // Every load starts and retires decoder, demuxer and pool threads; with an
+    // arena per thread, the few objects each leaves behind pin whole pages and
+    // the resident size climbs by tens of megabytes over a long session. Two
+    // arenas keep it flat at no measurable cost in speed.
+    mallopt(M_ARENA_MAX, 2);
+#endif
 }
 
 AppWindow *TrimoraApp::openWindow()

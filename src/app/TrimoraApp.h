@@ -14,6 +14,8 @@ public:
     // Names the application and sets up what the player needs; call after the
     // QApplication exists.
     static void configureApplication();
+    // Call first thing in main, before any thread exists.
+    static void configureAllocator();
 
     AppWindow *openWindow();
     // Opens each file in a window of its own, the first in a new first window;

@@ -5,6 +5,7 @@
 
 int main(int argc, char *argv[])
 {
+    TrimoraApp::configureAllocator();
     QApplication application(argc, argv);
     TrimoraApp::configureApplication();
 

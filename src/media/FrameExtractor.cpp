@@ -1,6 +1,7 @@
 #include "media/FrameExtractor.h"
 
 #include "media/FFmpegPtr.h"
+#include "media/FramePixel.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -29,51 +30,10 @@ struct HeldFrame
     FramePtr frame;
     double time = 0.0;
     std::optional<Thumbnail> thumbnail;
+    std::optional<Rgb> pixel;
+    bool pixelKnown = false;
     bool valid() const { return frame != nullptr; }
 };
-
-YuvMatrix matrixFor(const AVFrame *frame)
-{
-    switch (frame->colorspace) {
-    case AVCOL_SPC_BT709:
-        return {0.2126, 0.0722};
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_FCC:
-        return {0.299, 0.114};
-    case AVCOL_SPC_SMPTE240M:
-        return {0.212, 0.087};
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        return {0.2627, 0.0593};
-    default:
-        return frame->height >= 720 ? YuvMatrix{0.2126, 0.0722} : YuvMatrix{0.299, 0.114};
-    }
-}
-
-// The deprecated full-range "J" formats are their plain twins with a range flag.
-AVPixelFormat plainFormat(AVPixelFormat format, bool &fullRange)
-{
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return format;
-    }
-}
 
 } // namespace
 
@@ -102,14 +62,18 @@ struct FrameExtractor::Impl
     const std::vector<double> *requests = nullptr;
     std::size_t nextRequest = 0;
     bool requestsSorted = false;
+    const FrameTap *tap = nullptr;
+    double lastTapped = kNoTime;
 
     bool init(const std::string &path);
     bool pullFrame();
     bool frameMayBeNeeded(double time) const;
+    bool tapWants(double time) const;
     bool seekWouldSkip(double target) const;
     void seekTo(double target);
     FrameResult serve(double requested);
     const Thumbnail *thumbnailOf(HeldFrame &held);
+    std::optional<Rgb> pixelOf(HeldFrame &held);
     bool makeThumbnail(const AVFrame *frame, Thumbnail &out);
 };
 
@@ -174,7 +138,7 @@ bool FrameExtractor::Impl::init(const std::string &path)
 
 bool FrameExtractor::Impl::frameMayBeNeeded(double time) const
 {
-    if (!options.skipUnneededFrames || !requestsSorted || frameInterval <= 0)
+    if (!options.skipUnneededFrames || !requestsSorted || frameInterval <= 0 || tapWants(time))
         return true;
     // A request's nearest frame lies within half a frame interval of it; the
     // extra quarter absorbs timestamp jitter.
@@ -182,6 +146,17 @@ bool FrameExtractor::Impl::frameMayBeNeeded(double time) const
     const auto begin = requests->begin() + static_cast<std::ptrdiff_t>(nextRequest);
     const auto it = std::lower_bound(begin, requests->end(), time - margin);
     return it != requests->end() && *it <= time + margin;
+}
+
+bool FrameExtractor::Impl::tapWants(double time) const
+{
+    if (!tap)
+        return false;
+    if (frameInterval <= 0 || tap->spacing <= 0)
+        return true;
+    const double margin = std::min(tap->tolerance, 0.75 * frameInterval);
+    const double nearest = std::round(time / tap->spacing) * tap->spacing;
+    return nearest >= 0.0 && std::abs(time - nearest) <= margin;
 }
 
 bool FrameExtractor::Impl::pullFrame()
@@ -198,7 +173,15 @@ bool FrameExtractor::Impl::pullFrame()
                 continue;
             }
             older = std::move(newer);
-            newer = HeldFrame{std::move(frame), ts * timeBase - startOffset, std::nullopt};
+            newer = HeldFrame{std::move(frame), ts * timeBase - startOffset, std::nullopt,
+                              std::nullopt, false};
+            if (tap && newer.time > lastTapped) {
+                lastTapped = newer.time;
+                if (tapWants(newer.time))
+                    tap->onFrame(newer.time, pixelOf(newer));
+                else if (tap->onUnknown)
+                    tap->onUnknown(newer.time);
+            }
             return true;
         }
         if (rc != AVERROR(EAGAIN) || draining) {
@@ -216,6 +199,8 @@ bool FrameExtractor::Impl::pullFrame()
                 demuxTime = packet->dts * timeBase - startOffset;
             const bool needed =
                 ts == AV_NOPTS_VALUE || frameMayBeNeeded(ts * timeBase - startOffset);
+            if (!needed && tap && tap->onUnknown)
+                tap->onUnknown(ts * timeBase - startOffset);
             // Read per packet by the decoder, also by its frame threads.
             codec->skip_frame = needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF;
             // A damaged packet only costs its frame.
@@ -253,14 +238,14 @@ void FrameExtractor::Impl::seekTo(double target)
 FrameResult FrameExtractor::Impl::serve(double requested)
 {
     const double tol = options.tolerance;
-    FrameResult result{requested, std::nullopt, requested};
+    FrameResult result{requested, std::nullopt, std::nullopt, requested};
 
     // The frames held are all later than the request: it went backwards.
     const bool passed =
         newer.valid() && newer.time > requested && (!older.valid() || older.time > requested);
     if (passed) {
         seekTo(requested - tol - kSeekMargin);
-    } else if (!newer.valid() || newer.time < requested - tol) {
+    } else if (!tap && (!newer.valid() || newer.time < requested - tol)) {
         const double target = requested - tol - kSeekMargin;
         if (seekWouldSkip(target))
             seekTo(target);
@@ -279,7 +264,11 @@ FrameResult FrameExtractor::Impl::serve(double requested)
             bestDistance = distance;
         }
     }
-    if (best) {
+    if (best && options.pixelOnly) {
+        result.pixel = pixelOf(*best);
+        if (result.pixel)
+            result.actual = best->time;
+    } else if (best) {
         if (const Thumbnail *thumbnail = thumbnailOf(*best)) {
             result.image = *thumbnail;
             result.actual = best->time;
@@ -299,12 +288,25 @@ const Thumbnail *FrameExtractor::Impl::thumbnailOf(HeldFrame &held)
     return &*held.thumbnail;
 }
 
+std::optional<Rgb> FrameExtractor::Impl::pixelOf(HeldFrame &held)
+{
+    if (!held.pixelKnown) {
+        held.pixel = framePixel(held.frame.get());
+        if (!held.pixel) {
+            if (const Thumbnail *thumbnail = thumbnailOf(held))
+                held.pixel = averagePixel(*thumbnail);
+        }
+        held.pixelKnown = true;
+    }
+    return held.pixel;
+}
+
 bool FrameExtractor::Impl::makeThumbnail(const AVFrame *frame, Thumbnail &out)
 {
     if (frame->width <= 0 || frame->height <= 0)
         return false;
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-    const auto source = plainFormat(static_cast<AVPixelFormat>(frame->format), fullRange);
+    const auto source = plainPixelFormat(static_cast<AVPixelFormat>(frame->format), fullRange);
     const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(source);
     if (!desc)
         return false;
@@ -364,7 +366,7 @@ bool FrameExtractor::Impl::makeThumbnail(const AVFrame *frame, Thumbnail &out)
                   scaled->linesize) != scaledHeight)
         return false;
 
-    const YuvMatrix matrix = matrixFor(frame);
+    const YuvMatrix matrix = frameMatrix(frame);
     auto pixelAt = [&](int x, int y) -> Rgb {
         if (rgbSource) {
             const uint8_t *p = scaled->data[0] + y * scaled->linesize[0] + x * 3;
@@ -424,11 +426,13 @@ std::unique_ptr<FrameExtractor> FrameExtractor::open(const std::string &path,
 }
 
 bool FrameExtractor::extract(const std::vector<double> &times,
-                             const std::function<bool(const FrameResult &)> &onResult)
+                             const std::function<bool(const FrameResult &)> &onResult,
+                             const FrameTap *tap)
 {
     Impl &d = *m_impl;
     d.requests = &times;
     d.requestsSorted = std::is_sorted(times.begin(), times.end());
+    d.tap = tap && tap->onFrame ? tap : nullptr;
     bool completed = true;
     for (std::size_t i = 0; i < times.size(); ++i) {
         d.nextRequest = i;
@@ -437,6 +441,12 @@ bool FrameExtractor::extract(const std::vector<double> &times,
             break;
         }
     }
+    if (completed && d.tap) {
+        d.nextRequest = times.size();
+        while (!d.finished && (!d.newer.valid() || d.newer.time <= tap->until) && d.pullFrame()) {
+        }
+    }
+    d.tap = nullptr;
     d.requests = nullptr;
     d.nextRequest = 0;
     return completed;

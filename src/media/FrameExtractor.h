@@ -11,7 +11,8 @@
 struct FrameResult
 {
     double requested = 0.0;
-    std::optional<Thumbnail> image; // empty: no frame within the tolerance
+    std::optional<Thumbnail> image; // empty: no frame within the tolerance, or pixelOnly
+    std::optional<Rgb> pixel;       // pixelOnly: the frame averaged into one pixel
     double actual = 0.0;            // media time of the frame delivered
 };
 
@@ -22,6 +23,25 @@ struct FrameExtractorOptions
     int maxHeight = 36;
     bool skipUnneededFrames = true; // leave out non-reference frames no request can use
     bool skipLoopFilter = true;     // the picture is reduced to a pixel: deblocking is wasted
+    bool pixelOnly = false;         // deliver FrameResult::pixel instead of a thumbnail
+};
+
+// Watches the decode for every multiple of spacing as if each were requested
+// with the tolerance: each frame that can be the nearest one to such a time
+// is decoded (never skipped) and handed to onFrame with its one-pixel value
+// (nothing when that cannot be made), in display order, as the decode passes
+// it. Every other frame is reported to onUnknown: decoded ones in display
+// order, skipped ones when their packet is read (ahead of display order, but
+// before any later-shown frame reaches onFrame). After the last request the
+// decode goes on to until. Requests must be ascending; no seek skips ahead
+// while a tap watches.
+struct FrameTap
+{
+    double spacing = 0.1;
+    double tolerance = 0.05;
+    double until = 0.0;
+    std::function<void(double time, std::optional<Rgb> pixel)> onFrame;
+    std::function<void(double time)> onUnknown;
 };
 
 // Gives, for each requested time, the frame nearest to it within the
@@ -42,7 +62,8 @@ public:
     // false to stop. Times should be ascending for speed; any order works.
     // Returns false when stopped.
     bool extract(const std::vector<double> &times,
-                 const std::function<bool(const FrameResult &)> &onResult);
+                 const std::function<bool(const FrameResult &)> &onResult,
+                 const FrameTap *tap = nullptr);
 
     struct Impl;
 

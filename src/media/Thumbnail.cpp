@@ -20,7 +20,7 @@ Rgb averagePixel(const Thumbnail &image)
     return {mean(sum[0]), mean(sum[1]), mean(sum[2])};
 }
 
-Rgb yuvToRgb(int y, int cb, int cr, bool fullRange, const YuvMatrix &m)
+Rgb yuvToRgb(double y, double cb, double cr, bool fullRange, const YuvMatrix &m)
 {
     double luma = y;
     double blue = cb - 128.0;

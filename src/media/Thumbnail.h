@@ -30,7 +30,7 @@ struct YuvMatrix
     double kb = 0.0722;
 };
 
-// Converts one Y'CbCr sample to RGB with full-range output. Limited-range
-// black (16, 128, 128) and white (235, 128, 128) map exactly to 0 and 255, as
-// do full-range 0 and 255.
-Rgb yuvToRgb(int y, int cb, int cr, bool fullRange, const YuvMatrix &matrix);
+// Converts one Y'CbCr sample (or a mean of samples) to RGB with full-range
+// output. Limited-range black (16, 128, 128) and white (235, 128, 128) map
+// exactly to 0 and 255, as do full-range 0 and 255.
+Rgb yuvToRgb(double y, double cb, double cr, bool fullRange, const YuvMatrix &matrix);

@@ -131,7 +131,7 @@ private Q_SLOTS:
             << copyOf(QStringLiteral("tenhours.mp4"), QStringLiteral("long.mp4")) << 36000.0;
         QTest::newRow("variable frame rate")
             << copyOf(QStringLiteral("vfr.mkv"), QStringLiteral("vfr.mkv")) << 4.0;
-        QTest::newRow("rotated") << copyOf(QStringLiteral("rotated-videoonly.mp4"),
+        QTest::newRow("rotated") << copyOf(QStringLiteral("rotated3s.mp4"),
                                            QStringLiteral("rotated.mp4"))
                                  << 3.0;
         QTest::newRow("start time 11.4 s")

@@ -5,6 +5,9 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 std::string path(const QString &name)
@@ -79,6 +82,59 @@ private Q_SLOTS:
         QCOMPARE(full.size(), size_t(2));
         QCOMPARE(pixelOf(full[0]), (Rgb{0, 0, 0}));
         QCOMPARE(pixelOf(full[1]), (Rgb{255, 255, 255}));
+    }
+
+    void pixelOnlyReductionKeepsBlackAndWhiteExact()
+    {
+        auto pixels = [](const QString &name, const std::vector<double> &times, double tol) {
+            std::vector<std::optional<Rgb>> out;
+            auto extractor =
+                FrameExtractor::open(path(name), {.tolerance = tol, .pixelOnly = true});
+            if (extractor)
+                extractor->extract(times, [&](const FrameResult &r) {
+                    out.push_back(r.pixel);
+                    return !r.image; // never a thumbnail in this mode
+                });
+            return out;
+        };
+        auto limited = pixels("scan.mp4", {3.5, 8.3, 5.0}, 0.05);
+        QCOMPARE(limited.size(), size_t(3));
+        QCOMPARE(limited[0], std::optional(Rgb{0, 0, 0}));
+        QCOMPARE(limited[1], std::optional(Rgb{255, 255, 255}));
+        // An ordinary picture stays near its thumbnail's average.
+        QVERIFY(limited[2]);
+        const Rgb thumb = pixelOf(extract("scan.mp4", {5.0}, 0.05)[0]);
+        QVERIFY(qAbs(limited[2]->g - thumb.g) <= 8);
+        auto full = pixels("fullrange.mp4", {0.5, 1.5}, 0.25);
+        QCOMPARE(full.size(), size_t(2));
+        QCOMPARE(full[0], std::optional(Rgb{0, 0, 0}));
+        QCOMPARE(full[1], std::optional(Rgb{255, 255, 255}));
+    }
+
+    void tapSeesTheGridInOrderAndDecodesOnToTheEnd()
+    {
+        // 24 fps, B-frames: every frame comes by once, either classified (near
+        // a multiple of 0.5 s) or as unknown, and the decode goes on past the
+        // last request.
+        std::vector<double> classified, unknown;
+        const FrameTap tap{
+            .spacing = 0.5,
+            .tolerance = 0.05,
+            .until = 12.5,
+            .onFrame = [&](double t, std::optional<Rgb>) { classified.push_back(t); },
+            .onUnknown = [&](double t) { unknown.push_back(t); }};
+        auto extractor = FrameExtractor::open(path("movie.mp4"), {.pixelOnly = true});
+        QVERIFY(extractor);
+        QVERIFY(extractor->extract(
+            {1.0, 2.0}, [](const FrameResult &) { return true; }, &tap));
+        QVERIFY(std::is_sorted(classified.begin(), classified.end()));
+        for (double t : classified)
+            QVERIFY(qAbs(t * 2 - std::round(t * 2)) * 0.5 <= 0.75 / 24 + 1e-9);
+        QVERIFY(classified.size() >= 25);               // the frame at every half second
+        QVERIFY(qAbs(classified.back() - 12.0) < 1e-6); // far past the last request
+        // The rest are reported, classified or not, up to the end.
+        QVERIFY(classified.size() + unknown.size() >= 300);
+        QVERIFY(*std::max_element(unknown.begin(), unknown.end()) > 12.4);
     }
 
     void nearestFrameWithinToleranceInAnyOrder()
