@@ -119,7 +119,7 @@ readAudioRange(const std::string &path, double start, double end,
     AVStream *stream = dec.format->streams[dec.streamIndex];
     if (start > 0) {
         const int64_t target =
-            static_cast<int64_t>(std::floor((start + dec.startOffset) / av_q2d(stream->time_base)));
+            secondsToTimestamp(start + dec.startOffset, av_q2d(stream->time_base));
         // A failed seek leaves the demuxer at the beginning, which is only slower.
         av_seek_frame(dec.format.get(), dec.streamIndex, target, AVSEEK_FLAG_BACKWARD);
     }

@@ -11,6 +11,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -52,6 +54,19 @@ inline std::string avErrorString(int code)
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);
     return buffer;
+}
+
+// Seconds (from a file's start time onwards) as a timestamp in units of
+// timeBase seconds, floored; clamped to the 64-bit range, since a damaged file
+// can carry a start time or time base that no timestamp can express.
+inline int64_t secondsToTimestamp(double seconds, double timeBase)
+{
+    const double units = std::floor(seconds / timeBase);
+    if (!(units > -9.2e18))
+        return INT64_MIN + 1;
+    if (!(units < 9.2e18))
+        return INT64_MAX - 1;
+    return static_cast<int64_t>(units);
 }
 
 // Opens a local file for demuxing and reads its stream parameters. Refuses

@@ -214,7 +214,7 @@ bool FrameExtractor::Impl::seekWouldSkip(double target) const
 {
     if (avformat_index_get_entries_count(stream) <= 0)
         return target - demuxTime > kBlindSeekDistance;
-    const auto ts = static_cast<int64_t>(std::floor((target + startOffset) / timeBase));
+    const int64_t ts = secondsToTimestamp(target + startOffset, timeBase);
     const int index = av_index_search_timestamp(stream, ts, AVSEEK_FLAG_BACKWARD);
     if (index < 0)
         return false;
@@ -224,7 +224,7 @@ bool FrameExtractor::Impl::seekWouldSkip(double target) const
 
 void FrameExtractor::Impl::seekTo(double target)
 {
-    const auto ts = static_cast<int64_t>(std::floor((target + startOffset) / timeBase));
+    const int64_t ts = secondsToTimestamp(target + startOffset, timeBase);
     if (av_seek_frame(format.get(), streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
         return; // keep decoding from where we are: slower, still correct going forward
     avcodec_flush_buffers(codec.get());
