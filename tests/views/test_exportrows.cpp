@@ -1,4 +1,3 @@
-#include "../export/StandIn.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 #include "views/CommandRow.h"
@@ -144,8 +143,8 @@ private Q_SLOTS:
         QCOMPARE(model.logOutput(), QStringLiteral("frame=1\rframe=2\r\nnext\r\nlast"));
 
         model.setLogOutput(QString());
-        const QString endless = QString(2999, QLatin1Char('x')) + QStringLiteral("😀") +
-                                QString(997, QLatin1Char('y'));
+        const QString endless =
+            QString(2999, QLatin1Char('x')) + QStringLiteral("😀") + QString(997, QLatin1Char('y'));
         model.appendLog(endless.left(1200));
         model.appendLog(endless.mid(1200));
         const QStringList lines = pane.toPlainText().split(QLatin1Char('\n'));
