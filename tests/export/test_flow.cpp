@@ -1,3 +1,4 @@
+#include "export/FFmpegRunner.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 

@@ -26,7 +26,9 @@ private:
     // Puts the row into a shown window of its own.
     template <class Row> static Row *shown(QWidget &window, VideoEditorViewModel &model)
     {
-        auto *row = shown<Row>(window, model);
+        auto *row = new Row(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(row);
+        window.show();
         return row;
     }
 
