@@ -11,11 +11,6 @@
 
 namespace {
 
-std::string path(const QString &name)
-{
-    return QFile::encodeName(media(name)).toStdString();
-}
-
 // Records a scan's reports; onProgress may cancel the task at a chosen point.
 struct RecordingSink : ScanSink
 {
@@ -130,7 +125,7 @@ private Q_SLOTS:
         // Black 3-4 s, white 0.7 s from 8 s, a black 0.5 s stretch too short to
         // count, and 1.6 s of black found twice by the coarse pass but kept once.
         RecordingSink sink;
-        scanBlackWhite(path("scan.mp4"), 20.0, makeTask(), sink);
+        scanBlackWhite(mediaPath("scan.mp4"), 20.0, makeTask(), sink);
         QCOMPARE(sink.ending, QString("finished"));
         compareTimes(sink.markers, {3.45, 8.3, 16.75}, 1e-6);
     }
@@ -138,12 +133,12 @@ private Q_SLOTS:
     void shortMovieAndMovieWithoutPictureFindNothing()
     {
         RecordingSink black;
-        scanBlackWhite(path("black2s.mp4"), 2.0, makeTask(), black);
+        scanBlackWhite(mediaPath("black2s.mp4"), 2.0, makeTask(), black);
         QCOMPARE(black.ending, QString("finished"));
         QVERIFY(black.markers.empty());
 
         RecordingSink none;
-        scanBlackWhite(path("not_a_movie.mp4"), 3.0, makeTask(), none);
+        scanBlackWhite(mediaPath("not_a_movie.mp4"), 3.0, makeTask(), none);
         QCOMPARE(none.ending, QString("finished"));
         QVERIFY(none.markers.empty());
         QCOMPARE(none.progressValues.size(), size_t(0)); // 7 coarse times: no tenth frame
@@ -152,7 +147,7 @@ private Q_SLOTS:
     void progressThroughBothPasses()
     {
         RecordingSink sink;
-        scanBlackWhite(path("scan12.mp4"), 12.0, makeTask(), sink);
+        scanBlackWhite(mediaPath("scan12.mp4"), 12.0, makeTask(), sink);
         QCOMPARE(sink.ending, QString("finished"));
         QCOMPARE(sink.progressValues.size(), size_t(4));
         QVERIFY(qFuzzyCompare(sink.progressValues[0], 0.28));
@@ -166,7 +161,7 @@ private Q_SLOTS:
         TaskHandle coarseTask = makeTask();
         RecordingSink coarse;
         coarse.onProgress = [&](double) { coarseTask->cancel(); };
-        scanBlackWhite(path("scan.mp4"), 20.0, coarseTask, coarse);
+        scanBlackWhite(mediaPath("scan.mp4"), 20.0, coarseTask, coarse);
         QCOMPARE(coarse.ending, QString("coarse"));
         QCOMPARE(coarse.progressValues.size(), size_t(1));
         QVERIFY(coarse.markers.empty());
@@ -178,7 +173,7 @@ private Q_SLOTS:
             if (value > 0.7)
                 fineTask->cancel();
         };
-        scanBlackWhite(path("scan.mp4"), 20.0, fineTask, fine);
+        scanBlackWhite(mediaPath("scan.mp4"), 20.0, fineTask, fine);
         QCOMPARE(fine.ending, QString("refinement"));
         compareTimes(fine.markers, {3.0, 8.0, 13.0, 16.0, 17.5});
     }
@@ -190,8 +185,7 @@ private Q_SLOTS:
         QVERIFY(!model.isScanning());
         QVERIFY(!model.scanTask);
 
-        model.loadVideo(QUrl::fromLocalFile(media("scan.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QVERIFY(loadAndWait(model, QStringLiteral("scan.mp4")));
         model.startScan();
         QVERIFY(model.isScanning());
         QVERIFY(waitFor([&] { return !model.isScanning(); }, 30000));
@@ -213,8 +207,7 @@ private Q_SLOTS:
     void replacedScanNeverWrites()
     {
         VideoEditorViewModel model;
-        model.loadVideo(QUrl::fromLocalFile(media("scan.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QVERIFY(loadAndWait(model, QStringLiteral("scan.mp4")));
         for (int round = 0; round < 3; ++round) {
             model.startScan();
             QTest::qWait(round * 20); // the first scan at different points
@@ -241,8 +234,7 @@ private Q_SLOTS:
     void previousAndNextMarker()
     {
         VideoEditorViewModel model;
-        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         model.setBlackWhiteFrames({5.0, 12.0});
         model.seek(5.05);
         model.goToPreviousMarker();

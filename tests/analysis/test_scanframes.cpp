@@ -10,11 +10,6 @@
 
 namespace {
 
-std::string path(const QString &name)
-{
-    return QFile::encodeName(media(name)).toStdString();
-}
-
 // A classification that changes from frame to frame, so that any difference
 // in which frame is chosen for a time shows.
 bool oddPixel(const std::optional<Rgb> &pixel)
@@ -131,7 +126,7 @@ private Q_SLOTS:
         // picks on its own.
         QFETCH(QString, movie);
         QFETCH(double, duration);
-        const std::string file = path(movie);
+        const std::string file = mediaPath(movie);
         scan::RefinementFrames frames(duration);
         std::vector<double> centres;
         const FrameTap tap{

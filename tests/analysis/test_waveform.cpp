@@ -129,8 +129,7 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         QSignalSpy spy(&model, &VideoEditorViewModel::waveformSamplesChanged);
-        model.loadVideo(QUrl::fromLocalFile(media("noaudio.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QVERIFY(loadAndWait(model, QStringLiteral("noaudio.mp4")));
         QTest::qWait(500);
         QVERIFY(model.waveformSamples().isEmpty());
         QCOMPARE(spy.count(), 0);
@@ -139,8 +138,7 @@ private Q_SLOTS:
     void readFinishedAfterAnotherLoadPublishesNothing()
     {
         VideoEditorViewModel model;
-        model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         // A read of the old file already past its last cancellation check when
         // the next one loads: only the source check can stop it.
         model.startWaveformRead(QUrl::fromLocalFile(media("movie.mp4")), 6.0, 12.5);

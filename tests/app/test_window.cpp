@@ -51,13 +51,11 @@ QColor borderColour(DropZoneView *zone)
     for (int x = 19; x <= 24; ++x) {
         for (int y = zone->height() / 2 - 8; y < zone->height() / 2 + 8; ++y) {
             const QColor c = image.pixelColor(x, y);
-            const int distance = qAbs(c.red() - 128) + qAbs(c.green() - 128) + qAbs(c.blue() - 128);
             const int contrast = qAbs(c.lightness() - image.pixelColor(5, 5).lightness());
             if (contrast > best) {
                 best = contrast;
                 strongest = c;
             }
-            (void)distance;
         }
     }
     return strongest;
@@ -214,8 +212,7 @@ private Q_SLOTS:
         AppWindow *second = app.windows().at(1);
         QVERIFY(first->content()->viewModel() != second->content()->viewModel());
 
-        first->content()->viewModel()->loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
-        QVERIFY(waitFor([&] { return first->content()->viewModel()->isLoaded(); }));
+        QVERIFY(loadAndWait(*first->content()->viewModel(), QStringLiteral("clip1s.mp4")));
         QVERIFY(!second->content()->viewModel()->isLoaded());
 
         QPointer<VideoEditorViewModel> model = first->content()->viewModel();

@@ -1,4 +1,3 @@
-#include "StandIn.h"
 #include "export/FFmpegRunner.h"
 #include "export/ShellCommand.h"
 #include "model/VideoEditorViewModel.h"
@@ -26,16 +25,6 @@ private Q_SLOTS:
         if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
             QCOMPARE(formatSeconds(1.25), QStringLiteral("1.250"));
         std::setlocale(LC_NUMERIC, previous.constData());
-    }
-
-    void twelveArgumentsSeekBeforeInput()
-    {
-        const QString odd = QStringLiteral("/My Movies/it's \"$(rm -rf x)\" é 日本.mov");
-        const QStringList args =
-            ffmpegArguments(QUrl::fromLocalFile(odd),
-                            QUrl::fromLocalFile(QStringLiteral("/o/out.mp4")), 0, 12.3456);
-        QCOMPARE(args, QStringList({"-ss", "0.000", "-i", odd, "-t", "12.346", "-vcodec", "copy",
-                                    "-acodec", "copy", "-y", "/o/out.mp4"}));
     }
 
     void relativeOutputBecomesAbsolute()

@@ -1,4 +1,4 @@
-#include "StandIn.h"
+#include "export/FFmpegRunner.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
@@ -66,23 +66,6 @@ private Q_SLOTS:
         QCOMPARE(model.logOutput(),
                  QStringLiteral("TOOL\n1.000 2.500\n\n✅ Completed successfully"));
         QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/fresh.mp4")));
-    }
-
-    void secondExportTakesNextNameAndSaysSo()
-    {
-        VideoEditorViewModel model;
-        useStandIn(model, "printf 'x' > \"${12}\"");
-        prepare(model, QStringLiteral("clip_cut_1.mp4"));
-        const QString requested = model.outputPath();
-        model.exportCut();
-        QVERIFY(finish(model));
-        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
-        model.exportCut();
-        QVERIFY(finish(model));
-        QCOMPARE(model.logOutput(),
-                 QStringLiteral("Output: clip_cut_2.mp4\n✅ Completed successfully"));
-        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/clip_cut_2.mp4")));
-        QCOMPARE(model.outputPath(), requested);
     }
 
     void failuresClearBusyFlag()

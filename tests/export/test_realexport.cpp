@@ -136,24 +136,6 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(m_dir.path() + QStringLiteral("/again_1.mp4")).size() > 1000);
         QCOMPARE(model.outputPath(), m_dir.path() + QStringLiteral("/again.mp4"));
     }
-
-    void closingTheModelLeavesOutputComplete()
-    {
-        auto model = std::make_unique<VideoEditorViewModel>();
-        model->setSourceURL(QUrl::fromLocalFile(media("export25.mp4")));
-        model->setInPointValue(0.0);
-        model->setOutPointValue(12.5);
-        const QString output = m_dir.path() + QStringLiteral("/orphan.mp4");
-        model->setOutputPath(output);
-        model->exportCut();
-        model.reset(); // the window closes at once
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
-        const double duration = capture("ffprobe", {"-v", "error", "-show_entries",
-                                                    "format=duration", "-of", "csv=p=0", output})
-                                    .trimmed()
-                                    .toDouble();
-        QVERIFY2(std::abs(duration - 12.5) < 0.1, qPrintable(QString::number(duration)));
-    }
 };
 
 QTEST_MAIN(RealExportTest)

@@ -11,7 +11,6 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QProcess>
 #include <QTimer>
 
 #include <condition_variable>
@@ -88,21 +87,6 @@ inline QStringList listing(const QString &dir)
     }
     entries.sort();
     return entries;
-}
-
-// The container duration that ffprobe reads, or a negative value.
-inline double probedDuration(const QString &path)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                 QStringLiteral("format=duration"), QStringLiteral("-of"),
-                 QStringLiteral("csv=p=0"), QStringLiteral("file:") + path});
-    if (!probe.waitForFinished(30000) || probe.exitCode() != 0)
-        return -1.0;
-    bool ok = false;
-    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
-    return ok ? seconds : -1.0;
 }
 
 inline VideoEditorViewModel *modelOf(AppWindow *window)

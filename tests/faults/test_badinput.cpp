@@ -180,8 +180,7 @@ private Q_SLOTS:
             QVERIFY(model->logOutput().isEmpty());
             // The editor is up with another movie: that one's values stay,
             // and scanning or reading the new source ends quietly.
-            model->loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
-            QVERIFY(waitFor([&] { return model->isLoaded(); }, 20000));
+            QVERIFY(loadAndWait(*model, QStringLiteral("clip1s.mp4"), 20000));
             const double before = model->videoDuration();
             model->loadVideo(url);
             model->startScan();

@@ -92,8 +92,7 @@ private Q_SLOTS:
         const QString path = freshCopy(QStringLiteral("movie.mp4"));
         AppWindow *window = m_app.openWindow();
         VideoEditorViewModel *model = modelOf(window);
-        model->loadVideo(QUrl::fromLocalFile(path));
-        QVERIFY(waitFor([&] { return model->isLoaded(); }, 20000));
+        QVERIFY(loadAndWait(*model, path, 20000));
         model->togglePlayPause();
         model->startScan();
         QTest::qWait(200);
@@ -123,8 +122,7 @@ private Q_SLOTS:
         const QString path = freshCopy(QStringLiteral("movie.mp4"));
         AppWindow *window = m_app.openWindow();
         VideoEditorViewModel *model = modelOf(window);
-        model->loadVideo(QUrl::fromLocalFile(path));
-        QVERIFY(waitFor([&] { return model->isLoaded(); }, 20000));
+        QVERIFY(loadAndWait(*model, path, 20000));
         damage(path, how);
         const QString output = m_dir.filePath(QStringLiteral("gone%1.mp4").arg(m_counter));
         model->setOutputPath(output);
@@ -147,8 +145,7 @@ private Q_SLOTS:
         const QString path = freshCopy(QStringLiteral("export25.mp4"));
         AppWindow *window = m_app.openWindow();
         VideoEditorViewModel *model = modelOf(window);
-        model->loadVideo(QUrl::fromLocalFile(path));
-        QVERIFY(waitFor([&] { return model->isLoaded(); }, 20000));
+        QVERIFY(loadAndWait(*model, path, 20000));
         const QString output = m_dir.filePath(QStringLiteral("during%1.mp4").arg(m_counter));
         model->setOutputPath(output);
         model->exportCut();

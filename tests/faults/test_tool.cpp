@@ -1,9 +1,9 @@
 // The ffmpeg program misbehaving, seen through a window with a loaded movie:
 // every outcome ends the log with its status line, the export can be started
 // again, and the window keeps handling events while the tool talks.
-#include "../export/StandIn.h"
 #include "FaultSupport.h"
 #include "media/Player.h"
+#include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 

@@ -10,16 +10,11 @@
 
 namespace {
 
-std::string path(const QString &name)
-{
-    return QFile::encodeName(media(name)).toStdString();
-}
-
 std::vector<FrameResult> extract(const QString &name, const std::vector<double> &times,
                                  double tolerance)
 {
     std::vector<FrameResult> results;
-    auto extractor = FrameExtractor::open(path(name), {.tolerance = tolerance});
+    auto extractor = FrameExtractor::open(mediaPath(name), {.tolerance = tolerance});
     if (!extractor)
         return results;
     extractor->extract(times, [&](const FrameResult &r) {
@@ -89,7 +84,7 @@ private Q_SLOTS:
         auto pixels = [](const QString &name, const std::vector<double> &times, double tol) {
             std::vector<std::optional<Rgb>> out;
             auto extractor =
-                FrameExtractor::open(path(name), {.tolerance = tol, .pixelOnly = true});
+                FrameExtractor::open(mediaPath(name), {.tolerance = tol, .pixelOnly = true});
             if (extractor)
                 extractor->extract(times, [&](const FrameResult &r) {
                     out.push_back(r.pixel);
@@ -123,7 +118,7 @@ private Q_SLOTS:
             .until = 12.5,
             .onFrame = [&](double t, std::optional<Rgb>) { classified.push_back(t); },
             .onUnknown = [&](double t) { unknown.push_back(t); }};
-        auto extractor = FrameExtractor::open(path("movie.mp4"), {.pixelOnly = true});
+        auto extractor = FrameExtractor::open(mediaPath("movie.mp4"), {.pixelOnly = true});
         QVERIFY(extractor);
         QVERIFY(extractor->extract(
             {1.0, 2.0}, [](const FrameResult &) { return true; }, &tap));
@@ -170,8 +165,8 @@ private Q_SLOTS:
 
     void notAVideoGivesNoExtractor()
     {
-        QVERIFY(!FrameExtractor::open(path("not_a_movie.mp4"), {}));
-        QVERIFY(!FrameExtractor::open(path("empty.mp4"), {}));
+        QVERIFY(!FrameExtractor::open(mediaPath("not_a_movie.mp4"), {}));
+        QVERIFY(!FrameExtractor::open(mediaPath("empty.mp4"), {}));
         QVERIFY(!FrameExtractor::open("/dev/zero", {}));
     }
 
@@ -180,7 +175,7 @@ private Q_SLOTS:
         std::size_t total = 0;
         int chunks = 0;
         const auto status = readAudioRange(
-            path("movie.mp4"), 0.0, 6.0,
+            mediaPath("movie.mp4"), 0.0, 6.0,
             [&](const std::int16_t *, std::size_t n) {
                 total += n;
                 ++chunks;
@@ -194,7 +189,7 @@ private Q_SLOTS:
         total = 0;
         std::int16_t peak = 0;
         readAudioRange(
-            path("movie.mp4"), 4.0, 7.5,
+            mediaPath("movie.mp4"), 4.0, 7.5,
             [&](const std::int16_t *s, std::size_t n) {
                 total += n;
                 for (std::size_t i = 0; i < n; ++i)
@@ -205,12 +200,12 @@ private Q_SLOTS:
         QVERIFY(peak > 1000); // the tone is there
 
         QCOMPARE(readAudioRange(
-                     path("noaudio.mp4"), 0, 4, [](const std::int16_t *, std::size_t) {},
+                     mediaPath("noaudio.mp4"), 0, 4, [](const std::int16_t *, std::size_t) {},
                      [] { return false; }),
                  AudioReadStatus::NotStarted);
         int calls = 0;
         QCOMPARE(readAudioRange(
-                     path("movie.mp4"), 0, 6, [](const std::int16_t *, std::size_t) {},
+                     mediaPath("movie.mp4"), 0, 6, [](const std::int16_t *, std::size_t) {},
                      [&] { return ++calls >= 2; }),
                  AudioReadStatus::Stopped);
     }

@@ -54,8 +54,7 @@ private Q_SLOTS:
     void secondLoadStopsPlaybackAndKeepsMarksUntilItsDurationArrives()
     {
         VideoEditorViewModel model;
-        model.loadVideo(fileUrl(media("movie.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         model.togglePlayPause();
         QVERIFY(model.isPlaying());
         QVERIFY(waitFor([&] { return model.currentTime() > 0.3; }));
@@ -107,8 +106,7 @@ private Q_SLOTS:
         }
         // Later load: the previous duration and marks stay.
         VideoEditorViewModel model;
-        model.loadVideo(fileUrl(media("clip1s.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
         const double duration = model.videoDuration();
         model.loadVideo(fileUrl(path));
         settle();
@@ -150,8 +148,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(name);
         QVERIFY(QFile::copy(media("clip1s.mp4"), path));
         VideoEditorViewModel model;
-        model.loadVideo(fileUrl(path));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QVERIFY(loadAndWait(model, path));
         QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned"))));
         QVERIFY(!QFile::exists(QStringLiteral("pwned")));
@@ -161,8 +158,7 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         model.loadVideo(fileUrl(media("movie.mp4")));
-        model.loadVideo(fileUrl(media("clip1s.mp4")));
-        QVERIFY(waitFor([&] { return model.isLoaded(); }));
+        QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
         settle();
         QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
         QCOMPARE(model.outPoint(), model.videoDuration());
@@ -198,8 +194,7 @@ private Q_SLOTS:
         settle();
         {
             auto model = std::make_unique<VideoEditorViewModel>();
-            model->loadVideo(fileUrl(media("movie.mp4")));
-            QVERIFY(waitFor([&] { return model->isLoaded(); }));
+            QVERIFY(loadAndWait(*model, QStringLiteral("movie.mp4")));
             model->togglePlayPause();
             QVERIFY(waitFor([&] { return model->currentTime() > 0.2; }));
             model.reset();

@@ -11,8 +11,7 @@ namespace {
 
 void loadInto(VideoEditorViewModel &model, const QString &name)
 {
-    model.loadVideo(QUrl::fromLocalFile(media(name)));
-    QVERIFY(waitFor([&] { return model.isLoaded(); }));
+    QVERIFY(loadAndWait(model, name));
     QVERIFY(waitFor([&] { return model.player()->lastReportedTime().has_value(); }));
 }
 

@@ -1,14 +1,26 @@
 #include "support/TestSupport.h"
 
+#include "model/VideoEditorViewModel.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QThread>
+#include <QWidget>
 
 #include <dlfcn.h>
 
 QString media(const QString &name)
 {
+    if (QFileInfo(name).isAbsolute())
+        return name;
     return QStringLiteral(TRIMORA_TEST_MEDIA "/") + name;
+}
+
+std::string mediaPath(const QString &name)
+{
+    return QFile::encodeName(media(name)).toStdString();
 }
 
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -22,6 +34,57 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)
+{
+    model.loadVideo(QUrl::fromLocalFile(media(path)));
+    return waitFor([&] { return model.isLoaded(); }, timeoutMs);
+}
+
+bool showExposed(QWidget *widget)
+{
+    widget->show();
+    return QTest::qWaitForWindowExposed(widget);
+}
+
+QImage grabbed(QWidget &widget)
+{
+    QImage image = widget.grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    if (ratio != 1.0)
+        image = image.scaled(qRound(image.width() / ratio), qRound(image.height() / ratio));
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+double probedDuration(const QString &path)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("format=duration"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), QStringLiteral("file:") + path});
+    if (!probe.waitForFinished(30000) || probe.exitCode() != 0)
+        return -1.0;
+    bool ok = false;
+    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? seconds : -1.0;
+}
+
+QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body,
+                     bool executable)
+{
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+    if (executable)
+        permissions |= QFile::ExeOwner;
+    file.setPermissions(permissions);
+    return path;
 }
 
 // Mesa's GL driver is unloaded when the display closes, so allocations it

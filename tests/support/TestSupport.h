@@ -1,12 +1,37 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QtTest>
 
 #include <functional>
+#include <string>
 
-// Path of a generated test movie, e.g. media("movie.mp4").
+class QWidget;
+class VideoEditorViewModel;
+
+// Path of a generated test movie, e.g. media("movie.mp4"); mediaPath gives it
+// in the file system's encoding for the media readers.
 QString media(const QString &name);
+std::string mediaPath(const QString &name);
 
 // Spins the event loop until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
+
+// Loads a generated movie (or any path) and waits until its duration is known.
+bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
+
+// Shows a widget and waits until the window system has exposed it.
+bool showExposed(QWidget *widget);
+
+// The widget as drawn, one image pixel per logical pixel.
+QImage grabbed(QWidget &widget);
+
+// The container duration that ffprobe reads, or a negative value.
+double probedDuration(const QString &path);
+
+// A stand-in for the ffmpeg program: a shell script written into dir. It is
+// called with the export's twelve arguments ($2 start, $4 input, $6 duration,
+// $12 output).
+QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body,
+                     bool executable = true);

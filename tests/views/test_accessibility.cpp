@@ -74,8 +74,7 @@ private Q_SLOTS:
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
         QVERIFY(names.contains(QStringLiteral("Open Video…")));
 
-        content->viewModel()->loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
-        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
+        QVERIFY(loadAndWait(*content->viewModel(), QStringLiteral("movie.mp4")));
         QTest::qWait(100);
         unnamed.clear();
         names.clear();

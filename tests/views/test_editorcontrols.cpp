@@ -78,13 +78,6 @@ void EditorControlsTest::layoutWithoutPlayer()
                                    "+1s",          "+5s",        "+30s"};
     for (const QString &text : transport)
         QVERIFY2(button(&s.view, text), qPrintable(text));
-    QCOMPARE(button(&s.view, ".000")->toolTip(), QStringLiteral("Snap to nearest whole second"));
-    QCOMPARE(button(&s.view, "goToStart")->toolTip(), QStringLiteral("Go to beginning"));
-    QCOMPARE(button(&s.view, "goToEnd")->toolTip(), QStringLiteral("Go to end"));
-    QCOMPARE(button(&s.view, QStringLiteral("\u25C0 Set In"))->toolTip(),
-             QStringLiteral("Mark current position as In point"));
-    QCOMPARE(button(&s.view, QStringLiteral("Set Out \u25B6"))->toolTip(),
-             QStringLiteral("Mark current position as Out point"));
     QVERIFY(button(&s.view, "Go to In"));
     QVERIFY(button(&s.view, "Go to Out"));
     // No control of the screen has a keyboard shortcut.

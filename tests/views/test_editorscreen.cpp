@@ -11,7 +11,6 @@
 #include <QScreen>
 #include <QSet>
 
-
 // The whole editor in a shown window, with the real video surface.
 class EditorScreenTest : public QObject
 {
@@ -22,15 +21,13 @@ private Q_SLOTS:
 };
 
 void EditorScreenTest::initTestCase()
-{
-}
+{}
 
 void EditorScreenTest::showsVideoFrameAndTimes()
 {
     ContentView window;
     window.resize(960, 720);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(showExposed(&window));
     VideoEditorViewModel *model = window.viewModel();
     model->loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
     QVERIFY(waitFor([&] { return window.editor() != nullptr; }, 10000));

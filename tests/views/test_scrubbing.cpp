@@ -6,17 +6,13 @@
 
 #include <QElapsedTimer>
 
-
 // Scrubbing a long-GOP 1080p movie: every exact seek decodes from the only key
 // frame, so seeks that queue up would leave the picture far behind the pointer.
 class ScrubbingTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
-    {
-        Player::setDefaultOutput(Player::Output::None);
-    }
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
     void dragFollowsThePointer();
 };
 
@@ -25,10 +21,8 @@ void ScrubbingTest::dragFollowsThePointer()
     VideoEditorViewModel model;
     EditorView view(&model, [](bool) {});
     view.resize(960, 600);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    model.loadVideo(QUrl::fromLocalFile(media("scrub1080.mp4")));
-    QVERIFY(waitFor([&] { return model.isLoaded(); }, 10000));
+    QVERIFY(showExposed(&view));
+    QVERIFY(loadAndWait(model, QStringLiteral("scrub1080.mp4")));
     Player *player = model.player();
     QVERIFY(waitFor([&] { return player->lastReportedTime().has_value(); }, 10000));
 

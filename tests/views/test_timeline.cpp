@@ -29,11 +29,7 @@ struct Bar
         view->setFixedWidth(width);
     }
 
-    bool show()
-    {
-        view->show();
-        return QTest::qWaitForWindowExposed(view.get());
-    }
+    bool show() { return showExposed(view.get()); }
     void press(int x) { QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(x, 14)); }
     void move(int x) { QTest::mouseMove(view.get(), QPoint(x, 14)); }
     void release(int x) { QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(x, 14)); }
@@ -49,15 +45,6 @@ bool near(QColor actual, QColor expected, int tolerance = 6)
 bool isOrange(QColor c)
 {
     return c.red() > 180 && c.red() - c.blue() > 120 && c.green() > 80;
-}
-
-QImage grabbed(TimelineView &view)
-{
-    QImage image = view.grab().toImage();
-    const qreal ratio = image.devicePixelRatio();
-    if (ratio != 1.0)
-        image = image.scaled(qRound(image.width() / ratio), qRound(image.height() / ratio));
-    return image.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
