@@ -4,12 +4,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 
 namespace {
 
@@ -115,43 +111,6 @@ private Q_SLOTS:
         QCOMPARE(model.outPoint(), duration);
         QCOMPARE(model.sourceURL(), fileUrl(path));
         QCOMPARE(model.currentTime(), 0.0);
-    }
-
-    void unreadableFileIsAbandoned()
-    {
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("locked.mp4"));
-        QVERIFY(QFile::copy(media("clip1s.mp4"), path));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
-        VideoEditorViewModel model;
-        model.loadVideo(fileUrl(path));
-        settle();
-        QVERIFY(!model.isLoaded());
-    }
-
-    void awkwardPathsLoad_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("spaces") << QStringLiteral("my movie clip.mp4");
-        QTest::newRow("quotes") << QStringLiteral("it's \"quoted\".mp4");
-        QTest::newRow("command substitution") << QStringLiteral("$(touch pwned).mp4");
-        QTest::newRow("accents and kana") << QStringLiteral("café ビデオ.mp4");
-        QTest::newRow("leading dash") << QStringLiteral("-i.mp4");
-    }
-
-    void awkwardPathsLoad()
-    {
-        QFETCH(QString, name);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        QVERIFY(QFile::copy(media("clip1s.mp4"), path));
-        VideoEditorViewModel model;
-        QVERIFY(loadAndWait(model, path));
-        QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned"))));
-        QVERIFY(!QFile::exists(QStringLiteral("pwned")));
     }
 
     void overlappingLoadsKeepTheNewestMovie()
