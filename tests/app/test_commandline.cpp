@@ -16,7 +16,9 @@ QString runTrimora(const QStringList &arguments)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // As on a terminal without a display: the answers must not need one.
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(TRIMORA_BINARY), arguments);
     if (!process.waitForFinished(20000) || process.exitCode() != 0)
