@@ -6,7 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl1-mesa-dev libmpv-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   ffmpeg xvfb xauth libgl1-mesa-dri)
-if [ "${1:-}" = "--test" ]; then packages+=(desktop-file-utils); fi
+if [ "${1:-}" = "--test" ]; then packages+=(desktop-file-utils file dpkg-dev); fi
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang libclang-rt-14-dev); fi
 missing=()
 for p in "${packages[@]}"; do
