@@ -12,41 +12,13 @@ extern "C" {
 
 namespace {
 
-struct AudioDecoder
+bool openAudio(const std::string &path, StreamDecoder &out)
 {
-    FormatContextPtr format;
-    CodecContextPtr codec;
-    int streamIndex = -1;
-    double startOffset = 0.0; // container start time, subtracted so that media time starts at 0
-};
-
-bool openAudio(const std::string &path, AudioDecoder &out)
-{
-    out.format = openMediaFile(path);
-    if (!out.format)
+    std::optional<StreamDecoder> prepared = prepareDecoder(path, AVMEDIA_TYPE_AUDIO);
+    if (!prepared)
         return false;
-    AVFormatContext *fmt = out.format.get();
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        if (out.streamIndex < 0 && fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            out.streamIndex = static_cast<int>(i);
-        else
-            fmt->streams[i]->discard = AVDISCARD_ALL;
-    }
-    if (out.streamIndex < 0)
-        return false;
-    AVStream *stream = fmt->streams[out.streamIndex];
-    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!decoder)
-        return false;
-    out.codec.reset(avcodec_alloc_context3(decoder));
-    if (!out.codec || avcodec_parameters_to_context(out.codec.get(), stream->codecpar) < 0)
-        return false;
-    out.codec->pkt_timebase = stream->time_base;
-    if (avcodec_open2(out.codec.get(), decoder, nullptr) < 0)
-        return false;
-    if (fmt->start_time != AV_NOPTS_VALUE)
-        out.startOffset = static_cast<double>(fmt->start_time) / AV_TIME_BASE;
-    return true;
+    out = std::move(*prepared);
+    return avcodec_open2(out.codec.get(), out.decoder, nullptr) >= 0;
 }
 
 // The input side of a resampler: what the decoder delivers.
@@ -105,7 +77,7 @@ readAudioRange(const std::string &path, double start, double end,
 {
     if (!(start < end))
         return AudioReadStatus::NotStarted;
-    AudioDecoder dec;
+    StreamDecoder dec;
     if (!openAudio(path, dec))
         return AudioReadStatus::NotStarted;
     AudioShape shape;

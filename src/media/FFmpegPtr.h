@@ -14,6 +14,7 @@ extern "C" {
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct AVFormatContextCloser
@@ -72,3 +73,17 @@ inline int64_t secondsToTimestamp(double seconds, double timeBase)
 // Opens a local file for demuxing and reads its stream parameters. Refuses
 // anything but a regular file, so a FIFO or a device can never block a worker.
 FormatContextPtr openMediaFile(const std::string &path);
+
+// The first stream of one kind in a file (attached cover pictures aside), with
+// every other stream discarded at the demuxer, and a decoder context made from
+// its parameters but not yet opened, so the caller can set threading and
+// skipping first.
+struct StreamDecoder
+{
+    FormatContextPtr format;
+    CodecContextPtr codec;
+    const AVCodec *decoder = nullptr;
+    int streamIndex = -1;
+    double startOffset = 0.0; // container start time, subtracted so media time starts at 0
+};
+std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType type);

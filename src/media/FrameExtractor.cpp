@@ -79,41 +79,25 @@ struct FrameExtractor::Impl
 
 bool FrameExtractor::Impl::init(const std::string &path)
 {
-    format = openMediaFile(path);
-    if (!format)
+    std::optional<StreamDecoder> prepared = prepareDecoder(path, AVMEDIA_TYPE_VIDEO);
+    if (!prepared)
         return false;
-    AVFormatContext *fmt = format.get();
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const bool picture = fmt->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        if (streamIndex < 0 && !picture &&
-            fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            streamIndex = static_cast<int>(i);
-        else
-            fmt->streams[i]->discard = AVDISCARD_ALL;
-    }
-    if (streamIndex < 0)
-        return false;
-    stream = fmt->streams[streamIndex];
-    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!decoder)
-        return false;
-    codec.reset(avcodec_alloc_context3(decoder));
-    if (!codec || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0)
-        return false;
-    codec->pkt_timebase = stream->time_base;
+    format = std::move(prepared->format);
+    codec = std::move(prepared->codec);
+    streamIndex = prepared->streamIndex;
+    startOffset = prepared->startOffset;
+    stream = format->streams[streamIndex];
     codec->thread_count = 0; // one per core
     codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (options.skipLoopFilter)
         codec->skip_loop_filter = AVDISCARD_ALL;
-    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
+    if (avcodec_open2(codec.get(), prepared->decoder, nullptr) < 0)
         return false;
     packet.reset(av_packet_alloc());
     if (!packet)
         return false;
 
     timeBase = av_q2d(stream->time_base);
-    if (fmt->start_time != AV_NOPTS_VALUE)
-        startOffset = static_cast<double>(fmt->start_time) / AV_TIME_BASE;
     AVRational rate = stream->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
         rate = stream->r_frame_rate;
