@@ -3,7 +3,7 @@
 # only those that are missing; uses sudo when not run as root.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libgl1-mesa-dev libmpv-dev
+  qt6-base-dev libqt6opengl6-dev qt6-svg-dev libgl1-mesa-dev libmpv-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   ffmpeg xvfb xauth libgl1-mesa-dri)
 if [ "${1:-}" = "--test" ]; then packages+=(desktop-file-utils file dpkg-dev); fi
