@@ -227,13 +227,13 @@ private Q_SLOTS:
             << "o.mkv" << true << 0.0 << 5.0 << "-ss 4.000 -i"
             << "Starts at the keyframe at 00:00:04.000, 1.000 s before In: MKV cannot start "
                "between keyframes without re-encoding";
-        // Keyframe decoded at 1.92; half a second earlier, plus the lead.
+        // Keyframe decoded at 1.92; two frames earlier, plus the lead.
         QTest::newRow("ts from ts")
-            << "o.ts" << false << dtsHeuristic << 2.6 << "-ss 1.551 -i"
+            << "o.ts" << false << dtsHeuristic << 2.6 << "-ss 1.971 -i"
             << "Starts at the keyframe at 00:00:02.000, 0.600 s before In: MPEG-TS cannot start "
                "between keyframes without re-encoding";
         QTest::newRow("mp4 from ts: lands on the keyframe, shifted to In")
-            << "o.mp4" << false << dtsHeuristic << 2.6 << "-ss 1.551 -itsoffset -1.049 -i"
+            << "o.mp4" << false << dtsHeuristic << 2.6 << "-ss 1.971 -itsoffset -0.629 -i"
             << QString();
         QTest::newRow("ts at the first keyframe")
             << "o.ts" << false << dtsHeuristic << 0.5 << "-ss 0.000 -i"
