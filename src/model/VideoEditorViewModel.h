@@ -5,8 +5,8 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>

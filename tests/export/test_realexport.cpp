@@ -159,8 +159,6 @@ private Q_SLOTS:
         // In and Out fall between keyframes (every 2 s) and inside B-frame groups.
         QTest::newRow("mp4") << "mx-h264.mp4"
                              << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{};
-        QTest::newRow("mp4, 12.5 s") << "export25.mp4"
-                                     << "cut.mp4" << 3.3 << 5.3 << false << QList<int>{};
         QTest::newRow("mov") << "mx.mov"
                              << "cut.mov" << 2.63 << 4.95 << false << QList<int>{};
         QTest::newRow("hevc") << "mx-hevc.mp4"

@@ -154,10 +154,6 @@ private Q_SLOTS:
             << std::vector{stream(StreamKind::Video, "h264", 0),
                            stream(StreamKind::Audio, "aac", 1)}
             << "the output holds no video frame";
-        QTest::newRow("sound only")
-            << "mx-audio.m4a" << std::vector{stream(StreamKind::Audio, "aac", 0)} << "";
-        QTest::newRow("nothing known, pictures decode")
-            << "mx-vp9.webm" << std::vector<ExpectedStream>{} << "";
         QTest::newRow("not media")
             << "not_a_movie.mp4" << std::vector<ExpectedStream>{} << "the output cannot be read";
     }

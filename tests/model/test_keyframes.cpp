@@ -25,8 +25,8 @@ private Q_SLOTS:
         // On the keyframe's own picture, the previous one is the one before.
         QTest::newRow("mp4 inside a keyframe's picture")
             << "mx-h264.mp4" << 0.0 << 2.03 << "pn" << QVector<double>{0, 2};
-        QTest::newRow("ts back") << "mx.ts" << 0.021333 << 3.0 << "ppp" << QVector<double>{2, 0, 0};
-        QTest::newRow("ts forward") << "mx.ts" << 0.021333 << 2.05 << "nn" << QVector<double>{4, 4};
+        QTest::newRow("ts") << "mx.ts" << 0.021333 << 3.0 << "ppnnn"
+                            << QVector<double>{2, 0, 2, 4, 4};
     }
 
     void steps()
