@@ -65,8 +65,8 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, double seconds)
     setInPointValue(0.0);
     setOutPointValue(seconds);
     setIsLoaded(true);
-    if (m_outputPath.isEmpty())
-        updateDefaultOutputPath(url);
+    adoptDefaultOutputPath(url);
+    startCutSourceRead(url);
     setupObservers();
     lastWaveformCenter = 0.0;
     startWaveformRead(url, 0.0, seconds);

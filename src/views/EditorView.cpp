@@ -130,6 +130,8 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     connect(model, &VideoEditorViewModel::isPlayingChanged, this, &EditorView::updatePlayPause);
     connect(model, &VideoEditorViewModel::blackWhiteFramesChanged, this,
             [this] { m_timeline->setMarkers(m_viewModel->blackWhiteFrames()); });
+    connect(model, &VideoEditorViewModel::keyframesChanged, this,
+            [this] { m_timeline->setKeyframes(m_viewModel->keyframes()); });
     connect(model, &VideoEditorViewModel::waveformSamplesChanged, this,
             [this] { m_waveform->setSamples(m_viewModel->waveformSamples()); });
     connect(model, &VideoEditorViewModel::waveformStartTimeChanged, this,
@@ -137,6 +139,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
 
     m_timeline->setDuration(model->videoDuration());
     m_timeline->setMarkers(model->blackWhiteFrames());
+    m_timeline->setKeyframes(model->keyframes());
     m_waveform->setSampleRate(waveformSampleRate);
     m_waveform->setWindowSeconds(waveformWindowSeconds);
     m_waveform->setSamples(model->waveformSamples());
