@@ -5,8 +5,8 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
-#include <QUrl>
 #include <QStringList>
+#include <QUrl>
 #include <QVector>
 
 #include <functional>
@@ -16,6 +16,7 @@
 
 class Player;
 class QFileDialog;
+struct MediaTiming;
 
 // The editor's single source of truth, one per window, confined to the main
 // thread. Tracked fields notify only when a write changes the value (IEEE
@@ -108,10 +109,20 @@ public:
     void setupObservers();
 
     // --- transport and marks ----------------------------------------------
+    // Times are kept to the microsecond, so sums of steps stay on the times a
+    // person expects (ten steps of 0.1 s from 1 s end at 2 s exactly).
     void seek(double to);
+    // Plays from the beginning when at the end, however the end was reached.
     void togglePlayPause();
     void setInPoint();
     void setOutPoint();
+    // Pauses and moves by whole frames from the frame on show; the playhead
+    // becomes that frame's own time once it is shown.
+    void stepFrames(int frames);
+    // Plays at normal speed; while playing, doubles the speed up to 4x.
+    // togglePlayPause() returns to normal speed.
+    void playForward();
+    double playbackSpeed() const { return m_playbackSpeed; }
 
     // --- export -------------------------------------------------------------
     QString commandPreview() const;
@@ -132,6 +143,8 @@ public:
     void cancelScan();
     void goToPreviousMarker();
     void goToNextMarker();
+    void goToPreviousKeyframe();
+    void goToNextKeyframe();
 
 Q_SIGNALS:
     void playerChanged();
@@ -156,9 +169,12 @@ Q_SIGNALS:
     void hasScannedChanged();
     void scanProgressChanged();
     void commandPreviewChanged();
+    // A file handed to loadVideo() is not a playable movie; nothing else
+    // changed. The message names the file.
+    void loadFailed(const QString &message);
 
 private:
-    void finishLoading(const QUrl &url, double seconds);
+    void finishLoading(const QUrl &url, const MediaTiming &timing);
 
     std::unique_ptr<Player> m_player;
     QUrl m_sourceURL;
@@ -177,4 +193,11 @@ private:
     bool m_isScanning = false;
     bool m_hasScanned = false;
     double m_scanProgress = 0.0;
+
+    quint64 m_loadRequest = 0; // the newest loadVideo() call; older probes are dropped
+    // The time last asked for by a seek. While paused it stays the playhead
+    // although the player reports the shown frame's own, earlier time; playing
+    // on, the reports take over once they reach it.
+    std::optional<double> m_requestedTime;
+    double m_playbackSpeed = 1.0;
 };
