@@ -118,6 +118,7 @@ void Player::replaceItem(const QString &path, const MediaTiming &timing)
     m_pendingPath = path;
     setSpeed(1.0);
     openPendingFile();
+    Q_EMIT itemChanged();
 }
 
 void Player::openPendingFile()

@@ -73,6 +73,8 @@ Q_SIGNALS:
     void timeChanged(double seconds);
     // The current item played to its end.
     void endReached(quint64 item);
+    // replaceItem() was called: what the surface shows is about to change.
+    void itemChanged();
 
 private:
     void drainEvents();

@@ -28,6 +28,25 @@ namespace {
 
 constexpr double waveformSampleRate = 30.0;
 constexpr double waveformWindowSeconds = 5.0;
+// At the smallest window the player gives way first, down to this height, so
+// that every control below it stays whole; above it, the player grows to 480.
+constexpr int smallestPlayerHeight = 80;
+constexpr int largestPlayerHeight = 480;
+constexpr int smallestWaveformWidth = 60;
+constexpr int logPaneHeight = 120;
+
+// A bordered step button no wider than its label needs: nine of them and the
+// waveform share the row at the smallest window width.
+class StepButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(text()) + 12, QToolButton::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 // The small coloured bar beside the In and Out times.
 class MarkBar : public QWidget
@@ -110,9 +129,18 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(new ScanRow(model, column));
     controls->addWidget(divider(column));
     controls->addWidget(new OutputRow(model, column));
-    controls->addWidget(new CommandRow(model, column));
-    // The log takes whatever height the fixed rows leave.
-    controls->addWidget(new LogPane(model, column), 1);
+    auto *commandRow = new CommandRow(model, column);
+    // Its room stays while it is hidden, so nothing below it jumps.
+    QSizePolicy keepRoom = commandRow->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    commandRow->setSizePolicy(keepRoom);
+    controls->addWidget(commandRow);
+    // The log gives way to the player at small heights, down to three lines:
+    // the last of them is the status line an export ends with.
+    auto *log = new LogPane(model, column);
+    log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
+    log->setMaximumHeight(logPaneHeight);
+    controls->addWidget(log, 1);
     m_layout->addWidget(column, 1);
 
     connect(model, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
@@ -220,7 +248,7 @@ QWidget *EditorView::buildTransportRow()
     VideoEditorViewModel *model = m_viewModel;
 
     auto addTextButton = [&](const QString &text, std::function<void()> action) {
-        auto *button = new QToolButton(row);
+        auto *button = new StepButton(row);
         button->setText(text);
         button->setFont(caption);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -250,7 +278,7 @@ QWidget *EditorView::buildTransportRow()
     stripLayout->setContentsMargins(16, 0, 16, 0);
     m_waveform = new WaveformView(strip);
     m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_waveform->setMinimumHeight(32);
+    m_waveform->setMinimumSize(smallestWaveformWidth, 32);
     m_waveform->setAccessibleName(tr("Audio waveform"));
     m_waveform->setAccessibleDescription(tr("The sound of ten seconds around the playhead"));
     stripLayout->addWidget(m_waveform);
@@ -346,8 +374,8 @@ void EditorView::syncPlayer()
     }
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
-    m_videoArea->setMinimumHeight(200);
-    m_videoArea->setMaximumHeight(480);
+    m_videoArea->setMinimumHeight(smallestPlayerHeight);
+    m_videoArea->setMaximumHeight(largestPlayerHeight);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);
