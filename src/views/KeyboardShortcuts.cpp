@@ -117,13 +117,21 @@ KeyboardShortcutsWindow::KeyboardShortcutsWindow(QWidget *parent) : QDialog(pare
         list->setItem(row, 0, key);
         list->setItem(row, 1, new QTableWidgetItem(table[row].description));
     }
+    list->setFocusPolicy(Qt::NoFocus);
     list->resizeColumnsToContents();
+    list->resizeRowsToContents();
     list->horizontalHeader()->setStretchLastSection(true);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Every key in view at once.
+    int height = list->horizontalHeader()->sizeHint().height() + 2 * list->frameWidth();
+    for (int row = 0; row < list->rowCount(); ++row)
+        height += list->rowHeight(row);
+    list->setMinimumSize(list->horizontalHeader()->length() + 2 * list->frameWidth() + 24, height);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(list);
     layout->addWidget(buttons);
-    resize(420, 520);
 }
