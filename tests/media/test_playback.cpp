@@ -29,36 +29,14 @@ bool settled(VideoEditorViewModel &model)
                    10000);
 }
 
-struct Shown
-{
-    int frame = -1;
-    double difference = 0.0;
-};
-
-Shown shownFrame(VideoEditorViewModel &model, const SourceFrames &source)
-{
-    // The frame reaches the video output a few milliseconds after the player
-    // reports the landing: read until it holds still.
-    QImage picture = model.player()->currentFrame();
-    for (int i = 0; i < 50; ++i) {
-        QTest::qWait(20);
-        const QImage again = model.player()->currentFrame();
-        if (again == picture && !again.isNull())
-            break;
-        picture = again;
-    }
-    const int frame = source.match(picture);
-    return {frame, frame < 0 ? 0.0 : source.difference(picture, frame)};
-}
-
 #define VERIFY_SHOWS(model, source, expected, what)                                                \
     do {                                                                                           \
-        const Shown shown = shownFrame(model, source);                                             \
-        QVERIFY2(shown.frame == (expected),                                                        \
+        const int shown = (source).shownBy(*(model).player());                                     \
+        QVERIFY2(shown == (expected),                                                              \
                  qPrintable(QStringLiteral("%1: frame %2 (%3 s) shown, %4 (%5 s) expected")        \
                                 .arg(what)                                                         \
-                                .arg(shown.frame)                                                  \
-                                .arg(shown.frame >= 0 ? source.times[shown.frame] : -1.0)          \
+                                .arg(shown)                                                        \
+                                .arg(shown >= 0 ? source.times[shown] : -1.0)                      \
                                 .arg(expected)                                                     \
                                 .arg(source.times[expected])));                                    \
     } while (false)

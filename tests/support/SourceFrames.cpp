@@ -1,5 +1,6 @@
 #include "support/SourceFrames.h"
 
+#include "media/Player.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -111,4 +112,17 @@ int SourceFrames::match(const QImage &picture) const
         }
     }
     return best;
+}
+
+int SourceFrames::shownBy(const Player &player) const
+{
+    QImage picture = player.currentFrame();
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(20);
+        const QImage again = player.currentFrame();
+        if (again == picture && !again.isNull())
+            break;
+        picture = again;
+    }
+    return match(picture);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+class Player;
+
 // The video frames of a test movie as the ffmpeg program decodes them, to tell
 // which frame a player shows: each frame's time from the movie's origin (the
 // container's start time, as ffprobe reads it) and its top-left corner, where
@@ -24,6 +26,9 @@ struct SourceFrames
     int match(const QImage &picture) const;
     // The difference between a picture and frame i, 0..255.
     double difference(const QImage &picture, int i) const;
+    // The frame the player shows, read back once it holds still (it reaches
+    // the video output a few milliseconds after the player reports a landing).
+    int shownBy(const Player &player) const;
 };
 
 SourceFrames decodeSourceFrames(const QString &name);

@@ -35,20 +35,6 @@ bool settled(VideoEditorViewModel &model)
     return waitFor([&] { return !model.player()->isSeeking(); }, 10000);
 }
 
-// The frame on show, once it holds still.
-int shownFrame(VideoEditorViewModel &model, const SourceFrames &source)
-{
-    QImage picture;
-    for (int i = 0; i < 50; ++i) {
-        QTest::qWait(20);
-        const QImage again = model.player()->currentFrame();
-        if (again == picture && !again.isNull())
-            break;
-        picture = again;
-    }
-    return source.match(picture);
-}
-
 } // namespace
 
 class KeyboardTest : public QObject
@@ -168,7 +154,7 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
     model->seek(1.0);
     QVERIFY(settled(*model));
     const int start = source.frameAt(1.0);
-    QCOMPARE(shownFrame(*model, source), start);
+    QCOMPARE(source.shownBy(*model->player()), start);
     for (const auto &[key, presses, expected] :
          {std::tuple{Qt::Key_Right, 1, 1}, std::tuple{Qt::Key_Right, 5, 6},
           std::tuple{Qt::Key_Left, 2, 4}}) {
@@ -179,7 +165,7 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
                  qPrintable(QStringLiteral("%1, frame at %2 expected")
                                 .arg(model->currentTime())
                                 .arg(source.times[start + expected])));
-        QCOMPARE(shownFrame(*model, source), start + expected);
+        QCOMPARE(source.shownBy(*model->player()), start + expected);
     }
     // Playing, an arrow pauses first.
     press({Qt::Key_Space});
@@ -189,7 +175,7 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
     QVERIFY(!model->isPlaying());
     QVERIFY(settled(*model));
     QTest::qWait(100);
-    const int shown = shownFrame(*model, source);
+    const int shown = source.shownBy(*model->player());
     QVERIFY(qAbs(model->currentTime() - source.times[shown]) < 1e-4);
 }
 
