@@ -87,14 +87,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not generate %s\n", path.c_str());
         return 1;
     }
-    const auto duration = probeDuration(QString::fromStdString(path));
-    if (!duration)
+    const auto timing = probeDuration(QString::fromStdString(path));
+    if (!timing)
         return 1;
-    std::printf("movie: %s (%.1f s)\n", path.c_str(), *duration);
+    const double duration = timing->duration;
+    std::printf("movie: %s (%.1f s)\n", path.c_str(), duration);
 
     auto start = Clock::now();
     CollectingSink sink;
-    scanBlackWhite(path, *duration, makeTask(), sink);
+    scanBlackWhite(path, duration, makeTask(), sink);
     const double scanSeconds = secondsSince(start);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -133,7 +134,7 @@ int main(int argc, char **argv)
 
     if (wantVerify) {
         start = Clock::now();
-        const std::vector<double> expected = plainMarkers(path, *duration);
+        const std::vector<double> expected = plainMarkers(path, duration);
         std::printf("verify: plain decode %.1f s, %zu markers: %s\n", secondsSince(start),
                     expected.size(), expected == sink.markers ? "same" : "DIFFER");
         if (expected != sink.markers)

@@ -5,8 +5,8 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
-#include <QUrl>
 #include <QStringList>
+#include <QUrl>
 #include <QVector>
 
 #include <functional>
@@ -19,6 +19,7 @@ class QFileDialog;
 struct CutPlan;
 struct SourceLayout;
 struct VideoIndex;
+struct MediaTiming;
 
 // The editor's single source of truth, one per window, confined to the main
 // thread. Tracked fields notify only when a write changes the value (IEEE
@@ -114,10 +115,20 @@ public:
     void setupObservers();
 
     // --- transport and marks ----------------------------------------------
+    // Times are kept to the microsecond, so sums of steps stay on the times a
+    // person expects (ten steps of 0.1 s from 1 s end at 2 s exactly).
     void seek(double to);
+    // Plays from the beginning when at the end, however the end was reached.
     void togglePlayPause();
     void setInPoint();
     void setOutPoint();
+    // Pauses and moves by whole frames from the frame on show; the playhead
+    // becomes that frame's own time once it is shown.
+    void stepFrames(int frames);
+    // Plays at normal speed; while playing, doubles the speed up to 4x.
+    // togglePlayPause() returns to normal speed.
+    void playForward();
+    double playbackSpeed() const { return m_playbackSpeed; }
 
     // --- export -------------------------------------------------------------
     QString commandPreview() const;
@@ -174,9 +185,12 @@ Q_SIGNALS:
     void scanProgressChanged();
     void commandPreviewChanged();
     void keyframesChanged();
+    // A file handed to loadVideo() is not a playable movie; nothing else
+    // changed. The message names the file.
+    void loadFailed(const QString &message);
 
 private:
-    void finishLoading(const QUrl &url, double seconds);
+    void finishLoading(const QUrl &url, const MediaTiming &timing);
     void publishCutLayout(const TaskHandle &task, std::shared_ptr<const SourceLayout> layout);
     void publishVideoIndex(const TaskHandle &task, std::shared_ptr<const VideoIndex> index);
     void setKeyframes(const QVector<double> &value);
@@ -208,4 +222,10 @@ private:
     std::shared_ptr<const VideoIndex> m_videoIndex;
     // The last default output path set, to tell it from a path the user chose.
     QString m_defaultOutputPath;
+    quint64 m_loadRequest = 0; // the newest loadVideo() call; older probes are dropped
+    // The time last asked for by a seek. While paused it stays the playhead
+    // although the player reports the shown frame's own, earlier time; playing
+    // on, the reports take over once they reach it.
+    std::optional<double> m_requestedTime;
+    double m_playbackSpeed = 1.0;
 };
