@@ -127,7 +127,12 @@ private Q_SLOTS:
         // Loaded once the keyframes are read, which starts when loading ends.
         const auto load = [&](const QString &file) {
             model.loadVideo(QUrl::fromLocalFile(file));
-            return waitFor([&] { return model.isCutSourceReady(); }, 20000);
+            return waitFor(
+                [&] {
+                    return model.sourceURL() == QUrl::fromLocalFile(file) &&
+                           model.isCutSourceReady();
+                },
+                20000);
         };
         QVERIFY(load(path("clip.mp4")));
         QCOMPARE(model.outputPath(), path("clip_cut_1.mp4"));

@@ -108,6 +108,8 @@ private Q_SLOTS:
         // Later load: the window stays wholly on the movie it shows.
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
+        // The command names the streams once they are read.
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
         model.seek(0.48);
         model.setInPoint();
         model.appendLog(QStringLiteral("the last export"));

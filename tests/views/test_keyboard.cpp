@@ -102,8 +102,8 @@ void KeyboardTest::keysMoveThePlayheadAndSetMarks_data()
     QTest::newRow("Shift+← one second back")
         << 2.5 << int(Qt::Key_Left) << shift << 1.5 << 0.0 << end;
     QTest::newRow("Shift+← stops at 0") << 0.4 << int(Qt::Key_Left) << shift << 0.0 << 0.0 << end;
-    QTest::newRow("↓ next keyframe") << 0.5 << int(Qt::Key_Down) << 0 << 5.5 << 0.0 << end;
-    QTest::newRow("↑ previous keyframe") << 5.5 << int(Qt::Key_Up) << 0 << 0.5 << 0.0 << end;
+    QTest::newRow("↓ next keyframe") << 0.5 << int(Qt::Key_Down) << 0 << 2.0 << 0.0 << end;
+    QTest::newRow("↑ previous keyframe") << 5.5 << int(Qt::Key_Up) << 0 << 4.0 << 0.0 << end;
     QTest::newRow("Home") << 3.3 << int(Qt::Key_Home) << 0 << 0.0 << 0.0 << end;
     QTest::newRow("End") << 3.3 << int(Qt::Key_End) << 0 << end << 0.0 << end;
     QTest::newRow("I") << 2.2 << int(Qt::Key_I) << 0 << 2.2 << 2.2 << end;
@@ -123,6 +123,8 @@ void KeyboardTest::keysMoveThePlayheadAndSetMarks()
     VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
     QVERIFY(model);
     QVERIFY(qAbs(model->videoDuration() - 6.0) < 1e-6);
+    if (key == Qt::Key_Up || key == Qt::Key_Down) // keyframes every 2 s, read after loading
+        QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 20000));
     if (modifiers == Qt::ShiftModifier && (key == Qt::Key_I || key == Qt::Key_O)) {
         model->setInPointValue(1.0);
         model->setOutPointValue(5.0);
