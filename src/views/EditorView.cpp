@@ -243,11 +243,27 @@ void EditorView::bindKeys()
         KeyboardShortcuts::tooltip(tr("Copy command"), Command::CopyCommand));
 }
 
+namespace {
+
+bool isEditableText(const QObject *widget)
+{
+    if (const auto *line = qobject_cast<const QLineEdit *>(widget))
+        return !line->isReadOnly();
+    if (const auto *text = qobject_cast<const QTextEdit *>(widget))
+        return !text->isReadOnly();
+    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(widget))
+        return !plain->isReadOnly();
+    return false;
+}
+
+} // namespace
+
 bool EditorView::eventFilter(QObject *watched, QEvent *event)
 {
     // In a text field the editor's keys are the field's: accepting the
-    // override hands the key to the field instead of the shortcut.
-    if (event->type() == QEvent::ShortcutOverride) {
+    // override hands the key to the field instead of the shortcut. Text that
+    // only shows (the log) has no use for them.
+    if (event->type() == QEvent::ShortcutOverride && isEditableText(watched)) {
         auto *key = static_cast<QKeyEvent *>(event);
         const QKeySequence pressed(key->keyCombination());
         for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {

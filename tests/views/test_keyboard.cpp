@@ -8,6 +8,7 @@
 #include "views/CommandRow.h"
 #include "views/EditorView.h"
 #include "views/KeyboardShortcuts.h"
+#include "views/LogPane.h"
 #include "views/OutputRow.h"
 #include "views/TimelineView.h"
 
@@ -236,6 +237,12 @@ void KeyboardTest::keysAreTheFieldsWhileTyping()
     m_window->content()->editor()->timeline()->setFocus();
     press({Qt::Key_I});
     QCOMPARE(model->inPoint(), 2.0);
+
+    // Nobody types into the log: after a click there the keys stay the editor's.
+    auto *log = m_window->findChild<LogPane *>();
+    QTest::mouseClick(log->viewport(), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
+    QCOMPARE(model->outPoint(), 2.0);
 }
 
 void KeyboardTest::keysActOnlyOnTheFocusedWindow()
