@@ -1,6 +1,5 @@
 #include "media/MediaProbe.h"
 #include "media/Player.h"
-#include "model/FileAccess.h"
 #include "model/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
@@ -30,12 +29,6 @@ void VideoEditorViewModel::loadVideo(const QUrl &url)
 
 void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &timing)
 {
-    if (!securityScopedURL.isEmpty()) {
-        FileAccess::stopAccessing(securityScopedURL);
-        securityScopedURL.clear();
-    }
-    if (FileAccess::startAccessing(url))
-        securityScopedURL = url;
     setSourceURL(url);
 
     if (waveformTask)

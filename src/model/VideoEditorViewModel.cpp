@@ -1,7 +1,6 @@
 #include "model/VideoEditorViewModel.h"
 
 #include "media/Player.h"
-#include "model/FileAccess.h"
 
 namespace {
 
@@ -33,8 +32,6 @@ VideoEditorViewModel::~VideoEditorViewModel()
         disconnect(timeObserver);
     if (endObserver)
         disconnect(endObserver);
-    if (!securityScopedURL.isEmpty())
-        FileAccess::stopAccessing(securityScopedURL);
 }
 
 void VideoEditorViewModel::setSourceURL(const QUrl &value)

@@ -102,7 +102,6 @@ public:
     // --- plain fields ---------------------------------------------------
     QMetaObject::Connection timeObserver;
     QMetaObject::Connection endObserver;
-    QUrl securityScopedURL;
     TaskHandle waveformTask;
     double lastWaveformCenter = -std::numeric_limits<double>::infinity();
     static constexpr double waveformSampleRate = 30.0;

@@ -1,4 +1,3 @@
-#include "model/FileAccess.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QSignalSpy>
@@ -78,15 +77,6 @@ private Q_SLOTS:
         model.setLogOutput(QString());
         QCOMPARE(reset.count(), 1);
         QVERIFY(model.logOutput().isEmpty());
-    }
-
-    void teardownOfAnUnusedModelReleasesNothing()
-    {
-        const int before = FileAccess::outstandingGrants();
-        {
-            VideoEditorViewModel model;
-        }
-        QCOMPARE(FileAccess::outstandingGrants(), before);
     }
 };
 
