@@ -87,7 +87,6 @@ Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
     }
     mpv_observe_property(h, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(h, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(h, 0, "pause", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(
         h,
         [](void *self) {
@@ -345,9 +344,7 @@ void Player::handlePropertyChange(const mpv_event &event, bool current)
     const auto *prop = static_cast<const mpv_event_property *>(event.data);
     if (!prop || !prop->data)
         return;
-    if (std::strcmp(prop->name, "pause") == 0 && prop->format == MPV_FORMAT_FLAG) {
-        m_paused = *static_cast<const int *>(prop->data) != 0;
-    } else if (!current) {
+    if (!current) {
         return;
     } else if (std::strcmp(prop->name, "time-pos") == 0 && prop->format == MPV_FORMAT_DOUBLE) {
         // While a seek is under way libmpv reports its target, then the frame

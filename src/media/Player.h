@@ -52,7 +52,6 @@ public:
     // reported; nothing until the item has shown its first frame.
     std::optional<double> lastReportedTime() const { return m_time; }
     bool isAtEnd() const { return m_atEnd; }
-    bool isPaused() const { return m_paused; }
     bool isSeeking() const
     {
         return m_seekInFlight || m_pendingSeek || m_pendingSteps != 0 || !m_timeKnown;
@@ -106,5 +105,4 @@ private:
 
     std::optional<double> m_time;
     bool m_atEnd = false;
-    bool m_paused = true;
 };
