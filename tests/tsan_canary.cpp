@@ -2,7 +2,7 @@
 // ThreadSanitizer build runs it and expects a report naming this file: proof
 // that the suppressions for the system libraries do not also hide races in
 // code of ours that Qt's threads run.
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 
 #include <QCoreApplication>
 #include <QThread>

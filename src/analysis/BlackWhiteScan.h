@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Task.h"
+#include "core/Task.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "analysis/BlackWhiteScan.h"
 #include "analysis/ScanLogic.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>

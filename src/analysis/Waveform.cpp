@@ -1,6 +1,6 @@
 #include "analysis/WaveformFold.h"
 #include "media/AudioReader.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>

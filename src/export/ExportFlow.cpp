@@ -3,7 +3,7 @@
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
 #include "media/OutputCheck.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "export/FFmpegRunner.h"
 
 #include "export/Utf8Chunks.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "media/CutSource.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>

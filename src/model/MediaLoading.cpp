@@ -1,6 +1,6 @@
 #include "media/MediaProbe.h"
 #include "media/Player.h"
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <algorithm>
