@@ -77,7 +77,7 @@ void VideoEditorViewModel::exportCut()
     setLogOutput(QString());
     const ExportJob job{absoluteLocalPath(m_sourceURL),
                         absoluteLocalPath(fileURLFromPath(m_outputPath)), m_inPoint, m_outPoint,
-                        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths)};
+                        ffmpegLocationsForTesting.value_or(ffmpegLocations())};
     if (!findFFmpeg(job.locations)) {
         finishExport(QUrl::fromLocalFile(uniqueOutputPath(job.requestedOutput)),
                      ffmpegNotFoundMessage);
@@ -142,5 +142,5 @@ QString VideoEditorViewModel::commandPreview() const
         return {};
     const QString outputPath = uniqueOutputPath(absoluteLocalPath(fileURLFromPath(m_outputPath)));
     return shellCommand(planCutFor(m_inPoint, m_outPoint, outputPath).arguments,
-                        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths));
+                        ffmpegLocationsForTesting.value_or(ffmpegLocations()));
 }

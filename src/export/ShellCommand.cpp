@@ -46,9 +46,9 @@ QString shellQuoted(const QString &word)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-QString shellCommand(const QStringList &arguments, const QStringList &searchPaths)
+QString shellCommand(const QStringList &arguments, const QStringList &locations)
 {
-    QStringList words{findFFmpeg(searchPaths).value_or(QStringLiteral("ffmpeg"))};
+    QStringList words{findFFmpeg(locations).value_or(QStringLiteral("ffmpeg"))};
     words += arguments;
     for (QString &word : words)
         word = shellQuoted(word);

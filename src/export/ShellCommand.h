@@ -14,4 +14,4 @@ QString shellQuoted(const QString &word);
 // found (or the bare word ffmpeg) and the arguments the export passes, each
 // quoted, joined by single spaces.
 QString shellCommand(const QStringList &arguments,
-                     const QStringList &searchPaths = ffmpegSearchPaths);
+                     const QStringList &locations = ffmpegLocations());

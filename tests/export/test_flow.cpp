@@ -29,7 +29,7 @@ private:
 
     static bool finish(VideoEditorViewModel &model)
     {
-        return waitFor([&] { return !model.isProcessing() && runningExports() == 0; }, 20000);
+        return waitFor([&] { return !model.isProcessing() && noChildProcesses(); }, 20000);
     }
 
 private Q_SLOTS:
@@ -183,7 +183,7 @@ private Q_SLOTS:
         model->exportCut();
         QTest::qWait(200);
         model.reset();
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 20000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 20000));
         QFile in(input), out(m_dir.path() + QStringLiteral("/survivor.bin"));
         QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::ReadOnly));
         QCOMPARE(out.readAll(), in.readAll());

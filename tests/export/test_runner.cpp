@@ -56,20 +56,48 @@ private:
             writeStandIn(m_dir.path(), QStringLiteral("ffmpeg%1").arg(++counter), body);
         RunRecord record;
         startRecordedRun(record, {path}, std::move(verify));
-        waitFor([&] { return record.finished() && runningExports() == 0; }, 20000);
+        waitFor([&] { return record.finished(); }, 20000);
         QTest::qWait(50);
         return record;
     }
 
 private Q_SLOTS:
-    void searchUsesFirstExistingPathInOrder()
+    // Looked up as a Linux program looks up another: PATH in order, then
+    // /usr/bin and /usr/local/bin; empty and relative entries never count.
+    void searchFollowsThePathThenTheSystemFolders_data()
     {
-        const QString a = writeStandIn(m_dir.path(), QStringLiteral("a"), "exit 0");
-        const QString b = writeStandIn(m_dir.path(), QStringLiteral("b"), "exit 0", false);
-        const QString missing = m_dir.path() + QStringLiteral("/missing");
-        QCOMPARE(findFFmpeg({missing, b, a}), std::optional<QString>(b));
-        QCOMPARE(findFFmpeg({missing, a}), std::optional<QString>(a));
-        QCOMPARE(findFFmpeg({missing}), std::nullopt);
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("programs");
+        QTest::addColumn<QString>("found");
+        const QString usrBin = QStringLiteral("/usr/bin/ffmpeg");
+        const QString local = QStringLiteral("/usr/local/bin/ffmpeg");
+        const QString snap = QStringLiteral("/snap/bin/ffmpeg");
+        const QString home = QStringLiteral("/home/u/.local/bin/ffmpeg");
+        QTest::newRow("snap") << "/home/u/bin:/snap/bin" << QStringList{snap, usrBin} << snap;
+        QTest::newRow("first in PATH wins") << "/home/u/.local/bin:/snap/bin"
+                                            << QStringList{snap, home} << home;
+        QTest::newRow("system folders after PATH") << "/opt/x" << QStringList{local, usrBin}
+                                                   << usrBin;
+        QTest::newRow("no PATH at all") << "" << QStringList{local} << local;
+        QTest::newRow("relative and empty entries") << ":bin:." << QStringList{
+            QDir::current().filePath(QStringLiteral("bin/ffmpeg")),
+            QDir::current().filePath(QStringLiteral("ffmpeg")), QStringLiteral("ffmpeg")}
+                                                    << QString();
+        QTest::newRow("nowhere") << "/a:/b" << QStringList{} << QString();
+    }
+
+    void searchFollowsThePathThenTheSystemFolders()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, programs);
+        QFETCH(QString, found);
+        const auto result = findFFmpeg(ffmpegLocations(path),
+                                       [&](const QString &p) { return programs.contains(p); });
+        QCOMPARE(result.value_or(QString()), found);
+        // The real test: a file that cannot be run is no program.
+        const QString plain = writeStandIn(m_dir.path(), QStringLiteral("plain"), "exit 0", false);
+        QVERIFY(!isProgram(plain) && !isProgram(m_dir.path()));
+        QVERIFY(isProgram(writeStandIn(m_dir.path(), QStringLiteral("prog"), "exit 0")));
     }
 
     void notFoundGivesTwoLinesAndNoChunk()

@@ -105,7 +105,7 @@ inline bool closeAndWait(AppWindow *window, int timeoutMs = 10000)
 
 inline bool exportFinished(VideoEditorViewModel *model, int timeoutMs = 60000)
 {
-    return waitFor([&] { return !model->isProcessing() && runningExports() == 0; }, timeoutMs);
+    return waitFor([&] { return !model->isProcessing() && noChildProcesses(); }, timeoutMs);
 }
 
 // The log's last line: the status line of the last export.

@@ -51,7 +51,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
     }
 
     void damagedWhileTheDurationLoads_data()

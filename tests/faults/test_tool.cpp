@@ -140,7 +140,7 @@ private Q_SLOTS:
     void missingOutputFolderFails()
     {
         const QString folder = m_dir.filePath(QStringLiteral("no/such/folder"));
-        QVERIFY(exportWith(ffmpegSearchPaths, folder) >= 0);
+        QVERIFY(exportWith(ffmpegLocations(), folder) >= 0);
         const QString log = model()->logOutput();
         QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed (exit code: ")),
                  qPrintable(log));
@@ -154,7 +154,7 @@ private Q_SLOTS:
         const QString folder = m_dir.filePath(QStringLiteral("locked"));
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(exportWith(ffmpegSearchPaths, folder) >= 0);
+        QVERIFY(exportWith(ffmpegLocations(), folder) >= 0);
         const QString log = model()->logOutput();
         QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed (exit code: ")),
                  qPrintable(log));

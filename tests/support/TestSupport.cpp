@@ -3,6 +3,7 @@
 #include "model/VideoEditorViewModel.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -32,6 +33,17 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
+    }
+    return true;
+}
+
+bool noChildProcesses()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+            return false;
     }
     return true;
 }

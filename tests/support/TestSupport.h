@@ -18,6 +18,10 @@ std::string mediaPath(const QString &name);
 // Spins the event loop until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
 
+// True when no child process of this one runs (or waits to be reaped): every
+// export's tool has ended.
+bool noChildProcesses();
+
 // Loads a generated movie (or any path) and waits until its duration is known.
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
 
