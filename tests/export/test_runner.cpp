@@ -107,7 +107,8 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(record.events, QStringList({"status"}));
         QCOMPARE(record.status,
-                 QStringLiteral("Error: ffmpeg not found.\nInstall with: brew install ffmpeg"));
+                 QStringLiteral("Error: ffmpeg not found.\nInstall it with your package manager, "
+                                "e.g. sudo apt install ffmpeg"));
     }
 
     void chunksArriveLiveInOrderBeforeStatus()
@@ -200,10 +201,9 @@ private Q_SLOTS:
         QVERIFY(!checked);
     }
 
-    void nonExecutableFileFailsToLaunch()
+    void programThatCannotStartFailsToLaunch()
     {
-        const QString path =
-            writeStandIn(m_dir.path(), QStringLiteral("plain"), "echo never >&2", false);
+        const QString path = writeStandIn(m_dir.path(), QStringLiteral("broken"), "#!/nonexistent/sh");
         RunRecord record;
         startRecordedRun(record, {path});
         QVERIFY(waitFor([&] { return record.finished(); }));

@@ -62,8 +62,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("executable");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("not executable")
-            << QByteArray("exit 0") << false << QStringLiteral("❌ Could not launch ffmpeg: ")
+        QTest::newRow("cannot start")
+            << QByteArray("#!/nonexistent/sh") << true << QStringLiteral("❌ Could not launch ffmpeg: ")
             << QString();
         QTest::newRow("exits non-zero")
             << QByteArray("echo 'Invalid data found' >&2; exit 69") << true

@@ -90,7 +90,7 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};
-    file.write("#!/bin/sh\n" + body + "\n");
+    file.write((body.startsWith("#!") ? body : "#!/bin/sh\n" + body) + "\n");
     file.close();
     QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
     if (executable)

@@ -34,8 +34,9 @@ QImage grabbed(QWidget &widget);
 // The container duration that ffprobe reads, or a negative value.
 double probedDuration(const QString &path);
 
-// A stand-in for the ffmpeg program: a shell script written into dir. It is
-// called with the export's arguments, the output path last.
+// A stand-in for the ffmpeg program: a shell script written into dir (a body
+// with a "#!" line of its own replaces the shell). It is called with the
+// export's arguments, the output path last.
 QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body,
                      bool executable = true);
 
