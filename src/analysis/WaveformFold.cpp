@@ -8,7 +8,7 @@ void foldSamples(WaveformFold &fold, const std::int16_t *samples, std::size_t co
         const float v = std::fabs(static_cast<float>(samples[i]) / 32767.0f);
         if (fold.peak < v)
             fold.peak = v;
-        if (++fold.count >= WaveformFold::bucketSize) {
+        if (++fold.count >= waveform::bucketSize) {
             fold.values.append(fold.peak);
             fold.peak = 0.0f;
             fold.count = 0;

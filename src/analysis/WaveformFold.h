@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/Waveform.h"
+
 #include <QVector>
 
 #include <cstddef>
@@ -10,8 +12,6 @@
 // its output.
 struct WaveformFold
 {
-    static constexpr int bucketSize = 266; // 8000 Hz / 30 values per second, truncated
-
     QVector<float> values;
     float peak = 0.0f;
     int count = 0;

@@ -6,8 +6,6 @@
 #include <functional>
 #include <optional>
 
-class QFileDialog;
-
 using ExistsTest = std::function<bool(const QString &path)>;
 
 // True when anything, a directory included, is at path.
@@ -34,7 +32,3 @@ QString defaultOutputPath(const QString &sourcePath, const ExistsTest &exists = 
 // The requested path if nothing is there, otherwise the first free
 // <base>_<n>.<ext>, counting on from a numeric suffix of the requested stem.
 QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists = pathExists);
-
-// Sets a save dialog up to start in outputPath's folder with its file name
-// proposed, allowing new folders and not offering to replace a file.
-void configureSaveDialog(QFileDialog &dialog, const QString &outputPath);

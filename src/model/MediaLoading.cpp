@@ -1,6 +1,6 @@
+#include "core/MainThread.h"
 #include "media/MediaProbe.h"
 #include "media/Player.h"
-#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <algorithm>
@@ -31,16 +31,16 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
 {
     setSourceURL(url);
 
-    if (waveformTask)
-        waveformTask->cancel();
-    waveformTask.reset();
-    lastWaveformCenter = -std::numeric_limits<double>::infinity();
+    if (m_waveformTask)
+        m_waveformTask->cancel();
+    m_waveformTask.reset();
+    m_lastWaveformCenter = -std::numeric_limits<double>::infinity();
     setWaveformSamples({});
     setWaveformStartTime(0.0);
 
-    if (scanTask)
-        scanTask->cancel();
-    scanTask.reset();
+    if (m_scanTask)
+        m_scanTask->cancel();
+    m_scanTask.reset();
     setBlackWhiteFrames({});
     setIsScanning(false);
     setHasScanned(false);
@@ -68,7 +68,7 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     adoptDefaultOutputPath(url);
     startCutSourceRead(url);
     setupObservers();
-    lastWaveformCenter = 0.0;
+    m_lastWaveformCenter = 0.0;
     startWaveformRead(url, 0.0, timing.duration);
 }
 
@@ -76,9 +76,9 @@ void VideoEditorViewModel::setupObservers()
 {
     if (!m_player)
         return;
-    if (timeObserver)
-        disconnect(timeObserver);
-    timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
+    if (m_timeObserver)
+        disconnect(m_timeObserver);
+    m_timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
         if (m_requestedTime) {
             if (!m_isPlaying || seconds < *m_requestedTime)
                 return;
@@ -89,11 +89,11 @@ void VideoEditorViewModel::setupObservers()
         setCurrentTime(t);
         updateWaveformIfNeeded(t);
     });
-    if (endObserver)
-        disconnect(endObserver);
-    endObserver = connect(m_player.get(), &Player::endReached, this,
-                          [this, item = m_player->currentItem()](quint64 ended) {
-                              if (ended == item)
-                                  setIsPlaying(false);
-                          });
+    if (m_endObserver)
+        disconnect(m_endObserver);
+    m_endObserver = connect(m_player.get(), &Player::endReached, this,
+                            [this, item = m_player->currentItem()](quint64 ended) {
+                                if (ended == item)
+                                    setIsPlaying(false);
+                            });
 }

@@ -15,7 +15,6 @@
 #include <optional>
 
 class Player;
-class QFileDialog;
 struct CutPlan;
 struct SourceLayout;
 struct VideoIndex;
@@ -99,19 +98,11 @@ public:
     // In-place append: always notifies, and costs the size of the chunk.
     void appendLog(const QString &chunk);
 
-    // --- plain fields ---------------------------------------------------
-    QMetaObject::Connection timeObserver;
-    QMetaObject::Connection endObserver;
-    TaskHandle waveformTask;
-    double lastWaveformCenter = -std::numeric_limits<double>::infinity();
-    static constexpr double waveformSampleRate = 30.0;
-    static constexpr double waveformReadRate = 8000.0;
-    static constexpr double waveformHalfWindow = 6.0;
-    TaskHandle scanTask;
+    // Centre of the last waveform read asked for; minus infinity before any.
+    double lastWaveformCenter() const { return m_lastWaveformCenter; }
 
     // --- loading and playback observation --------------------------------
     void loadVideo(const QUrl &url);
-    void setupObservers();
 
     // --- transport and marks ----------------------------------------------
     // Times are kept to the microsecond, so sums of steps stay on the times a
@@ -134,14 +125,9 @@ public:
     void exportCut();
     void finishExport(const QUrl &outputURL, const QString &result);
     void updateDefaultOutputPath(const QUrl &sourceURL);
-    // On a new load: the new movie's default, unless the user chose the path.
-    void adoptDefaultOutputPath(const QUrl &sourceURL);
-    QUrl uniqueOutputURL(const QUrl &requested) const;
-    void browseOutputPath();
-    // Test seams: other places to look for the tool (never configuration), and
-    // a stand-in for running the save dialog modally (returns its result code).
+    // Test seam: the places to look for the tool instead of the search path's
+    // (never configuration).
     std::optional<QStringList> ffmpegLocationsForTesting;
-    std::function<int(QFileDialog &)> runSaveDialog;
 
     // --- analysis -------------------------------------------------------------
     void updateWaveformIfNeeded(double at);
@@ -190,6 +176,9 @@ Q_SIGNALS:
 
 private:
     void finishLoading(const QUrl &url, const MediaTiming &timing);
+    void setupObservers();
+    // On a new load: the new movie's default, unless the user chose the path.
+    void adoptDefaultOutputPath(const QUrl &sourceURL);
     void publishCutLayout(const TaskHandle &task, std::shared_ptr<const SourceLayout> layout);
     void publishVideoIndex(const TaskHandle &task, std::shared_ptr<const VideoIndex> index);
     void setKeyframes(const QVector<double> &value);
@@ -212,6 +201,12 @@ private:
     bool m_isScanning = false;
     bool m_hasScanned = false;
     double m_scanProgress = 0.0;
+
+    QMetaObject::Connection m_timeObserver;
+    QMetaObject::Connection m_endObserver;
+    TaskHandle m_waveformTask;
+    double m_lastWaveformCenter = -std::numeric_limits<double>::infinity();
+    TaskHandle m_scanTask;
 
     QVector<double> m_keyframes;
     QUrl m_cutSourceURL;

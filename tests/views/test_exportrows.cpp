@@ -5,6 +5,7 @@
 #include "views/OutputRow.h"
 
 #include <QClipboard>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -55,6 +56,33 @@ private Q_SLOTS:
         QVERIFY(row->exportButton()->isEnabled());
         QVERIFY(!row->busyIndicator()->isVisible());
         QCOMPARE(row->exportButton()->text(), QStringLiteral("Export"));
+    }
+
+    // Browse… starts in the output's folder with its name proposed, never asks
+    // to replace a file (an export takes the next free name), and writes the
+    // choice to the model; cancelling changes nothing.
+    void browseChoosesTheOutputPath()
+    {
+        VideoEditorViewModel model;
+        model.setOutputPath(m_dir.filePath(QStringLiteral("clip_cut_1.mp4")));
+        QWidget window;
+        auto *row = shown<OutputRow>(window, model);
+        for (const bool accept : {true, false}) {
+            QTest::mouseClick(row->browseButton(), Qt::LeftButton);
+            QPointer<QFileDialog> dialog = row->saveDialog();
+            QVERIFY(dialog && dialog->isVisible());
+            QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+            QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+            QVERIFY(!dialog->testOption(QFileDialog::ReadOnly)); // folders can be made
+            QCOMPARE(dialog->directory().absolutePath(), QDir(m_dir.path()).absolutePath());
+            QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(),
+                     QFileInfo(model.outputPath()).fileName());
+            dialog->selectFile(m_dir.filePath(accept ? QStringLiteral("chosen.mov")
+                                                     : QStringLiteral("other.mov")));
+            accept ? dialog->accept() : dialog->reject();
+            QVERIFY(waitFor([&] { return dialog.isNull(); }));
+            QCOMPARE(model.outputPath(), m_dir.filePath(QStringLiteral("chosen.mov")));
+        }
     }
 
     void exportClickRunsAndReenables()

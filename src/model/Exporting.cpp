@@ -1,9 +1,9 @@
+#include "core/MainThread.h"
 #include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
 #include "media/OutputCheck.h"
-#include "core/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>
@@ -143,4 +143,16 @@ QString VideoEditorViewModel::commandPreview() const
     const QString outputPath = uniqueOutputPath(absoluteLocalPath(fileURLFromPath(m_outputPath)));
     return shellCommand(planCutFor(m_inPoint, m_outPoint, outputPath).arguments,
                         ffmpegLocationsForTesting.value_or(ffmpegLocations()));
+}
+
+void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)
+{
+    m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));
+    setOutputPath(m_defaultOutputPath);
+}
+
+void VideoEditorViewModel::adoptDefaultOutputPath(const QUrl &sourceURL)
+{
+    if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
+        updateDefaultOutputPath(sourceURL);
 }

@@ -5,59 +5,52 @@
 
 #include <QFile>
 
+#include <functional>
+
 namespace {
 
-// Hands a scan's reports to the model. A report applies only while its scan is
-// still the model's current one: a scan replaced by a newer start, or dropped
-// by loading another movie, never writes again.
+using ModelStep = std::function<void(VideoEditorViewModel &)>;
+
+// Hands a scan's reports to the model, through post, which applies a step
+// only while its scan is still the model's current one: a scan replaced by a
+// newer start, or dropped by loading another movie, never writes again.
 class ModelScanSink : public ScanSink
 {
 public:
-    ModelScanSink(MainThreadRef<VideoEditorViewModel> model, TaskHandle task)
-        : m_model(std::move(model)), m_task(std::move(task))
-    {}
+    explicit ModelScanSink(std::function<void(ModelStep)> post) : m_post(std::move(post)) {}
 
     void progress(double value) override
     {
-        post([value](VideoEditorViewModel &m) { m.setScanProgress(value); });
+        m_post([value](VideoEditorViewModel &m) { m.setScanProgress(value); });
     }
 
     void finished(const std::vector<double> &markers) override
     {
-        post([markers = QVector<double>(markers.begin(), markers.end())](VideoEditorViewModel &m) {
-            m.setBlackWhiteFrames(markers);
-            m.setIsScanning(false);
-            m.setHasScanned(true);
-            m.setScanProgress(1.0);
-        });
+        m_post(
+            [markers = QVector<double>(markers.begin(), markers.end())](VideoEditorViewModel &m) {
+                m.setBlackWhiteFrames(markers);
+                m.setIsScanning(false);
+                m.setHasScanned(true);
+                m.setScanProgress(1.0);
+            });
     }
 
     void cancelledInCoarsePass() override
     {
-        post([](VideoEditorViewModel &m) { m.setIsScanning(false); });
+        m_post([](VideoEditorViewModel &m) { m.setIsScanning(false); });
     }
 
     void cancelledInRefinement(const std::vector<double> &coarseHits) override
     {
-        post([hits =
-                  QVector<double>(coarseHits.begin(), coarseHits.end())](VideoEditorViewModel &m) {
+        m_post([hits = QVector<double>(coarseHits.begin(), coarseHits.end())](
+                   VideoEditorViewModel &m) {
             m.setBlackWhiteFrames(hits);
             m.setIsScanning(false);
         });
     }
 
 private:
-    template <class Apply> void post(Apply apply)
-    {
-        postToMainThread([model = m_model, task = m_task, apply = std::move(apply)] {
-            VideoEditorViewModel *self = model.get();
-            if (self && self->scanTask == task)
-                apply(*self);
-        });
-    }
-
-    MainThreadRef<VideoEditorViewModel> m_model;
-    TaskHandle m_task;
+    std::function<void(ModelStep)> m_post;
 };
 
 } // namespace
@@ -68,23 +61,30 @@ void VideoEditorViewModel::startScan()
         return;
     const QUrl url = m_sourceURL;
     const double duration = m_videoDuration;
-    if (scanTask)
-        scanTask->cancel();
+    if (m_scanTask)
+        m_scanTask->cancel();
     setBlackWhiteFrames({});
     setIsScanning(true);
     setScanProgress(0.0);
     TaskHandle task = makeTask();
-    scanTask = task;
-    runInBackground([model = MainThreadRef<VideoEditorViewModel>(this), task, url, duration] {
-        ModelScanSink sink(model, task);
+    m_scanTask = task;
+    auto post = [model = MainThreadRef<VideoEditorViewModel>(this), task](ModelStep step) {
+        postToMainThread([model, task, step = std::move(step)] {
+            VideoEditorViewModel *self = model.get();
+            if (self && self->m_scanTask == task)
+                step(*self);
+        });
+    };
+    runInBackground([post = std::move(post), task, url, duration] {
+        ModelScanSink sink(post);
         scanBlackWhite(QFile::encodeName(url.toLocalFile()).toStdString(), duration, task, sink);
     });
 }
 
 void VideoEditorViewModel::cancelScan()
 {
-    if (scanTask)
-        scanTask->cancel();
+    if (m_scanTask)
+        m_scanTask->cancel();
     setIsScanning(false);
 }
 
