@@ -3,6 +3,7 @@
 #include "views/CommandRow.h"
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
+#include "views/Theme.h"
 
 #include <QClipboard>
 #include <QFileDialog>
@@ -178,6 +179,34 @@ private Q_SLOTS:
             QVERIFY(line.size() <= 1001);
         QVERIFY(lines.size() >= 4);
         QVERIFY(!pane.toPlainText().contains(QStringLiteral("\uFFFD")));
+    }
+
+    // The status marks show on a desktop without an emoji font (this one has
+    // none): a green square for success, a red cross for failure.
+    void statusMarksShowWithoutAnEmojiFont()
+    {
+        VideoEditorViewModel model;
+        model.setLogOutput(QStringLiteral("✅ Completed successfully\n❌ Failed (exit code: 1)"));
+        QWidget window;
+        window.resize(400, 200);
+        auto *pane = shown<LogPane>(window, model);
+        QVERIFY(showExposed(&window));
+        const QImage image = grabbed(*pane);
+        const int lineHeight = pane->fontMetrics().lineSpacing();
+        const auto count = [&](const QColor &colour, int line) {
+            int n = 0;
+            for (int y = 6 + line * lineHeight; y < 6 + (line + 1) * lineHeight; ++y)
+                for (int x = 0; x < 40; ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    n += qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
+                             qAbs(c.blue() - colour.blue()) <
+                         40;
+                }
+            return n;
+        };
+        QVERIFY2(count(Theme::green(), 0) > 20, "no green mark on the first line");
+        QVERIFY2(count(Theme::red(), 1) > 10, "no red cross on the second line");
+        QCOMPARE(count(Theme::red(), 0), 0);
     }
 };
 
