@@ -38,17 +38,6 @@ private Q_SLOTS:
         Player::setDefaultOutput(Player::Output::SilentSurface);
     }
 
-    void oneFileOpensInTheFirstWindow()
-    {
-        TrimoraApp app;
-        app.openFiles({media("clip1s.mp4")});
-        QCOMPARE(app.windows().size(), 1);
-        VideoEditorViewModel *model = app.windows().first()->content()->viewModel();
-        QVERIFY(waitFor([&] { return model->isLoaded(); }));
-        QCOMPARE(model->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
-        app.closeAllWindows();
-    }
-
     void severalFilesOpenOneWindowEach()
     {
         TrimoraApp app;

@@ -163,19 +163,6 @@ private Q_SLOTS:
         window->close();
     }
 
-    void unplayableDropKeepsTheDropZone()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("not_a_movie.mp4"))}));
-        QVERIFY(sendDrop(window->content()->dropZone(), mime.get()));
-        QTest::qWait(800);
-        QVERIFY(!window->content()->viewModel()->isLoaded());
-        QVERIFY(window->content()->dropZone()->isVisible());
-        window->close();
-    }
-
     void openDialogOffersMoviesAndLoadsTheChoice()
     {
         TrimoraApp app;

@@ -144,7 +144,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (!findFFmpeg())
-            QSKIP("ffmpeg is not installed at any of its fixed paths");
+            QSKIP("ffmpeg is not installed");
         Player::setDefaultOutput(Player::Output::None);
     }
 

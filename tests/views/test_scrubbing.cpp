@@ -57,9 +57,6 @@ void ScrubbingTest::dragFollowsThePointer()
     QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
     const qint64 settleMs = clock.elapsed() - dragMs;
     QVERIFY(qAbs(*player->lastReportedTime() - target) < 1.0 / 24);
-    qInfo("%s: drag of %d moves over %lld ms: %d frames shown during it, final frame %lld ms "
-          "after release",
-          qPrintable(name), steps, dragMs, duringDrag, settleMs);
     // The picture moves during the drag and lands on the last target, not on
     // a backlog of stale ones.
     QVERIFY(duringDrag >= 2);
