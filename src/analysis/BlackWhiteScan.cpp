@@ -1,37 +1,61 @@
 #include "analysis/BlackWhiteScan.h"
 
-#include "analysis/RefinementFrames.h"
+#include "analysis/FrameMatcher.h"
+#include "analysis/RefinementWindows.h"
 #include "analysis/ScanLogic.h"
-#include "media/FrameExtractor.h"
+#include "media/FrameReader.h"
+
+#include <algorithm>
 
 namespace {
 
-// Runs the extractor over times, or reports every time as a failure when the
-// movie has no picture to extract.
-bool extractAll(FrameExtractor *extractor, const std::vector<double> &times,
-                const std::function<bool(const FrameResult &)> &onResult,
-                const FrameTap *tap = nullptr)
+bool isHit(const DecodedFrame &frame)
 {
-    if (extractor)
-        return extractor->extract(times, onResult, tap);
-    for (double t : times) {
-        if (!onResult(FrameResult{t, std::nullopt, std::nullopt, t}))
-            return false;
-    }
-    return true;
-}
-
-bool isHit(const std::optional<Rgb> &pixel)
-{
+    // An ordinary picture is ruled out from a few of its rows.
+    if (frame.lumaMeanBetween(scan::blackLumaBelow, scan::whiteLumaFrom))
+        return false;
+    const std::optional<Rgb> pixel = frame.pixel();
     return pixel && scan::isBlackOrWhite(*pixel);
 }
 
-std::unique_ptr<FrameExtractor> openExtractor(const std::string &path, double tolerance,
-                                              bool skipUnneededFrames = true)
+bool nearAny(const std::vector<double> &times, double t, double tolerance)
 {
-    return FrameExtractor::open(
-        path,
-        {.tolerance = tolerance, .skipUnneededFrames = skipUnneededFrames, .pixelOnly = true});
+    const double reach = tolerance + 1e-6; // as far as the matcher looks
+    const auto it = std::lower_bound(times.begin(), times.end(), t - reach);
+    return it != times.end() && *it <= t + reach;
+}
+
+// Answers the window times the coarse pass's decode could not: from the
+// keyframe before the first, decoding the frames left out only near them.
+// Appends the hits; stops when cancelled.
+void decodeOnTheirOwn(const std::string &path, std::unique_ptr<FrameReader> &reader,
+                      std::vector<double> times, const TaskHandle &task, std::vector<double> &hits)
+{
+    if (!reader)
+        reader = FrameReader::open(path);
+    if (!reader)
+        return;
+    std::sort(times.begin(), times.end());
+    const double tolerance = scan::fineTolerance;
+    scan::FrameMatcher matcher(scan::requestsFor(times), tolerance,
+                               [&hits](std::size_t, double t, scan::Answer answer) {
+                                   if (answer == scan::Answer::Hit)
+                                       hits.push_back(t);
+                               });
+    reader->seek(times.front() - tolerance);
+    const bool ended = reader->read(
+        [&](double t) {
+            matcher.packet(t);
+            return nearAny(times, t, tolerance) ? FrameSkip::Nothing : FrameSkip::NonReference;
+        },
+        [&](const DecodedFrame &frame) {
+            if (task->isCancelled())
+                return false;
+            matcher.frame(frame.time(), frame.isReference(), [&frame] { return isHit(frame); });
+            return !matcher.done();
+        });
+    if (ended)
+        matcher.finish();
 }
 
 } // namespace
@@ -39,71 +63,69 @@ std::unique_ptr<FrameExtractor> openExtractor(const std::string &path, double to
 void scanBlackWhite(const std::string &path, double duration, const TaskHandle &task,
                     ScanSink &sink)
 {
-    // Coarse pass. The same decode also watches every 0.1 s, so each coarse
-    // hit's refinement window is settled from frames already decoded once the
-    // decode has passed its end.
+    // Coarse pass: one decode of the reference frames only. It answers the
+    // fine grid as well, so that each coarse hit's refinement window is known
+    // once the decode has passed it.
     const std::vector<double> times = scan::coarseTimes(duration);
     const int count = static_cast<int>(times.size());
     std::vector<double> coarseHits;
-    scan::RefinementFrames frames(duration);
-    {
-        const FrameTap tap{
-            .spacing = scan::fineSpacing,
-            .tolerance = scan::fineTolerance,
-            .until = duration + scan::fineTolerance,
-            .onFrame = [&frames](double time,
-                                 std::optional<Rgb> pixel) { frames.addFrame(time, isHit(pixel)); },
-            .onUnknown = [&frames](double time) { frames.addUnknownFrame(time); }};
-        std::unique_ptr<FrameExtractor> extractor = openExtractor(path, scan::coarseTolerance);
-        int k = 0;
-        extractAll(
-            extractor.get(), times,
-            [&](const FrameResult &result) {
-                if (task->isCancelled())
-                    return false;
-                ++k;
-                const double t = result.requested;
-                if (isHit(result.pixel) && scan::acceptsCoarseHit(coarseHits, t, duration)) {
-                    coarseHits.push_back(t);
-                    frames.addCoarseHit(t);
-                } else {
-                    frames.passCoarseTime(t);
-                }
-                if (k % 10 == 0)
-                    sink.progress(scan::coarseProgress(k, count));
-                return true;
+    scan::RefinementWindows windows(duration);
+    int k = 0;
+    bool stopped = false;
+    scan::FrameMatcher fine(windows.grid(), scan::fineTolerance,
+                            [&windows](std::size_t index, double, scan::Answer answer) {
+                                windows.gridAnswer(index, answer);
+                            });
+    scan::FrameMatcher coarse(scan::requestsFor(times), scan::coarseTolerance,
+                              [&](std::size_t, double t, scan::Answer answer) {
+                                  if (stopped || (stopped = task->isCancelled()))
+                                      return;
+                                  ++k;
+                                  const bool hit = answer == scan::Answer::Hit &&
+                                                   scan::acceptsCoarseHit(coarseHits, t, duration);
+                                  if (hit)
+                                      coarseHits.push_back(t);
+                                  windows.coarseTime(t, hit);
+                                  if (k % 10 == 0)
+                                      sink.progress(scan::coarseProgress(k, count));
+                              });
+    if (std::unique_ptr<FrameReader> reader = FrameReader::open(path)) {
+        reader->read(
+            [&](double t) {
+                coarse.packet(t);
+                fine.packet(t);
+                return FrameSkip::NonReference;
             },
-            &tap);
+            [&](const DecodedFrame &frame) {
+                if (stopped || (stopped = task->isCancelled()))
+                    return false;
+                const auto hit = [&frame] { return isHit(frame); };
+                fine.frame(frame.time(), frame.isReference(), hit);
+                coarse.frame(frame.time(), frame.isReference(), hit);
+                return !(coarse.done() && fine.done());
+            });
     }
-    if (task->isCancelled()) {
+    if (!stopped) {
+        coarse.finish();
+        fine.finish();
+    }
+    if (stopped || task->isCancelled()) {
         sink.cancelledInCoarsePass();
         return;
     }
-    frames.finish();
 
-    // Refinement: the windows are already settled; only the rare times whose
-    // frame the decode did not classify (a frame far from the grid at the end
-    // of the movie or across a gap) are extracted on their own, every frame
-    // decoded so that none is missed.
-    std::unique_ptr<FrameExtractor> extractor;
+    // Refinement: the windows are settled; only the times whose frame the
+    // coarse pass left out (or that lie off its grid) are decoded on their own.
+    std::unique_ptr<FrameReader> reader;
     std::vector<double> refined;
     const int windowCount = static_cast<int>(coarseHits.size());
     for (int j = 0; j < windowCount; ++j) {
         if (task->isCancelled())
             break;
-        const scan::RefinementFrames::Window &window = frames.windows()[j];
+        const scan::RefinementWindows::Window &window = windows.windows()[j];
         std::vector<double> fineHits = window.hits;
-        if (!window.unserved.empty()) {
-            if (!extractor)
-                extractor = openExtractor(path, scan::fineTolerance, false);
-            extractAll(extractor.get(), window.unserved, [&](const FrameResult &result) {
-                if (task->isCancelled())
-                    return false;
-                if (isHit(result.pixel))
-                    fineHits.push_back(result.requested);
-                return true;
-            });
-        }
+        if (!window.unserved.empty())
+            decodeOnTheirOwn(path, reader, window.unserved, task, fineHits);
         if (std::optional<double> mid = scan::bestRunMidpoint(fineHits, window.coarseHit))
             refined.push_back(*mid);
         sink.progress(scan::refinementProgress(j + 1, windowCount));

@@ -28,6 +28,11 @@ std::vector<double> refinementTimes(double coarseHit, double duration);
 // A pixel of exactly black or exactly white.
 bool isBlackOrWhite(Rgb pixel);
 
+// Its components round to 0 or to 255 and its luma is their weighted mean, so
+// such a pixel's luma (0-255) is below 0.5 or at least 254.5.
+inline constexpr double blackLumaBelow = 0.5;
+inline constexpr double whiteLumaFrom = 254.5;
+
 // Whether a coarse hit at t is recorded: away from both ends of the movie and
 // more than a second after the last recorded one.
 bool acceptsCoarseHit(const std::vector<double> &hits, double t, double duration);
