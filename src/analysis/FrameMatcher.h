@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/ScanLogic.h"
+
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -8,14 +10,6 @@
 #include <vector>
 
 namespace scan {
-
-// What a requested time got from the decode.
-enum class Answer {
-    Hit,      // its frame is black or white
-    Miss,     // its frame is neither
-    NoFrame,  // no frame lies within the tolerance
-    Unserved, // only frames the decoder left out lie within the tolerance
-};
 
 // Requested times, ascending: count of them, the i-th given by at(i).
 struct Requests

@@ -154,7 +154,7 @@ bool FrameReader::Impl::init(const std::string &path)
     streamIndex = prepared->streamIndex;
     startOffset = prepared->startOffset;
     stream = format->streams[streamIndex];
-    codec->thread_count = 0; // one per core
+    codec->thread_count = std::max(options.threads, 0);
     codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (options.skipLoopFilter)
         codec->skip_loop_filter = AVDISCARD_ALL;

@@ -56,6 +56,7 @@ private:
 struct FrameReaderOptions
 {
     bool skipLoopFilter = true; // for pictures that are only reduced: deblocking is wasted
+    int threads = 0;            // decoding threads; 0: as many as the decoder likes for the cores
 };
 
 // Decodes a file's first video stream in order and hands out every frame that
@@ -80,9 +81,9 @@ public:
     // Decodes on from where the last read stopped (the start, or the seek
     // point). For each packet of the stream, in decoding order, skipFor(its
     // time) says what the decoder may leave out; a packet without a time is
-    // decoded. Frames without a time are not handed out. Each frame that comes out goes to onFrame in display order; a
-    // false answer stops the read, and the next read goes on with the
-    // following frame. True when the stream has ended.
+    // decoded. Frames without a time are not handed out. Each frame that comes out goes to onFrame
+    // in display order; a false answer stops the read, and the next read goes on with the following
+    // frame. True when the stream has ended.
     bool read(const std::function<FrameSkip(double packetTime)> &skipFor,
               const std::function<bool(const DecodedFrame &)> &onFrame);
 

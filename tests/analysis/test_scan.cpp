@@ -1,5 +1,6 @@
 #include "analysis/BlackWhiteScan.h"
 #include "analysis/ScanLogic.h"
+#include "media/FrameReader.h"
 #include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -45,6 +47,61 @@ void compareTimes(const std::vector<double> &actual, const std::vector<double> &
     for (size_t i = 0; i < actual.size(); ++i)
         QVERIFY2(qAbs(actual[i] - expected[i]) <= slack,
                  qPrintable(QString("%1 vs %2").arg(actual[i]).arg(expected[i])));
+}
+
+struct Frame
+{
+    double time;
+    bool reference;
+    bool hit;
+};
+
+// Whether the frame the rule picks for t is black or white: the nearest
+// reference frame within the tolerance, else, where others count, the nearest
+// frame; distances equal up to rounding tie, and the earlier wins.
+bool hitByRule(const std::vector<Frame> &frames, double t, double tolerance, bool othersCount)
+{
+    const Frame *best = nullptr;
+    for (const Frame &f : frames) {
+        const double d = std::abs(f.time - t);
+        if (d > tolerance + 1e-6 || (!f.reference && !othersCount))
+            continue;
+        if (!best || (f.reference && !best->reference) ||
+            (f.reference == best->reference && d < std::abs(best->time - t) - 1e-6))
+            best = &f;
+    }
+    return best && best->hit;
+}
+
+std::vector<double> markersByRule(const std::string &path, double duration)
+{
+    std::vector<Frame> frames;
+    if (auto reader = FrameReader::open(path)) {
+        reader->read(
+            [](double) { return FrameSkip::Nothing; },
+            [&](const DecodedFrame &f) {
+                const std::optional<Rgb> p = f.pixel();
+                frames.push_back({f.time(), f.isReference(), p && scan::isBlackOrWhite(*p)});
+                return true;
+            });
+    }
+    std::vector<double> coarseHits;
+    for (double t : scan::coarseTimes(duration)) {
+        if (hitByRule(frames, t, scan::coarseTolerance, false) &&
+            scan::acceptsCoarseHit(coarseHits, t, duration))
+            coarseHits.push_back(t);
+    }
+    std::vector<double> refined;
+    for (double c : coarseHits) {
+        std::vector<double> hits;
+        for (double t : scan::refinementTimes(c, duration)) {
+            if (hitByRule(frames, t, scan::fineTolerance, true))
+                hits.push_back(t);
+        }
+        if (const std::optional<double> mid = scan::bestRunMidpoint(hits, c))
+            refined.push_back(*mid);
+    }
+    return scan::thinMarkers(refined);
 }
 
 } // namespace
@@ -177,6 +234,36 @@ private Q_SLOTS:
         scanBlackWhite(mediaPath(movie), 20.0, makeTask(), sink);
         QCOMPARE(sink.ending, QString("finished"));
         compareTimes(sink.markers, expected, 1e-6);
+    }
+
+    void markersAsTheRuleGivesThem_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<int>("count");
+        QTest::newRow("b-frames") << "scan.mp4" << 20.0 << 3;
+        QTest::newRow("pyramid") << "scan-pyramid.mkv" << 20.0 << 3;
+        QTest::newRow("every fourth a reference") << "scan-sparse.mp4" << 20.0 << 3;
+        QTest::newRow("the same in mpeg-ts from 10 s") << "scan-sparse-offset.ts" << 20.0 << 3;
+        QTest::newRow("80 s, two halves at once") << "scan-long.mp4" << 80.0 << 4;
+        QTest::newRow("80 s in mpeg-ts, the second half found by timestamp")
+            << "scan-long.ts" << 80.0 << 4;
+    }
+
+    void markersAsTheRuleGivesThem()
+    {
+        // The scan against the rule applied by brute force to every frame of
+        // the movie: each time answered by the nearest reference frame within
+        // its tolerance, else (refinement only) the nearest frame.
+        QFETCH(QString, movie);
+        QFETCH(double, duration);
+        QFETCH(int, count);
+        const std::vector<double> expected = markersByRule(mediaPath(movie), duration);
+        QCOMPARE(static_cast<int>(expected.size()), count);
+        RecordingSink sink;
+        scanBlackWhite(mediaPath(movie), duration, makeTask(), sink);
+        QCOMPARE(sink.ending, QString("finished"));
+        compareTimes(sink.markers, expected);
     }
 
     void shortMovieAndMovieWithoutPictureFindNothing()
