@@ -86,14 +86,15 @@ std::vector<double> plainMarkers(const std::string &path, double duration)
 
 std::vector<double> timedScan(const std::string &name, const std::string &path)
 {
-    const auto duration = probeDuration(QString::fromStdString(path));
-    if (!duration)
+    const auto timing = probeDuration(QString::fromStdString(path));
+    if (!timing)
         return {};
+    const double duration = timing->duration;
     const double loadBefore = bench::loadAverage();
     const double cpu = bench::cpuSeconds();
     const auto start = Clock::now();
     CollectingSink sink;
-    scanBlackWhite(path, *duration, makeTask(), sink);
+    scanBlackWhite(path, duration, makeTask(), sink);
     const double scanSeconds = secondsSince(start);
     const double scanCpu = bench::cpuSeconds() - cpu;
     const bench::Timing ffmpeg = bench::blackdetect(path);
@@ -156,8 +157,9 @@ int main(int argc, char **argv)
 
     if (wantVerify) {
         const auto start = Clock::now();
-        const auto duration = probeDuration(QString::fromStdString(boxes));
-        const std::vector<double> expected = duration ? plainMarkers(boxes, *duration) : markers;
+        const auto timing = probeDuration(QString::fromStdString(boxes));
+        const std::vector<double> expected =
+            timing ? plainMarkers(boxes, timing->duration) : markers;
         double largest = 0.0;
         const bool sameCount = expected.size() == markers.size();
         for (std::size_t i = 0; sameCount && i < markers.size(); ++i)

@@ -155,7 +155,8 @@ int main(int argc, char **argv)
     };
     Movie movies[2] = {{"10 min", boxes, 0.0, {}, {}}, {"2 h", twoHours, 0.0, {}, {}}};
     for (Movie &movie : movies)
-        movie.length = probeDuration(QString::fromStdString(movie.path)).value_or(-1.0);
+        if (const auto timing = probeDuration(QString::fromStdString(movie.path)))
+            movie.length = timing->duration;
     for (int i = 0; i < loads; ++i) {
         for (Movie &movie : movies) {
             const QUrl url = QUrl::fromLocalFile(QString::fromStdString(movie.path));

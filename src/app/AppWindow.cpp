@@ -2,6 +2,7 @@
 
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
+#include "views/KeyboardShortcuts.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -14,6 +15,9 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
     resize(960, 720);
 
     QMenu *file = menuBar()->addMenu(tr("&File"));
+    QAction *open = file->addAction(tr("Open…"));
+    open->setShortcuts(KeyboardShortcuts::binding(KeyboardShortcuts::Command::Open).keys);
+    connect(open, &QAction::triggered, m_content, [this] { m_content->setShowFileImporter(true); });
     QAction *newWindow = file->addAction(tr("New Window"));
     newWindow->setShortcut(QKeySequence::New);
     connect(newWindow, &QAction::triggered, &app, [&app] { app.openWindow(); });
@@ -24,4 +28,14 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
     QAction *quit = file->addAction(tr("Quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, &app, &TrimoraApp::closeAllWindows);
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    QAction *keys = help->addAction(tr("Keyboard Shortcuts"));
+    connect(keys, &QAction::triggered, this, [this] {
+        if (!m_shortcutsWindow)
+            m_shortcutsWindow = new KeyboardShortcutsWindow(this);
+        m_shortcutsWindow->show();
+        m_shortcutsWindow->raise();
+        m_shortcutsWindow->activateWindow();
+    });
 }

@@ -5,29 +5,57 @@
 #include "views/EditorView.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMimeDatabase>
+#include <QOpenGLWidget>
 #include <QPointer>
 #include <QStackedLayout>
+#include <QTimer>
+
+namespace {
+
+constexpr int noticeMilliseconds = 5000;
+
+} // namespace
 
 ContentView::ContentView(QWidget *parent)
     : QWidget(parent), m_viewModel(std::make_unique<VideoEditorViewModel>()),
-      m_stack(new QStackedLayout(this)), m_dropZone(new DropZoneView(this))
+      m_stack(new QStackedLayout(this)), m_dropZone(new DropZoneView(this)),
+      m_notice(new QLabel(this)), m_noticeTimer(new QTimer(this))
 {
     setMinimumSize(640, 480);
+    // The video surface draws through OpenGL, and Qt settles how a window
+    // draws when it makes the native window: a surface appearing on the first
+    // load would make it destroy and re-create the window (a new window, moved
+    // to the corner). An idle OpenGL widget from the start settles it at once.
+    (new QOpenGLWidget(this))->hide();
+
     m_stack->addWidget(m_dropZone);
     connect(m_dropZone, &DropZoneView::openRequested, this, [this] { setShowFileImporter(true); });
     connect(m_dropZone, &DropZoneView::urlDropped, this, [this](const QUrl &url) {
         // The drop is accepted at once; the load follows from the event loop.
         QMetaObject::invokeMethod(
             this,
-            [model = QPointer<VideoEditorViewModel>(m_viewModel.get()), url] {
-                if (model)
-                    model->loadVideo(url);
+            [self = QPointer<ContentView>(this), url] {
+                if (self)
+                    self->openChosenFile(url);
             },
             Qt::QueuedConnection);
     });
     connect(m_viewModel.get(), &VideoEditorViewModel::isLoadedChanged, this,
             &ContentView::showEditorIfLoaded);
+
+    // One transient line over the bottom of the window, whichever view shows.
+    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setStyleSheet(
+        QStringLiteral("QLabel#notice { background-color: rgba(0, 0, 0, 210);"
+                       " color: white; border-radius: 6px; padding: 6px 12px; }"));
+    m_notice->hide();
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(noticeMilliseconds);
+    connect(m_noticeTimer, &QTimer::timeout, m_notice, &QWidget::hide);
+    connect(m_viewModel.get(), &VideoEditorViewModel::loadFailed, this, &ContentView::showNotice);
 }
 
 ContentView::~ContentView()
@@ -77,6 +105,8 @@ void ContentView::setShowFileImporter(bool show)
     m_fileDialog->setFileMode(QFileDialog::ExistingFile);
     m_fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
     m_fileDialog->setNameFilters(movieNameFilters());
+    if (!m_lastFolder.isEmpty())
+        m_fileDialog->setDirectory(m_lastFolder);
     connect(m_fileDialog, &QFileDialog::fileSelected, this,
             [this](const QString &path) { openChosenFile(QUrl::fromLocalFile(path)); });
     connect(m_fileDialog, &QObject::destroyed, this, [this] {
@@ -89,6 +119,31 @@ void ContentView::setShowFileImporter(bool show)
 
 void ContentView::openChosenFile(const QUrl &url)
 {
-    if (url.isLocalFile())
-        m_viewModel->loadVideo(url);
+    if (!url.isLocalFile())
+        return;
+    m_lastFolder = QFileInfo(url.toLocalFile()).absolutePath();
+    m_viewModel->loadVideo(url);
+}
+
+void ContentView::showNotice(const QString &text)
+{
+    m_notice->setText(text);
+    m_notice->adjustSize();
+    placeNotice();
+    m_notice->show();
+    m_notice->raise();
+    m_noticeTimer->start();
+}
+
+void ContentView::placeNotice()
+{
+    const int width = std::min(m_notice->sizeHint().width(), this->width() - 24);
+    m_notice->resize(width, m_notice->sizeHint().height());
+    m_notice->move((this->width() - width) / 2, height() - m_notice->height() - 24);
+}
+
+void ContentView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeNotice();
 }

@@ -7,7 +7,9 @@
 class DropZoneView;
 class EditorView;
 class QFileDialog;
+class QLabel;
 class QStackedLayout;
+class QTimer;
 class VideoEditorViewModel;
 
 // A window's root: owns the window's model and shows the drop zone until a
@@ -35,8 +37,13 @@ public:
     // A file chosen in the open dialog, or named on the command line.
     void openChosenFile(const QUrl &url);
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void showEditorIfLoaded();
+    void showNotice(const QString &text);
+    void placeNotice();
 
     std::unique_ptr<VideoEditorViewModel> m_viewModel;
     bool m_showFileImporter = false;
@@ -44,4 +51,9 @@ private:
     DropZoneView *m_dropZone;
     EditorView *m_editor = nullptr;
     QFileDialog *m_fileDialog = nullptr;
+    // Where the open dialog starts: the folder of the last file this window
+    // was asked to open, in this run only.
+    QString m_lastFolder;
+    QLabel *m_notice;
+    QTimer *m_noticeTimer;
 };

@@ -1,32 +1,125 @@
+#include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
+#include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
+#include "media/OutputCheck.h"
 #include "model/MainThread.h"
 #include "model/VideoEditorViewModel.h"
+
+#include <QFile>
+#include <QTimer>
+
+namespace {
+
+// An export that waits longer than this for the movie's keyframes says so.
+constexpr int waitNoticeMs = 1000;
+
+// Everything an export needs from the model, taken when the user asked: it
+// then runs to its end whether the model is still there or not.
+struct ExportJob
+{
+    QString source;          // absolute
+    QString requestedOutput; // absolute
+    double in = 0.0;
+    double out = 0.0;
+    QStringList locations;
+};
+
+using Model = MainThreadRef<VideoEditorViewModel>;
+
+// Main thread. Plans the cut with what is known of the source, writes the
+// notes and starts the tool; the reports go to the model while it exists.
+void startCut(const Model &model, const ExportJob &job,
+              const std::shared_ptr<const SourceLayout> &layout,
+              const std::shared_ptr<const VideoIndex> &index)
+{
+    const QString outputPath = uniqueOutputPath(job.requestedOutput);
+    const CutPlan plan =
+        planCut({job.source, outputPath, job.in, job.out}, layout.get(), index.get());
+    VideoEditorViewModel *self = model.get();
+    if (!plan.refusal.isEmpty()) {
+        if (self) {
+            self->appendLog(plan.refusal); // nothing is written
+            self->setIsProcessing(false);
+        }
+        return;
+    }
+    if (self) {
+        for (const QString &note : plan.notes)
+            self->appendLog(note + QLatin1Char('\n'));
+    }
+    const QUrl outputURL = QUrl::fromLocalFile(outputPath);
+    run(
+        plan.arguments,
+        [model](const QString &chunk) {
+            if (VideoEditorViewModel *m = model.get())
+                m->appendLog(chunk);
+        },
+        [model, outputURL](const QString &status) {
+            if (VideoEditorViewModel *m = model.get())
+                m->finishExport(outputURL, status);
+        },
+        [path = QFile::encodeName(outputPath).toStdString(), expected = plan.expected] {
+            const std::string failure = checkCutOutput(path, expected);
+            return failure.empty() ? QString()
+                                   : QStringLiteral("❌ Failed: ") + QString::fromStdString(failure);
+        },
+        job.locations);
+}
+
+} // namespace
 
 void VideoEditorViewModel::exportCut()
 {
     if (m_outputPath.isEmpty() || m_sourceURL.isEmpty())
         return;
-    const QUrl outputURL = uniqueOutputURL(fileURLFromPath(m_outputPath));
     setIsProcessing(true);
     setLogOutput(QString());
-    const double start = m_inPoint;
-    const double duration = m_outPoint - m_inPoint;
-
+    const ExportJob job{absoluteLocalPath(m_sourceURL),
+                        absoluteLocalPath(fileURLFromPath(m_outputPath)), m_inPoint, m_outPoint,
+                        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths)};
+    if (!findFFmpeg(job.locations)) {
+        finishExport(QUrl::fromLocalFile(uniqueOutputPath(job.requestedOutput)),
+                     ffmpegNotFoundMessage);
+        return;
+    }
     // The child outlives the model if the window closes: its reports then
     // find nobody and are dropped.
-    const MainThreadRef<VideoEditorViewModel> model(this);
-    run(
-        m_sourceURL, outputURL, start, duration,
-        [model](const QString &chunk) {
-            if (VideoEditorViewModel *self = model.get())
-                self->appendLog(chunk);
-        },
-        [model, outputURL](const QString &status) {
-            if (VideoEditorViewModel *self = model.get())
-                self->finishExport(outputURL, status);
-        },
-        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths));
+    const Model model(this);
+    if (isCutSourceReady()) {
+        startCut(model, job, m_sourceLayout, m_videoIndex);
+        return;
+    }
+    // Asked before the load's own read has finished (a long movie): this
+    // export reads the source for itself, so that neither another load nor
+    // a closed window can take its keyframes away.
+    auto started = std::make_shared<bool>(false);
+    QTimer::singleShot(waitNoticeMs, this, [this, started] {
+        if (!*started)
+            appendLog(QStringLiteral("Reading the movie's keyframes…\n"));
+    });
+    runInBackground([model, job, started] {
+        std::shared_ptr<const SourceLayout> layout;
+        std::shared_ptr<const VideoIndex> index;
+        readCutSource(
+            QFile::encodeName(job.source).toStdString(), [] { return false; },
+            [&](SourceLayout read) {
+                layout = std::make_shared<const SourceLayout>(std::move(read));
+            },
+            [&](VideoIndex read) { index = std::make_shared<const VideoIndex>(std::move(read)); });
+        postToMainThread([model, job, started, layout, index] {
+            *started = true;
+            startCut(model, job, layout, index);
+        });
+    });
+}
+
+CutPlan VideoEditorViewModel::planCutFor(double in, double out, const QString &outputPath) const
+{
+    const bool current = m_cutSourceURL == m_sourceURL;
+    return planCut({absoluteLocalPath(m_sourceURL), outputPath, in, out},
+                   current ? m_sourceLayout.get() : nullptr,
+                   current ? m_videoIndex.get() : nullptr);
 }
 
 void VideoEditorViewModel::finishExport(const QUrl &outputURL, const QString &result)
@@ -39,13 +132,15 @@ void VideoEditorViewModel::finishExport(const QUrl &outputURL, const QString &re
         appendLog(QStringLiteral("Output: ") + outputURL.fileName() + QLatin1Char('\n'));
     appendLog(result);
     setIsProcessing(false);
+    Q_EMIT commandPreviewChanged(); // the name it wrote is taken now
 }
 
+// The command the next export would run, with the name it would write now.
 QString VideoEditorViewModel::commandPreview() const
 {
     if (m_sourceURL.isEmpty() || m_outputPath.isEmpty())
         return {};
-    return shellCommand(m_sourceURL, fileURLFromPath(m_outputPath), m_inPoint,
-                        m_outPoint - m_inPoint,
+    const QString outputPath = uniqueOutputPath(absoluteLocalPath(fileURLFromPath(m_outputPath)));
+    return shellCommand(planCutFor(m_inPoint, m_outPoint, outputPath).arguments,
                         ffmpegLocationsForTesting.value_or(ffmpegSearchPaths));
 }

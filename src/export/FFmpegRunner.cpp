@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -207,43 +206,23 @@ QUrl fileURLFromPath(const QString &path)
                                                           : QDir::current().absoluteFilePath(path));
 }
 
-QString formatSeconds(double seconds)
-{
-    char buffer[400];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 3);
-    if (result.ec != std::errc())
-        return QStringLiteral("nan");
-    return QString::fromLatin1(buffer, result.ptr - buffer);
-}
-
-QStringList ffmpegArguments(const QUrl &inputURL, const QUrl &outputURL, double startTime,
-                            double duration)
-{
-    return {QStringLiteral("-ss"),       formatSeconds(startTime), QStringLiteral("-i"),
-            absoluteLocalPath(inputURL), QStringLiteral("-t"),     formatSeconds(duration),
-            QStringLiteral("-vcodec"),   QStringLiteral("copy"),   QStringLiteral("-acodec"),
-            QStringLiteral("copy"),      QStringLiteral("-y"),     absoluteLocalPath(outputURL)};
-}
-
 int runningExports()
 {
     return g_runningExports.load();
 }
 
-void run(const QUrl &inputURL, const QUrl &outputURL, double startTime, double duration,
-         OutputSink onOutput, StatusSink onFinished, const QStringList &searchPaths)
+void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinished,
+         OutputVerifier verify, const QStringList &searchPaths)
 {
     const std::optional<QString> executable = findFFmpeg(searchPaths);
     if (!executable) {
         onFinished(ffmpegNotFoundMessage);
         return;
     }
-    const QStringList arguments = ffmpegArguments(inputURL, outputURL, startTime, duration);
     ++g_runningExports;
     try {
         std::thread(runFFmpegProcess, *executable, arguments, std::move(onOutput),
-                    std::move(onFinished))
+                    std::move(onFinished), std::move(verify))
             .detach();
     } catch (const std::system_error &error) {
         --g_runningExports;
@@ -252,7 +231,7 @@ void run(const QUrl &inputURL, const QUrl &outputURL, double startTime, double d
 }
 
 void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
-                      StatusSink onFinished)
+                      StatusSink onFinished, OutputVerifier verify)
 {
     // Every delivery shares the sinks; the last one, run on the main thread,
     // releases them there, so whatever they capture is destroyed where it was
@@ -316,6 +295,15 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     do {
         waited = ::waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    finish(waited == pid ? statusForWaitStatus(status)
-                         : QStringLiteral("❌ Failed (exit code: -1)"));
+    if (waited != pid) {
+        finish(QStringLiteral("❌ Failed (exit code: -1)"));
+        return;
+    }
+    QString outcome = statusForWaitStatus(status);
+    // Exit status 0 only says the tool is content; the file has to show it.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && verify) {
+        if (const QString failure = verify(); !failure.isEmpty())
+            outcome = failure;
+    }
+    finish(outcome);
 }

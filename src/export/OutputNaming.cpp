@@ -106,13 +106,23 @@ void configureSaveDialog(QFileDialog &dialog, const QString &outputPath)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::ReadOnly, false); // lets the user create folders
+    // An export never replaces a file (it takes the next free name), so asking
+    // whether to replace one would be a false promise.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setDirectory(info.path());
     dialog.selectFile(info.fileName());
 }
 
 void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)
 {
-    setOutputPath(defaultOutputPath(absoluteLocalPath(sourceURL)));
+    m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));
+    setOutputPath(m_defaultOutputPath);
+}
+
+void VideoEditorViewModel::adoptDefaultOutputPath(const QUrl &sourceURL)
+{
+    if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
+        updateDefaultOutputPath(sourceURL);
 }
 
 QUrl VideoEditorViewModel::uniqueOutputURL(const QUrl &requested) const

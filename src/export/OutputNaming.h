@@ -36,5 +36,5 @@ QString defaultOutputPath(const QString &sourcePath, const ExistsTest &exists = 
 QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists = pathExists);
 
 // Sets a save dialog up to start in outputPath's folder with its file name
-// proposed, allowing new folders.
+// proposed, allowing new folders and not offering to replace a file.
 void configureSaveDialog(QFileDialog &dialog, const QString &outputPath);

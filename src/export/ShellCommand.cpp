@@ -46,11 +46,10 @@ QString shellQuoted(const QString &word)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-QString shellCommand(const QUrl &inputURL, const QUrl &outputURL, double startTime, double duration,
-                     const QStringList &searchPaths)
+QString shellCommand(const QStringList &arguments, const QStringList &searchPaths)
 {
     QStringList words{findFFmpeg(searchPaths).value_or(QStringLiteral("ffmpeg"))};
-    words += ffmpegArguments(inputURL, outputURL, startTime, duration);
+    words += arguments;
     for (QString &word : words)
         word = shellQuoted(word);
     return words.join(QLatin1Char(' '));

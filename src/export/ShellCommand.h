@@ -11,7 +11,7 @@
 QString shellQuoted(const QString &word);
 
 // The cut as a command line a user can paste into a terminal: the executable
-// found (or the bare word ffmpeg) and the same twelve arguments the export
-// passes, each quoted, joined by single spaces.
-QString shellCommand(const QUrl &inputURL, const QUrl &outputURL, double startTime, double duration,
+// found (or the bare word ffmpeg) and the arguments the export passes, each
+// quoted, joined by single spaces.
+QString shellCommand(const QStringList &arguments,
                      const QStringList &searchPaths = ffmpegSearchPaths);

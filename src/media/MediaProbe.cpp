@@ -6,7 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string_view>
 
 FormatContextPtr openMediaFile(const std::string &path)
 {
@@ -55,20 +57,133 @@ std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType
     return out;
 }
 
-std::optional<double> probeDuration(const QString &path)
+namespace {
+
+bool isMediaStream(const AVStream *stream)
+{
+    const AVMediaType type = stream->codecpar->codec_type;
+    const bool picture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
+    return type == AVMEDIA_TYPE_AUDIO || (type == AVMEDIA_TYPE_VIDEO && !picture);
+}
+
+double nominalFrameDuration(const AVStream *video)
+{
+    for (const AVRational rate : {video->avg_frame_rate, video->r_frame_rate}) {
+        if (rate.num > 0 && rate.den > 0) {
+            const double duration = static_cast<double>(rate.den) / rate.num;
+            if (duration >= 1e-3 && duration <= 10.0)
+                return duration;
+        }
+    }
+    return 0.0;
+}
+
+// The latest end of an audio or video stream, in container seconds. MP4's own
+// duration counts from 0 and so includes any start offset; the streams' ends do not.
+std::optional<double> latestStreamEnd(const AVFormatContext *ctx)
+{
+    std::optional<double> end;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream *stream = ctx->streams[i];
+        if (!isMediaStream(stream) || stream->start_time == AV_NOPTS_VALUE ||
+            stream->duration == AV_NOPTS_VALUE || stream->duration <= 0)
+            continue;
+        const double streamEnd =
+            static_cast<double>(stream->start_time + stream->duration) * av_q2d(stream->time_base);
+        if (std::isfinite(streamEnd) && (!end || streamEnd > *end))
+            end = streamEnd;
+    }
+    if (!end && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
+        const int64_t start = ctx->start_time == AV_NOPTS_VALUE ? 0 : ctx->start_time;
+        end = static_cast<double>(start + ctx->duration) / AV_TIME_BASE;
+    }
+    return end;
+}
+
+// Containers whose index takes a seek straight to the keyframe before any time.
+bool seeksByIndex(const AVInputFormat *format)
+{
+    const std::string_view name = format->name;
+    return name.substr(0, 4) == "mov," || name == "matroska,webm";
+}
+
+// The longest distance between keyframes of the video stream near the file's
+// start, read from packet flags without decoding; the stretch after the last
+// keyframe read counts too, so one keyframe alone gives the whole stretch.
+double longestKeyframeDistance(AVFormatContext *ctx, int video)
+{
+    constexpr int enoughKeyframes = 4;
+    constexpr double longestStretch = 30.0;
+    constexpr int mostPackets = 20000;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        if (static_cast<int>(i) != video)
+            ctx->streams[i]->discard = AVDISCARD_ALL;
+    }
+    const double timeBase = av_q2d(ctx->streams[video]->time_base);
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return 0.0;
+    std::optional<double> firstKey, lastKey;
+    double longest = 0.0, latest = 0.0;
+    int keyframes = 0;
+    for (int n = 0; n < mostPackets && keyframes < enoughKeyframes; ++n) {
+        if (av_read_frame(ctx, packet.get()) < 0)
+            break;
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const bool key = packet->flags & AV_PKT_FLAG_KEY;
+        const bool ours = packet->stream_index == video;
+        av_packet_unref(packet.get());
+        if (!ours || ts == AV_NOPTS_VALUE)
+            continue;
+        const double t = static_cast<double>(ts) * timeBase;
+        if (!firstKey) {
+            if (!key)
+                continue;
+            firstKey = lastKey = t;
+        }
+        latest = std::max(latest, t - *firstKey);
+        if (key && t > *lastKey) {
+            longest = std::max(longest, t - *lastKey);
+            lastKey = t;
+            ++keyframes;
+        }
+        if (latest > longestStretch)
+            break;
+    }
+    return firstKey ? std::max(longest, latest - (*lastKey - *firstKey)) : 0.0;
+}
+
+} // namespace
+
+std::optional<MediaTiming> probeDuration(const QString &path)
 {
     FormatContextPtr ctx = openMediaFile(QFile::encodeName(path).toStdString());
     if (!ctx)
         return std::nullopt;
+    int video = -1;
     bool hasMedia = false;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVMediaType type = ctx->streams[i]->codecpar->codec_type;
-        hasMedia = hasMedia || type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO;
+        const AVStream *stream = ctx->streams[i];
+        hasMedia = hasMedia || isMediaStream(stream);
+        if (video < 0 && isMediaStream(stream) &&
+            stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = static_cast<int>(i);
     }
-    if (!hasMedia || ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0)
+    const std::optional<double> end = latestStreamEnd(ctx.get());
+    if (!hasMedia || !end)
         return std::nullopt;
-    const double seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
-    if (!std::isfinite(seconds))
+    MediaTiming timing;
+    if (ctx->start_time != AV_NOPTS_VALUE)
+        timing.origin = static_cast<double>(ctx->start_time) / AV_TIME_BASE;
+    timing.duration = *end - timing.origin;
+    if (!std::isfinite(timing.duration) || !std::isfinite(timing.origin) || timing.duration <= 0)
         return std::nullopt;
-    return seconds;
+    if (video >= 0)
+        timing.frameDuration = nominalFrameDuration(ctx->streams[video]);
+    if (!seeksByIndex(ctx->iformat)) {
+        // Beyond the distance, a margin for streams whose keyframes drift.
+        const double distance = video >= 0 ? longestKeyframeDistance(ctx.get(), video) : 0.0;
+        timing.seekPreroll = distance * 1.25 + 0.5;
+    }
+    return timing;
 }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 
@@ -13,12 +14,30 @@ namespace {
 
 Player::Output g_defaultOutput = Player::Output::Surface;
 
-enum ReplyTag : uint64_t { LoadReply = 1, SeekReply = 2, OtherReply = 3 };
+enum ReplyTag : uint64_t { LoadReply = 1, SeekReply = 2, TimeReply = 3, OtherReply = 4 };
+
+// libmpv's exact seek shows the first frame that starts at most 5 ms before
+// its target. Aiming one frame, less those 5 ms, before a time shows instead
+// the frame whose span contains it. The microsecond of slack lets a time
+// rounded to the microsecond still count as the frame starting there.
+constexpr double mpvSeekTolerance = 0.005;
+constexpr double roundingSlack = 1e-6;
 
 void setOption(mpv_handle *h, const char *name, const char *value)
 {
     // A refused option only loses that nicety; playback still works.
     (void)mpv_set_option_string(h, name, value);
+}
+
+const mpv_node *mapValue(const mpv_node &map, const char *key)
+{
+    if (map.format != MPV_FORMAT_NODE_MAP)
+        return nullptr;
+    for (int i = 0; i < map.u.list->num; ++i) {
+        if (std::strcmp(map.u.list->keys[i], key) == 0)
+            return &map.u.list->values[i];
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -49,6 +68,9 @@ Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
     setOption(h, "pause", "yes");
     setOption(h, "keep-open", "yes");
     setOption(h, "hr-seek", "yes");
+    // Raw container times in every container (by default MP4 keeps them and
+    // MPEG-TS does not); the origin is subtracted here, the same for all.
+    setOption(h, "rebase-start-time", "no");
     setOption(h, "sid", "no");
     setOption(h, "audio-display", "no");
     setOption(h, "vo", m_output == Output::None ? "null" : "libmpv");
@@ -81,17 +103,22 @@ Player::~Player()
         mpv_set_wakeup_callback(m_handle.get(), nullptr, nullptr);
 }
 
-void Player::replaceItem(const QString &path)
+void Player::replaceItem(const QString &path, const MediaTiming &timing)
 {
     ++m_item;
+    m_timing = timing;
     m_requestedEntry = -1;
     m_fileLoaded = false;
     m_seekInFlight = false;
     m_pendingSeek.reset();
+    m_pendingSteps = 0;
     m_time.reset();
+    m_timeKnown = true;
     m_atEnd = false;
     m_pendingPath = path;
+    setSpeed(1.0);
     openPendingFile();
+    Q_EMIT itemChanged();
 }
 
 void Player::openPendingFile()
@@ -102,7 +129,12 @@ void Player::openPendingFile()
         return;
     const QByteArray path = QFile::encodeName(*m_pendingPath);
     m_pendingPath.reset();
-    const char *args[] = {"loadfile", path.constData(), "replace", nullptr};
+    // Where the container has no index to seek by, the demuxer must start early
+    // enough to meet the keyframe before the target, or the seek lands on the
+    // keyframe after it. The option holds for this file only.
+    const QByteArray options =
+        "hr-seek-demuxer-offset=" + QByteArray::number(m_timing.seekPreroll, 'f', 3);
+    const char *args[] = {"loadfile", path.constData(), "replace", options.constData(), nullptr};
     if (mpv_command_async(m_handle.get(), LoadReply, args) >= 0)
         ++m_loadsInFlight;
 }
@@ -120,8 +152,6 @@ void Player::detachRenderer()
 
 void Player::play()
 {
-    if (m_atEnd)
-        seekExact(0.0);
     setPaused(false);
 }
 
@@ -138,22 +168,102 @@ void Player::setPaused(bool paused)
     mpv_set_property_async(m_handle.get(), OtherReply, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
+void Player::setSpeed(double speed)
+{
+    if (!m_handle)
+        return;
+    mpv_set_property_async(m_handle.get(), OtherReply, "speed", MPV_FORMAT_DOUBLE, &speed);
+}
+
 void Player::seekExact(double seconds)
 {
     m_pendingSeek = seconds;
+    m_pendingSteps = 0;
+    issueSeek();
+}
+
+void Player::stepFrames(int frames)
+{
+    // Without video there is no frame to step to.
+    if (frames == 0 || !hasVideo())
+        return;
+    m_pendingSteps += frames;
     issueSeek();
 }
 
 void Player::issueSeek()
 {
     const bool current = m_loadsInFlight == 0 && m_startedEntry == m_requestedEntry;
-    if (!m_handle || m_seekInFlight || !m_pendingSeek || !m_fileLoaded || !current)
+    if (!m_handle || m_seekInFlight || !m_fileLoaded || !current)
         return;
-    const QByteArray target = QByteArray::number(*m_pendingSeek, 'f', 6);
-    m_pendingSeek.reset();
-    const char *args[] = {"seek", target.constData(), "absolute+exact", nullptr};
+    if (m_pendingSeek) {
+        const double target = *m_pendingSeek;
+        m_pendingSeek.reset();
+        seekTo(target);
+    } else if (m_pendingSteps != 0 && m_timeKnown) {
+        const int steps = m_pendingSteps;
+        m_pendingSteps = 0;
+        if (!m_time)
+            return; // no frame on show to step from
+        // Half a frame into the frame wanted: a little jitter in a variable
+        // frame rate still lands on it.
+        const double frame = m_timing.frameDuration;
+        seekTo(std::clamp(*m_time + (steps + 0.5) * frame, 0.0, m_timing.duration));
+    }
+}
+
+void Player::seekTo(double seconds)
+{
+    double target = m_timing.origin + seconds;
+    if (hasVideo())
+        target += -m_timing.frameDuration + mpvSeekTolerance + roundingSlack;
+    // libmpv counts a negative time from the end. Only a time within the
+    // first frame comes out negative: the file's own start shows that frame.
+    const bool fromStart = target < 0;
+    const QByteArray text = fromStart ? QByteArray("0") : QByteArray::number(target, 'f', 9);
+    const char *args[] = {"seek", text.constData(),
+                          fromStart ? "absolute-percent+exact" : "absolute+exact", nullptr};
     if (mpv_command_async(m_handle.get(), SeekReply, args) >= 0)
         m_seekInFlight = true;
+}
+
+void Player::takeTime(double containerSeconds)
+{
+    m_time = containerSeconds - m_timing.origin;
+    if (!isSeeking())
+        Q_EMIT timeChanged(*m_time);
+}
+
+QImage Player::currentFrame() const
+{
+    if (!m_handle)
+        return {};
+    const char *args[] = {"screenshot-raw", "video", nullptr};
+    mpv_node result;
+    if (mpv_command_ret(m_handle.get(), args, &result) < 0)
+        return {};
+    QImage image;
+    const mpv_node *w = mapValue(result, "w");
+    const mpv_node *h = mapValue(result, "h");
+    const mpv_node *stride = mapValue(result, "stride");
+    const mpv_node *format = mapValue(result, "format");
+    const mpv_node *data = mapValue(result, "data");
+    const bool valid = w && h && stride && format && data && w->format == MPV_FORMAT_INT64 &&
+                       h->format == MPV_FORMAT_INT64 && stride->format == MPV_FORMAT_INT64 &&
+                       format->format == MPV_FORMAT_STRING && data->format == MPV_FORMAT_BYTE_ARRAY;
+    // "bgr0" and "bgra" are QImage's 32-bit layout on a little-endian machine.
+    if (valid && (std::strcmp(format->u.string, "bgr0") == 0 ||
+                  std::strcmp(format->u.string, "bgra") == 0)) {
+        const auto *bytes = static_cast<const uchar *>(data->u.ba->data);
+        const int width = static_cast<int>(w->u.int64);
+        const int height = static_cast<int>(h->u.int64);
+        const qsizetype lineBytes = static_cast<qsizetype>(stride->u.int64);
+        if (width > 0 && height > 0 && lineBytes >= width * 4 &&
+            static_cast<qsizetype>(data->u.ba->size) >= lineBytes * height)
+            image = QImage(bytes, width, height, lineBytes, QImage::Format_RGB32).copy();
+    }
+    mpv_free_node_contents(&result);
+    return image;
 }
 
 void Player::drainEvents()
@@ -173,24 +283,10 @@ void Player::handleEvent(const mpv_event &event)
     // Events of an item that has since been replaced must not move the playhead.
     const bool current = m_loadsInFlight == 0 && m_startedEntry == m_requestedEntry;
     switch (event.event_id) {
-    case MPV_EVENT_COMMAND_REPLY: {
-        if (event.reply_userdata == LoadReply) {
-            --m_loadsInFlight;
-            const auto *result = static_cast<const mpv_event_command *>(event.data);
-            if (event.error >= 0 && result && result->result.format == MPV_FORMAT_NODE_MAP) {
-                const mpv_node_list *map = result->result.u.list;
-                for (int i = 0; i < map->num; ++i) {
-                    if (std::strcmp(map->keys[i], "playlist_entry_id") == 0 &&
-                        map->values[i].format == MPV_FORMAT_INT64)
-                        m_requestedEntry = map->values[i].u.int64;
-                }
-            }
-        } else if (event.reply_userdata == SeekReply && event.error < 0) {
-            m_seekInFlight = false;
-            issueSeek();
-        }
+    case MPV_EVENT_COMMAND_REPLY:
+    case MPV_EVENT_GET_PROPERTY_REPLY:
+        handleReply(event, current);
         break;
-    }
     case MPV_EVENT_START_FILE: {
         const auto *start = static_cast<const mpv_event_start_file *>(event.data);
         m_startedEntry = start ? start->playlist_entry_id : -2;
@@ -201,35 +297,68 @@ void Player::handleEvent(const mpv_event &event)
     case MPV_EVENT_FILE_LOADED:
         if (current) {
             m_fileLoaded = true;
-            Q_EMIT itemLoaded(m_item);
             issueSeek();
         }
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         m_seekInFlight = false;
+        if (current) {
+            // Steps count from the frame this landed on. Its time may equal the
+            // last one reported, when no property change follows: ask for it.
+            m_timeKnown = false;
+            mpv_get_property_async(m_handle.get(), TimeReply, "time-pos", MPV_FORMAT_DOUBLE);
+        }
         issueSeek();
         break;
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto *prop = static_cast<const mpv_event_property *>(event.data);
-        if (!prop || !prop->data)
-            break;
-        if (std::strcmp(prop->name, "pause") == 0 && prop->format == MPV_FORMAT_FLAG) {
-            m_paused = *static_cast<const int *>(prop->data) != 0;
-        } else if (!current) {
-            break;
-        } else if (std::strcmp(prop->name, "time-pos") == 0 && prop->format == MPV_FORMAT_DOUBLE) {
-            m_time = *static_cast<const double *>(prop->data);
-            Q_EMIT timeChanged(*m_time);
-        } else if (std::strcmp(prop->name, "eof-reached") == 0 && prop->format == MPV_FORMAT_FLAG) {
-            const bool atEnd = *static_cast<const int *>(prop->data) != 0;
-            const bool reached = atEnd && !m_atEnd;
-            m_atEnd = atEnd;
-            if (reached)
-                Q_EMIT endReached(m_item);
-        }
+    case MPV_EVENT_PROPERTY_CHANGE:
+        handlePropertyChange(event, current);
         break;
-    }
     default:
         break;
+    }
+}
+
+void Player::handleReply(const mpv_event &event, bool current)
+{
+    if (event.reply_userdata == LoadReply) {
+        --m_loadsInFlight;
+        const auto *result = static_cast<const mpv_event_command *>(event.data);
+        if (event.error >= 0 && result) {
+            const mpv_node *entry = mapValue(result->result, "playlist_entry_id");
+            if (entry && entry->format == MPV_FORMAT_INT64)
+                m_requestedEntry = entry->u.int64;
+        }
+    } else if (event.reply_userdata == SeekReply && event.error < 0) {
+        m_seekInFlight = false;
+        issueSeek();
+    } else if (event.reply_userdata == TimeReply && current) {
+        const auto *prop = static_cast<const mpv_event_property *>(event.data);
+        m_timeKnown = true;
+        if (event.error >= 0 && prop && prop->format == MPV_FORMAT_DOUBLE && prop->data)
+            takeTime(*static_cast<const double *>(prop->data));
+        issueSeek();
+    }
+}
+
+void Player::handlePropertyChange(const mpv_event &event, bool current)
+{
+    const auto *prop = static_cast<const mpv_event_property *>(event.data);
+    if (!prop || !prop->data)
+        return;
+    if (std::strcmp(prop->name, "pause") == 0 && prop->format == MPV_FORMAT_FLAG) {
+        m_paused = *static_cast<const int *>(prop->data) != 0;
+    } else if (!current) {
+        return;
+    } else if (std::strcmp(prop->name, "time-pos") == 0 && prop->format == MPV_FORMAT_DOUBLE) {
+        // While a seek is under way libmpv reports its target, then the frame
+        // it lands on; only the landing counts.
+        if (!m_seekInFlight)
+            takeTime(*static_cast<const double *>(prop->data));
+    } else if (std::strcmp(prop->name, "eof-reached") == 0 && prop->format == MPV_FORMAT_FLAG) {
+        const bool atEnd = *static_cast<const int *>(prop->data) != 0;
+        const bool reached = atEnd && !m_atEnd;
+        m_atEnd = atEnd;
+        if (reached)
+            Q_EMIT endReached(m_item);
     }
 }

@@ -8,6 +8,28 @@
 
 void VideoEditorViewModel::loadVideo(const QUrl &url)
 {
+    // Nothing changes until the file is known to be a movie: a file that is
+    // not one leaves the window wholly on the movie it shows.
+    const quint64 request = ++m_loadRequest;
+    const QString path = url.toLocalFile();
+    runInBackground([model = MainThreadRef<VideoEditorViewModel>(this), url, path, request] {
+        const std::optional<MediaTiming> timing = probeDuration(path);
+        postToMainThread([model, url, request, timing] {
+            VideoEditorViewModel *self = model.get();
+            // A newer request replaces this one, whatever became of it.
+            if (!self || request != self->m_loadRequest)
+                return;
+            if (timing)
+                self->finishLoading(url, *timing);
+            else
+                Q_EMIT self->loadFailed(
+                    tr("Could not open %1: not a playable movie").arg(url.fileName()));
+        });
+    });
+}
+
+void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &timing)
+{
     if (!securityScopedURL.isEmpty()) {
         FileAccess::stopAccessing(securityScopedURL);
         securityScopedURL.clear();
@@ -34,42 +56,27 @@ void VideoEditorViewModel::loadVideo(const QUrl &url)
     const QString path = url.toLocalFile();
     if (m_player) {
         m_player->pause();
-        m_player->replaceItem(path);
+        m_player->replaceItem(path, timing);
     } else {
         m_player = std::make_unique<Player>();
-        m_player->replaceItem(path);
+        m_player->replaceItem(path, timing);
         Q_EMIT playerChanged();
     }
     setIsPlaying(false);
+    m_playbackSpeed = 1.0;
+    m_requestedTime = 0.0;
     setCurrentTime(0.0);
     setLogOutput(QString());
 
-    runInBackground([model = MainThreadRef<VideoEditorViewModel>(this), url, path] {
-        const std::optional<double> seconds = probeDuration(path);
-        if (!seconds)
-            return; // not a playable movie: the load is abandoned silently
-        postToMainThread([model, url, duration = *seconds] {
-            if (VideoEditorViewModel *self = model.get())
-                self->finishLoading(url, duration);
-        });
-    });
-}
-
-void VideoEditorViewModel::finishLoading(const QUrl &url, double seconds)
-{
-    // A newer load has replaced this movie in the player: its duration and
-    // marks would describe the wrong file.
-    if (url != m_sourceURL)
-        return;
-    setVideoDuration(seconds);
+    setVideoDuration(timing.duration);
     setInPointValue(0.0);
-    setOutPointValue(seconds);
+    setOutPointValue(timing.duration);
     setIsLoaded(true);
-    if (m_outputPath.isEmpty())
-        updateDefaultOutputPath(url);
+    adoptDefaultOutputPath(url);
+    startCutSourceRead(url);
     setupObservers();
     lastWaveformCenter = 0.0;
-    startWaveformRead(url, 0.0, seconds);
+    startWaveformRead(url, 0.0, timing.duration);
 }
 
 void VideoEditorViewModel::setupObservers()
@@ -79,7 +86,12 @@ void VideoEditorViewModel::setupObservers()
     if (timeObserver)
         disconnect(timeObserver);
     timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
-        // libmpv may report a little past the container's duration at the end.
+        if (m_requestedTime) {
+            if (!m_isPlaying || seconds < *m_requestedTime)
+                return;
+            m_requestedTime.reset();
+        }
+        // libmpv may report a little past the movie's span at the end.
         const double t = std::clamp(seconds, 0.0, std::max(m_videoDuration, 0.0));
         setCurrentTime(t);
         updateWaveformIfNeeded(t);

@@ -1,11 +1,16 @@
 #include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 
+#include <algorithm>
+#include <cmath>
+
 void VideoEditorViewModel::seek(double to)
 {
+    const double t = std::round(to * 1e6) / 1e6;
     // These exact comparisons send NaN to 0.
-    const double m = m_videoDuration < to ? m_videoDuration : to;
+    const double m = m_videoDuration < t ? m_videoDuration : t;
     const double clamped = m >= 0 ? m : 0.0;
+    m_requestedTime = clamped;
     if (m_player)
         m_player->seekExact(clamped);
     setCurrentTime(clamped);
@@ -14,15 +19,44 @@ void VideoEditorViewModel::seek(double to)
 
 void VideoEditorViewModel::togglePlayPause()
 {
+    m_playbackSpeed = 1.0;
     if (!m_isPlaying) {
-        if (m_player)
+        if (m_player) {
+            // At the end, by playing there or by a seek: play it again.
+            if (m_player->isAtEnd() || m_currentTime >= m_videoDuration)
+                seek(0.0);
+            m_player->setSpeed(m_playbackSpeed);
             m_player->play();
+        }
         setIsPlaying(true);
     } else {
-        if (m_player)
+        if (m_player) {
             m_player->pause();
+            m_player->setSpeed(m_playbackSpeed);
+        }
         setIsPlaying(false);
     }
+}
+
+void VideoEditorViewModel::playForward()
+{
+    if (!m_isPlaying) {
+        togglePlayPause();
+        return;
+    }
+    m_playbackSpeed = std::min(m_playbackSpeed * 2, 4.0);
+    if (m_player)
+        m_player->setSpeed(m_playbackSpeed);
+}
+
+void VideoEditorViewModel::stepFrames(int frames)
+{
+    if (m_isPlaying)
+        togglePlayPause();
+    // The playhead follows the frame the step lands on.
+    m_requestedTime.reset();
+    if (m_player)
+        m_player->stepFrames(frames);
 }
 
 void VideoEditorViewModel::setInPoint()

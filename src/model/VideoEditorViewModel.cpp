@@ -27,6 +27,8 @@ VideoEditorViewModel::~VideoEditorViewModel()
         waveformTask->cancel();
     if (scanTask)
         scanTask->cancel();
+    if (m_cutSourceTask)
+        m_cutSourceTask->cancel();
     if (timeObserver && m_player)
         disconnect(timeObserver);
     if (endObserver)

@@ -5,8 +5,8 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
-#include <QUrl>
 #include <QStringList>
+#include <QUrl>
 #include <QVector>
 
 #include <functional>
@@ -16,6 +16,10 @@
 
 class Player;
 class QFileDialog;
+struct CutPlan;
+struct SourceLayout;
+struct VideoIndex;
+struct MediaTiming;
 
 // The editor's single source of truth, one per window, confined to the main
 // thread. Tracked fields notify only when a write changes the value (IEEE
@@ -46,6 +50,7 @@ class VideoEditorViewModel : public QObject
     Q_PROPERTY(
         double scanProgress READ scanProgress WRITE setScanProgress NOTIFY scanProgressChanged)
     Q_PROPERTY(QString commandPreview READ commandPreview NOTIFY commandPreviewChanged)
+    Q_PROPERTY(QVector<double> keyframes READ keyframes NOTIFY keyframesChanged)
 
 public:
     explicit VideoEditorViewModel(QObject *parent = nullptr);
@@ -69,6 +74,8 @@ public:
     bool isScanning() const { return m_isScanning; }
     bool hasScanned() const { return m_hasScanned; }
     double scanProgress() const { return m_scanProgress; }
+    // The video's keyframe times, ascending; empty until they have been read.
+    QVector<double> keyframes() const { return m_keyframes; }
 
     void setSourceURL(const QUrl &value);
     void setVideoDuration(double value);
@@ -108,16 +115,28 @@ public:
     void setupObservers();
 
     // --- transport and marks ----------------------------------------------
+    // Times are kept to the microsecond, so sums of steps stay on the times a
+    // person expects (ten steps of 0.1 s from 1 s end at 2 s exactly).
     void seek(double to);
+    // Plays from the beginning when at the end, however the end was reached.
     void togglePlayPause();
     void setInPoint();
     void setOutPoint();
+    // Pauses and moves by whole frames from the frame on show; the playhead
+    // becomes that frame's own time once it is shown.
+    void stepFrames(int frames);
+    // Plays at normal speed; while playing, doubles the speed up to 4x.
+    // togglePlayPause() returns to normal speed.
+    void playForward();
+    double playbackSpeed() const { return m_playbackSpeed; }
 
     // --- export -------------------------------------------------------------
     QString commandPreview() const;
     void exportCut();
     void finishExport(const QUrl &outputURL, const QString &result);
     void updateDefaultOutputPath(const QUrl &sourceURL);
+    // On a new load: the new movie's default, unless the user chose the path.
+    void adoptDefaultOutputPath(const QUrl &sourceURL);
     QUrl uniqueOutputURL(const QUrl &requested) const;
     void browseOutputPath();
     // Test seams: other places to look for the tool (never configuration), and
@@ -132,6 +151,15 @@ public:
     void cancelScan();
     void goToPreviousMarker();
     void goToNextMarker();
+    void goToPreviousKeyframe();
+    void goToNextKeyframe();
+
+    // --- what a cut needs of the source ------------------------------------
+    // Reads the source's streams and keyframes on a worker; the keyframes
+    // and the command preview follow when they arrive. An export started
+    // before then reads them for itself.
+    void startCutSourceRead(const QUrl &url);
+    bool isCutSourceReady() const;
 
 Q_SIGNALS:
     void playerChanged();
@@ -156,9 +184,17 @@ Q_SIGNALS:
     void hasScannedChanged();
     void scanProgressChanged();
     void commandPreviewChanged();
+    void keyframesChanged();
+    // A file handed to loadVideo() is not a playable movie; nothing else
+    // changed. The message names the file.
+    void loadFailed(const QString &message);
 
 private:
-    void finishLoading(const QUrl &url, double seconds);
+    void finishLoading(const QUrl &url, const MediaTiming &timing);
+    void publishCutLayout(const TaskHandle &task, std::shared_ptr<const SourceLayout> layout);
+    void publishVideoIndex(const TaskHandle &task, std::shared_ptr<const VideoIndex> index);
+    void setKeyframes(const QVector<double> &value);
+    CutPlan planCutFor(double in, double out, const QString &outputPath) const;
 
     std::unique_ptr<Player> m_player;
     QUrl m_sourceURL;
@@ -177,4 +213,19 @@ private:
     bool m_isScanning = false;
     bool m_hasScanned = false;
     double m_scanProgress = 0.0;
+
+    QVector<double> m_keyframes;
+    QUrl m_cutSourceURL;
+    TaskHandle m_cutSourceTask;
+    bool m_cutSourceReady = false;
+    std::shared_ptr<const SourceLayout> m_sourceLayout;
+    std::shared_ptr<const VideoIndex> m_videoIndex;
+    // The last default output path set, to tell it from a path the user chose.
+    QString m_defaultOutputPath;
+    quint64 m_loadRequest = 0; // the newest loadVideo() call; older probes are dropped
+    // The time last asked for by a seek. While paused it stays the playhead
+    // although the player reports the shown frame's own, earlier time; playing
+    // on, the reports take over once they reach it.
+    std::optional<double> m_requestedTime;
+    double m_playbackSpeed = 1.0;
 };

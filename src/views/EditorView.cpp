@@ -3,6 +3,7 @@
 #include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/CommandRow.h"
+#include "views/KeyboardShortcuts.h"
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
 #include "views/PlainButton.h"
@@ -15,19 +16,44 @@
 
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <map>
 
 namespace {
 
 constexpr double waveformSampleRate = 30.0;
 constexpr double waveformWindowSeconds = 5.0;
+// At the smallest window the player gives way first, down to this height, so
+// that every control below it stays whole; above it, the player grows to 480.
+constexpr int smallestPlayerHeight = 80;
+constexpr int largestPlayerHeight = 480;
+constexpr int smallestWaveformWidth = 60;
+constexpr int logPaneHeight = 120;
+
+// A bordered step button no wider than its label needs: nine of them and the
+// waveform share the row at the smallest window width.
+class StepButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(text()) + 12, QToolButton::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 // The small coloured bar beside the In and Out times.
 class MarkBar : public QWidget
@@ -109,10 +135,20 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(buildMarksRow());
     controls->addWidget(new ScanRow(model, column));
     controls->addWidget(divider(column));
-    controls->addWidget(new OutputRow(model, column));
-    controls->addWidget(new CommandRow(model, column));
-    // The log takes whatever height the fixed rows leave.
-    controls->addWidget(new LogPane(model, column), 1);
+    m_outputRow = new OutputRow(model, column);
+    controls->addWidget(m_outputRow);
+    m_commandRow = new CommandRow(model, column);
+    // Its room stays while it is hidden, so nothing below it jumps.
+    QSizePolicy keepRoom = m_commandRow->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_commandRow->setSizePolicy(keepRoom);
+    controls->addWidget(m_commandRow);
+    // The log gives way to the player at small heights, down to three lines:
+    // the last of them is the status line an export ends with.
+    auto *log = new LogPane(model, column);
+    log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
+    log->setMaximumHeight(logPaneHeight);
+    controls->addWidget(log, 1);
     m_layout->addWidget(column, 1);
 
     connect(model, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
@@ -130,6 +166,8 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     connect(model, &VideoEditorViewModel::isPlayingChanged, this, &EditorView::updatePlayPause);
     connect(model, &VideoEditorViewModel::blackWhiteFramesChanged, this,
             [this] { m_timeline->setMarkers(m_viewModel->blackWhiteFrames()); });
+    connect(model, &VideoEditorViewModel::keyframesChanged, this,
+            [this] { m_timeline->setKeyframes(m_viewModel->keyframes()); });
     connect(model, &VideoEditorViewModel::waveformSamplesChanged, this,
             [this] { m_waveform->setSamples(m_viewModel->waveformSamples()); });
     connect(model, &VideoEditorViewModel::waveformStartTimeChanged, this,
@@ -137,6 +175,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
 
     m_timeline->setDuration(model->videoDuration());
     m_timeline->setMarkers(model->blackWhiteFrames());
+    m_timeline->setKeyframes(model->keyframes());
     m_waveform->setSampleRate(waveformSampleRate);
     m_waveform->setWindowSeconds(waveformWindowSeconds);
     m_waveform->setSamples(model->waveformSamples());
@@ -146,6 +185,96 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     updateMarks();
     updatePlayPause();
     syncPlayer();
+    bindKeys();
+}
+
+void EditorView::bindKeys()
+{
+    using KeyboardShortcuts::Command;
+    VideoEditorViewModel *model = m_viewModel;
+    auto clickIfEnabled = [](QAbstractButton *button) {
+        return [button] {
+            if (button->isVisible() && button->isEnabled())
+                button->click();
+        };
+    };
+    // Open is the window's File menu item, so that it works on the drop zone too.
+    const std::map<Command, std::function<void()>> actions = {
+        {Command::PlayPause, [model] { model->togglePlayPause(); }},
+        {Command::PlayForward, [model] { model->playForward(); }},
+        {Command::PreviousFrame, [model] { model->stepFrames(-1); }},
+        {Command::NextFrame, [model] { model->stepFrames(1); }},
+        {Command::BackOneSecond, [model] { model->seek(model->currentTime() - 1); }},
+        {Command::ForwardOneSecond, [model] { model->seek(model->currentTime() + 1); }},
+        {Command::PreviousKeyframe, [model] { model->goToPreviousKeyframe(); }},
+        {Command::NextKeyframe, [model] { model->goToNextKeyframe(); }},
+        {Command::GoToStart, [model] { model->seek(0); }},
+        {Command::GoToEnd, [model] { model->seek(model->videoDuration()); }},
+        {Command::SetIn, [model] { model->setInPoint(); }},
+        {Command::SetOut, [model] { model->setOutPoint(); }},
+        {Command::GoToIn, [model] { model->seek(model->inPoint()); }},
+        {Command::GoToOut, [model] { model->seek(model->outPoint()); }},
+        {Command::Export, clickIfEnabled(m_outputRow->exportButton())},
+        {Command::CopyCommand, clickIfEnabled(m_commandRow->copyButton())},
+    };
+    // Held down, moving keys repeat; toggles must not flicker.
+    const QList<Command> repeating = {Command::PreviousFrame,    Command::NextFrame,
+                                      Command::BackOneSecond,    Command::ForwardOneSecond,
+                                      Command::PreviousKeyframe, Command::NextKeyframe};
+    for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {
+        const auto action = actions.find(binding.command);
+        if (action == actions.end())
+            continue;
+        for (const QKeySequence &key : binding.keys) {
+            auto *shortcut = new QShortcut(key, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            shortcut->setAutoRepeat(repeating.contains(binding.command));
+            connect(shortcut, &QShortcut::activated, this, action->second);
+        }
+    }
+    for (QWidget *field : findChildren<QWidget *>()) {
+        if (qobject_cast<QLineEdit *>(field) || qobject_cast<QTextEdit *>(field) ||
+            qobject_cast<QPlainTextEdit *>(field))
+            field->installEventFilter(this);
+    }
+    m_outputRow->exportButton()->setToolTip(
+        KeyboardShortcuts::tooltip(tr("Export the marked range"), Command::Export));
+    m_commandRow->copyButton()->setToolTip(
+        KeyboardShortcuts::tooltip(tr("Copy command"), Command::CopyCommand));
+}
+
+namespace {
+
+bool isEditableText(const QObject *widget)
+{
+    if (const auto *line = qobject_cast<const QLineEdit *>(widget))
+        return !line->isReadOnly();
+    if (const auto *text = qobject_cast<const QTextEdit *>(widget))
+        return !text->isReadOnly();
+    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(widget))
+        return !plain->isReadOnly();
+    return false;
+}
+
+} // namespace
+
+bool EditorView::eventFilter(QObject *watched, QEvent *event)
+{
+    // In a text field the editor's keys are the field's: accepting the
+    // override hands the key to the field instead of the shortcut. Text that
+    // only shows (the log) has no use for them.
+    if (event->type() == QEvent::ShortcutOverride && isEditableText(watched)) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {
+            if (binding.command != KeyboardShortcuts::Command::Open &&
+                binding.keys.contains(pressed)) {
+                event->accept();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QWidget *EditorView::buildTimeRow()
@@ -157,6 +286,8 @@ QWidget *EditorView::buildTimeRow()
     auto *open = new PlainButton(row);
     open->setObjectName(QStringLiteral("open"));
     open->setText(tr("Open…"));
+    open->setToolTip(
+        KeyboardShortcuts::tooltip(tr("Open a movie"), KeyboardShortcuts::Command::Open));
     open->setFont(Theme::font(Theme::TextStyle::Caption));
     open->setColor(Theme::secondary());
     connect(open, &QAbstractButton::clicked, this, [this] {
@@ -220,7 +351,7 @@ QWidget *EditorView::buildTransportRow()
     VideoEditorViewModel *model = m_viewModel;
 
     auto addTextButton = [&](const QString &text, std::function<void()> action) {
-        auto *button = new QToolButton(row);
+        auto *button = new StepButton(row);
         button->setText(text);
         button->setFont(caption);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -230,18 +361,22 @@ QWidget *EditorView::buildTransportRow()
     };
     // Each step reads the playhead at the moment of the click; seek() clamps.
     auto addStep = [&](const QString &text, double delta) {
-        addTextButton(text, [model, delta] { model->seek(model->currentTime() + delta); });
+        return addTextButton(text, [model, delta] { model->seek(model->currentTime() + delta); });
     };
+    using KeyboardShortcuts::Command;
     addStep(QStringLiteral("\u221230s"), -30);
     addStep(QStringLiteral("\u22125s"), -5);
-    addStep(QStringLiteral("\u22121s"), -1);
+    addStep(QStringLiteral("\u22121s"), -1)
+        ->setToolTip(KeyboardShortcuts::tooltip(tr("One second back"), Command::BackOneSecond));
     addStep(QStringLiteral("\u22120.1s"), -0.1);
     // std::round takes halves away from zero.
     auto *snap = addTextButton(QStringLiteral(".000"),
                                [model] { model->seek(std::round(model->currentTime())); });
     snap->setToolTip(tr("Snap to nearest whole second"));
     addStep(QStringLiteral("+0.1s"), 0.1);
-    addStep(QStringLiteral("+1s"), 1);
+    addStep(QStringLiteral("+1s"), 1)
+        ->setToolTip(
+            KeyboardShortcuts::tooltip(tr("One second forward"), Command::ForwardOneSecond));
     addStep(QStringLiteral("+5s"), 5);
     addStep(QStringLiteral("+30s"), 30);
 
@@ -250,7 +385,7 @@ QWidget *EditorView::buildTransportRow()
     stripLayout->setContentsMargins(16, 0, 16, 0);
     m_waveform = new WaveformView(strip);
     m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_waveform->setMinimumHeight(32);
+    m_waveform->setMinimumSize(smallestWaveformWidth, 32);
     m_waveform->setAccessibleName(tr("Audio waveform"));
     m_waveform->setAccessibleDescription(tr("The sound of ten seconds around the playhead"));
     stripLayout->addWidget(m_waveform);
@@ -269,14 +404,15 @@ QWidget *EditorView::buildTransportRow()
     QAbstractButton *goToStart =
         addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22,
                   [model] { model->seek(0); });
-    goToStart->setToolTip(tr("Go to beginning"));
+    goToStart->setToolTip(KeyboardShortcuts::tooltip(tr("Go to beginning"), Command::GoToStart));
     goToStart->setAccessibleName(tr("Go to beginning"));
     m_playPause = addSymbol(QStringLiteral("playPause"), QStringLiteral("play.circle.fill"), 40,
                             [model] { model->togglePlayPause(); });
+    m_playPause->setToolTip(KeyboardShortcuts::tooltip(tr("Play or pause"), Command::PlayPause));
     QAbstractButton *goToEnd =
         addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22,
                   [model] { model->seek(model->videoDuration()); });
-    goToEnd->setToolTip(tr("Go to end"));
+    goToEnd->setToolTip(KeyboardShortcuts::tooltip(tr("Go to end"), Command::GoToEnd));
     goToEnd->setAccessibleName(tr("Go to end"));
     return row;
 }
@@ -288,20 +424,23 @@ QWidget *EditorView::buildMarksRow()
     layout->setContentsMargins(0, 0, 0, 0);
     VideoEditorViewModel *model = m_viewModel;
 
-    auto addButton = [&](const QString &text, const QString &help, std::function<void()> action) {
+    using KeyboardShortcuts::Command;
+    auto addButton = [&](const QString &text, const QString &help, Command command,
+                         std::function<void()> action) {
         auto *button = new QPushButton(text, row);
         button->setAutoDefault(false);
-        if (!help.isEmpty())
-            button->setToolTip(help);
+        button->setToolTip(KeyboardShortcuts::tooltip(help, command));
         connect(button, &QPushButton::clicked, this, std::move(action));
         layout->addWidget(button, 0, Qt::AlignVCenter);
     };
     addButton(QStringLiteral("\u25C0 Set In"), tr("Mark current position as In point"),
-              [model] { model->setInPoint(); });
+              Command::SetIn, [model] { model->setInPoint(); });
     addButton(QStringLiteral("Set Out \u25B6"), tr("Mark current position as Out point"),
-              [model] { model->setOutPoint(); });
-    addButton(tr("Go to In"), {}, [model] { model->seek(model->inPoint()); });
-    addButton(tr("Go to Out"), {}, [model] { model->seek(model->outPoint()); });
+              Command::SetOut, [model] { model->setOutPoint(); });
+    addButton(tr("Go to In"), tr("Go to In point"), Command::GoToIn,
+              [model] { model->seek(model->inPoint()); });
+    addButton(tr("Go to Out"), tr("Go to Out point"), Command::GoToOut,
+              [model] { model->seek(model->outPoint()); });
     layout->addStretch(1);
     return row;
 }
@@ -346,8 +485,8 @@ void EditorView::syncPlayer()
     }
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
-    m_videoArea->setMinimumHeight(200);
-    m_videoArea->setMaximumHeight(480);
+    m_videoArea->setMinimumHeight(smallestPlayerHeight);
+    m_videoArea->setMaximumHeight(largestPlayerHeight);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class CommandRow;
+class OutputRow;
 class PlainButton;
 class PlayerView;
 class QAbstractButton;
@@ -16,6 +18,8 @@ class WaveformView;
 // The window's content once a movie is loaded: the video on top, then one
 // column of controls that read the model and call its operations. Texts are
 // refreshed from the model's change signals; every control makes one call.
+// The keys of KeyboardShortcuts act while this window is the active one, and
+// not while a text field has the focus: there they are the field's.
 class EditorView : public QWidget
 {
     Q_OBJECT
@@ -34,8 +38,12 @@ public:
     QLabel *selectionLabel() const { return m_selectionLabel; }
     QLabel *outLabel() const { return m_outLabel; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void syncPlayer();
+    void bindKeys();
     QWidget *buildTimeRow();
     QWidget *buildMarksInfoRow();
     QWidget *buildTransportRow();
@@ -58,4 +66,6 @@ private:
     QLabel *m_outLabel = nullptr;
     WaveformView *m_waveform = nullptr;
     PlainButton *m_playPause = nullptr;
+    OutputRow *m_outputRow = nullptr;
+    CommandRow *m_commandRow = nullptr;
 };

@@ -14,6 +14,7 @@ public:
     void setSymbol(const QString &name, int size);
     QString symbol() const { return m_symbol; }
     void setColor(const QColor &color);
+    QColor color() const { return m_color; }
 
     QSize sizeHint() const override;
 

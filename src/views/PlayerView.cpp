@@ -19,6 +19,7 @@ void *getProcAddress(void *, const char *name)
 PlayerView::PlayerView(Player *player, QWidget *parent) : QOpenGLWidget(parent), m_player(player)
 {
     setAutoFillBackground(false);
+    followItems();
 }
 
 PlayerView::~PlayerView()
@@ -35,9 +36,19 @@ void PlayerView::setPlayer(Player *player)
         return;
     destroyRenderer();
     m_player = player;
+    followItems();
     if (context())
         createRenderer();
     update();
+}
+
+void PlayerView::followItems()
+{
+    // A movie without video brings no new frame that would repaint the
+    // surface, and the last one must not stay.
+    if (m_player)
+        connect(m_player, &Player::itemChanged, this, qOverload<>(&QWidget::update),
+                Qt::UniqueConnection);
 }
 
 void PlayerView::initializeGL()
@@ -71,7 +82,7 @@ void PlayerView::destroyRenderer()
 
 void PlayerView::paintGL()
 {
-    if (m_renderer) {
+    if (m_renderer && m_player && m_player->hasVideo()) {
         const qreal ratio = devicePixelRatioF();
         m_renderer->render(static_cast<int>(defaultFramebufferObject()),
                            static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));

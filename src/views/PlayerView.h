@@ -10,7 +10,8 @@
 class VideoRenderer;
 
 // The video surface: shows the player's frames scaled to fit, black around
-// them, and nothing else (no controls of its own).
+// them (all black for a movie without video), and nothing else (no controls of
+// its own).
 class PlayerView : public QOpenGLWidget
 {
     Q_OBJECT
@@ -27,6 +28,7 @@ protected:
     void paintGL() override;
 
 private:
+    void followItems();
     void createRenderer();
     void destroyRenderer();
 

@@ -48,6 +48,12 @@ void TimelineView::setMarkers(const QVector<double> &markers)
     update();
 }
 
+void TimelineView::setKeyframes(const QVector<double> &keyframes)
+{
+    m_keyframes = keyframes;
+    update();
+}
+
 QSize TimelineView::sizeHint() const
 {
     return {400, barHeight};
@@ -82,6 +88,23 @@ void TimelineView::paintEvent(QPaintEvent *)
     fillRounded(painter, {0, trackTop, w, trackHeight}, 3, withOpacity(Theme::secondary(), 0.2));
     fillRounded(painter, {inX, trackTop, std::max(outX - inX, 0.0), trackHeight}, 2,
                 withOpacity(Theme::accent(), 0.35));
+    if (!m_keyframes.isEmpty()) {
+        // Whole pixels: an antialiased hairline would smear into two grey ones.
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(withOpacity(Theme::secondary(), 0.6), 1));
+        const double tickTop = centreY - tickHeight / 2;
+        double lastX = -minTickSpacing;
+        for (double keyframe : m_keyframes) {
+            const double x = std::min(std::floor(xFor(keyframe, w)), w - 1);
+            if (x - lastX < minTickSpacing)
+                continue;
+            painter.drawLine(QPointF(x + 0.5, tickTop), QPointF(x + 0.5, tickTop + tickHeight - 1));
+            lastX = x;
+        }
+        painter.restore();
+    }
+
     fillRounded(painter, {inX, handleTop, markWidth, handleHeight}, 2, Theme::green());
     fillRounded(painter, {std::max(outX - markWidth, 0.0), handleTop, markWidth, handleHeight}, 2,
                 Theme::red());

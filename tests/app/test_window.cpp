@@ -11,9 +11,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -194,6 +199,112 @@ private Q_SLOTS:
         content->fileDialog()->reject();
         QVERIFY(!content->showFileImporter());
         window->close();
+    }
+
+    void keepsItsNativeWindowWhenTheVideoSurfaceArrives()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->move(140, 90);
+        QVERIFY(waitFor([&] { return window->pos() == QPoint(140, 90); }));
+        const WId id = window->winId();
+        QVERIFY(loadAndWait(*window->content()->viewModel(), QStringLiteral("clip1s.mp4")));
+        PlayerView *surface = window->content()->editor()->playerView();
+        QVERIFY(surface);
+        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
+        QCOMPARE(window->winId(), id);
+        QCOMPARE(window->pos(), QPoint(140, 90));
+        window->close();
+    }
+
+    void aLoadThatFailsChangesNothingAndSaysSo()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        ContentView *content = window->content();
+        auto notice = [&] {
+            for (QLabel *label : content->findChildren<QLabel *>()) {
+                if (label->isVisible() && label->text().startsWith(QLatin1String("Could not open")))
+                    return label->text();
+            }
+            return QString();
+        };
+        // On the drop zone.
+        content->openChosenFile(QUrl::fromLocalFile(media("not_a_movie.mp4")));
+        QVERIFY(waitFor([&] { return !notice().isEmpty(); }));
+        QCOMPARE(notice(), QStringLiteral("Could not open not_a_movie.mp4: not a playable movie"));
+        QVERIFY(content->dropZone()->isVisible());
+        QVERIFY(waitFor([&] { return notice().isEmpty(); }, 10000)); // transient
+
+        // On a movie: the picture, the texts and the command stay the movie's.
+        content->openChosenFile(QUrl::fromLocalFile(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return content->editor() != nullptr; }));
+        VideoEditorViewModel *model = content->viewModel();
+        model->seek(2.0);
+        PlayerView *surface = content->editor()->playerView();
+        QVERIFY(waitFor([&] { return !model->player()->isSeeking(); }));
+        QTest::qWait(200);
+        const QImage before = surface->grabFramebuffer();
+        QVERIFY(!isMostlyBlack(before));
+        const QString command = model->commandPreview();
+        content->openChosenFile(QUrl::fromLocalFile(media("empty.mp4")));
+        QVERIFY(waitFor([&] { return !notice().isEmpty(); }));
+        QCOMPARE(notice(), QStringLiteral("Could not open empty.mp4: not a playable movie"));
+        QTest::qWait(300);
+        QCOMPARE(model->commandPreview(), command);
+        QCOMPARE(model->currentTime(), 2.0);
+        QCOMPARE(surface->grabFramebuffer(), before);
+        window->close();
+    }
+
+    void aMovieWithoutVideoShowsABlackPicture()
+    {
+        TrimoraApp app;
+        AppWindow *window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        ContentView *content = window->content();
+        QVERIFY(loadAndWait(*content->viewModel(), QStringLiteral("movie.mp4")));
+        PlayerView *surface = content->editor()->playerView();
+        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
+        QTest::qWait(300);
+        QSignalSpy loaded(content->viewModel(), &VideoEditorViewModel::sourceURLChanged);
+        content->openChosenFile(QUrl::fromLocalFile(media("mx-audio.m4a")));
+        QVERIFY(loaded.wait(5000));
+        // What the screen shows, not a fresh rendering of the surface.
+        auto onScreen = [&] {
+            const QPoint at = surface->mapTo(window, QPoint(0, 0));
+            return window->screen()
+                ->grabWindow(window->winId(), at.x(), at.y(), surface->width(), surface->height())
+                .toImage();
+        };
+        QVERIFY(waitFor([&] { return isMostlyBlack(onScreen()); }, 5000));
+        window->close();
+    }
+
+    void openDialogStartsWhereTheLastMovieCameFrom()
+    {
+        QTemporaryDir other;
+        QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
+        TrimoraApp app;
+        AppWindow *first = app.openWindow();
+        AppWindow *second = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(second));
+        first->content()->openChosenFile(QUrl::fromLocalFile(media("clip1s.mp4")));
+        second->content()->openChosenFile(
+            QUrl::fromLocalFile(other.filePath(QStringLiteral("clip.mp4"))));
+        // Each window its own, whichever dialog was open last.
+        for (int round = 0; round < 2; ++round) {
+            for (auto [window, folder] : {std::pair{first, QDir(media(QString())).absolutePath()},
+                                          std::pair{second, QDir(other.path()).absolutePath()}}) {
+                window->content()->setShowFileImporter(true);
+                QCOMPARE(window->content()->fileDialog()->directory().absolutePath(), folder);
+                window->content()->setShowFileImporter(false);
+            }
+        }
+        first->close();
+        second->close();
     }
 
     void windowsAreIndependentAndClosingTearsTheModelDown()

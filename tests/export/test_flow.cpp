@@ -54,7 +54,8 @@ private Q_SLOTS:
     void successLog()
     {
         VideoEditorViewModel model;
-        useStandIn(model, "printf 'TOOL\\n' >&2; printf 'x' > \"${12}\"; echo \"$2 $6\" >&2");
+        useStandIn(model, "printf 'TOOL\\n' >&2\n" + standInWrites(QStringLiteral("clip1s.mp4")) +
+                              "echo \"$ss $t\" >&2");
         prepare(model, QStringLiteral("fresh.mp4"));
         model.setLogOutput(QStringLiteral("old export"));
         QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
@@ -97,21 +98,54 @@ private Q_SLOTS:
                                                    "found.\nInstall with: brew install ffmpeg"));
     }
 
-    void equalMarksGiveZeroDuration()
+    // Nothing to cut: the tool is not run and nothing is written.
+    void emptyRangeRunsNothing()
     {
         VideoEditorViewModel model;
-        useStandIn(model, "printf '%s' \"$6\" >&2");
+        useStandIn(model, standInWrites(QStringLiteral("clip1s.mp4")) + "echo ran >&2");
         prepare(model, QStringLiteral("zero.mp4"));
         model.setOutPointValue(1.0);
         model.exportCut();
         QVERIFY(finish(model));
-        QVERIFY(model.logOutput().startsWith(QStringLiteral("0.000\n")));
+        QCOMPARE(model.logOutput(), QStringLiteral("❌ Failed: the marked range is empty"));
+        QVERIFY(!QFile::exists(model.outputPath()));
+    }
+
+    // The tool says it succeeded but wrote no movie.
+    void unreadableOutputIsAFailure()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, standInArguments + "printf 'x' > \"$out\"; echo done >&2");
+        prepare(model, QStringLiteral("junk.mp4"));
+        model.exportCut();
+        QVERIFY(finish(model));
+        QCOMPARE(model.logOutput(), QStringLiteral("done\n\n❌ Failed: the output cannot be read"));
+    }
+
+    // An export asked before the movie's keyframes are read reads them for
+    // itself: loading another movie meanwhile does not take them away.
+    void waitingExportCutsItsOwnMovie()
+    {
+        VideoEditorViewModel model;
+        useStandIn(model, standInArguments + "cp \"$in\" \"$out\"; echo \"$ss $t\" >&2");
+        model.setSourceURL(QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))));
+        model.setOutPointValue(0.5);
+        model.setOutputPath(m_dir.path() + QStringLiteral("/own.mp4"));
+        model.exportCut();
+        QVERIFY(model.isProcessing());
+        model.setSourceURL(QUrl::fromLocalFile(media(QStringLiteral("movie.mp4"))));
+        model.startCutSourceRead(model.sourceURL());
+        QVERIFY(finish(model));
+        QVERIFY2(model.logOutput().endsWith(QStringLiteral("✅ Completed successfully")),
+                 qPrintable(model.logOutput()));
+        QCOMPARE(QFileInfo(m_dir.path() + QStringLiteral("/own.mp4")).size(),
+                 QFileInfo(media(QStringLiteral("clip1s.mp4"))).size());
     }
 
     void pathEditedDuringExportIsComparedAtTheEnd()
     {
         VideoEditorViewModel model;
-        useStandIn(model, "sleep 0.5; printf 'x' > \"${12}\"");
+        useStandIn(model, "sleep 0.5\n" + standInWrites(QStringLiteral("clip1s.mp4")));
         prepare(model, QStringLiteral("edit.mp4"));
         QFile(model.outputPath()).open(QIODevice::WriteOnly);
         model.exportCut();
@@ -126,7 +160,7 @@ private Q_SLOTS:
         const QString saved = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
         VideoEditorViewModel model;
-        useStandIn(model, "printf 'x' > \"${12}\"");
+        useStandIn(model, standInWrites(QStringLiteral("clip1s.mp4")));
         prepare(model, QString());
         model.setOutputPath(QStringLiteral("relative.mp4"));
         model.exportCut();
@@ -142,8 +176,8 @@ private Q_SLOTS:
         const QString input =
             writeStandIn(m_dir.path(), QStringLiteral("source.bin"), QByteArray(200000, 'v'));
         auto model = std::make_unique<VideoEditorViewModel>();
-        useStandIn(*model, "echo start >&2; sleep 1; cp \"$4\" \"${12}.part\"; "
-                           "mv \"${12}.part\" \"${12}\"; echo done >&2");
+        useStandIn(*model, standInArguments + "echo start >&2; sleep 1; cp \"$in\" \"$out.part\"; "
+                                              "mv \"$out.part\" \"$out\"; echo done >&2");
         model->setSourceURL(QUrl::fromLocalFile(input));
         model->setOutputPath(m_dir.path() + QStringLiteral("/survivor.bin"));
         model->exportCut();

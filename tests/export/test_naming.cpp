@@ -1,5 +1,6 @@
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
+#include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
@@ -21,6 +22,8 @@ private:
     void touch(const QString &name) const { QFile(path(name)).open(QIODevice::WriteOnly); }
 
 private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
     void init()
     {
         m_root = m_temp.path() + QStringLiteral("/%1-%2")
@@ -114,6 +117,33 @@ private Q_SLOTS:
         QCOMPARE(model.outputPath(), path("a.b_cut_1.mkv"));
     }
 
+    // A new movie gets its own default name unless the user chose the path:
+    // the next cut must not go into the previous movie's name and container.
+    void newMovieReplacesOnlyTheDefaultPath()
+    {
+        QFile::copy(media(QStringLiteral("clip1s.mp4")), path("clip.mp4"));
+        QFile::copy(media(QStringLiteral("mx-multi.mkv")), path("multi.mkv"));
+        VideoEditorViewModel model;
+        // Loaded once the keyframes are read, which starts when loading ends.
+        const auto load = [&](const QString &file) {
+            model.loadVideo(QUrl::fromLocalFile(file));
+            return waitFor(
+                [&] {
+                    return model.sourceURL() == QUrl::fromLocalFile(file) &&
+                           model.isCutSourceReady();
+                },
+                20000);
+        };
+        QVERIFY(load(path("clip.mp4")));
+        QCOMPARE(model.outputPath(), path("clip_cut_1.mp4"));
+        touch("clip_cut_1.mp4"); // exported
+        QVERIFY(load(path("multi.mkv")));
+        QCOMPARE(model.outputPath(), path("multi_cut_1.mkv"));
+        model.setOutputPath(path("typed.mov"));
+        QVERIFY(load(path("clip.mp4")));
+        QCOMPARE(model.outputPath(), path("typed.mov"));
+    }
+
     void relativePathResolvesAgainstWorkingDirectory()
     {
         const QString saved = QDir::currentPath();
@@ -133,11 +163,13 @@ private Q_SLOTS:
         model.setOutputPath(path("clip_cut_1.mp4"));
         QString folder, name;
         bool canCreateFolders = false;
+        bool asksToReplace = true;
         QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
         model.runSaveDialog = [&](QFileDialog &dialog) {
             folder = dialog.directory().absolutePath();
             name = QFileInfo(dialog.selectedFiles().value(0)).fileName();
             canCreateFolders = !dialog.testOption(QFileDialog::ReadOnly);
+            asksToReplace = !dialog.testOption(QFileDialog::DontConfirmOverwrite);
             mode = dialog.acceptMode();
             dialog.selectFile(path("chosen.mov"));
             return int(QDialog::Accepted);
@@ -146,6 +178,8 @@ private Q_SLOTS:
         QCOMPARE(folder, QDir(m_root).absolutePath());
         QCOMPARE(name, QStringLiteral("clip_cut_1.mp4"));
         QVERIFY(canCreateFolders);
+        // An export never replaces a file: the dialog must not ask to.
+        QVERIFY(!asksToReplace);
         QCOMPARE(mode, QFileDialog::AcceptSave);
         QCOMPARE(model.outputPath(), path("chosen.mov"));
 

@@ -75,8 +75,9 @@ private Q_SLOTS:
             << QByteArray("printf 'frame=  12 fps=0.0\\r' >&2; kill -ABRT $$") << true
             << QStringLiteral("❌ Failed (exit code: 6)") << QStringLiteral("frame=  12 fps=0.0\r");
         QTest::newRow("invalid UTF-8")
-            << QByteArray("printf 'before \\377\\376\\300 after\\n' >&2") << true
-            << QStringLiteral("✅ Completed successfully") << QStringLiteral(" after\n");
+            << standInWrites(QStringLiteral("clip1s.mp4")) +
+                   QByteArray("printf 'before \\377\\376\\300 after\\n' >&2")
+            << true << QStringLiteral("✅ Completed successfully") << QStringLiteral(" after\n");
     }
 
     void outcomesEndInTheirStatusLine()
@@ -119,6 +120,7 @@ private Q_SLOTS:
     void outputBurstKeepsTheWindowResponsive()
     {
         QFETCH(QByteArray, body);
+        body.prepend(standInWrites(QStringLiteral("clip1s.mp4")));
         const Watchdog watchdog(QStringLiteral("20 MB burst"), 240);
         QElapsedTimer clock;
         clock.start();
@@ -130,7 +132,8 @@ private Q_SLOTS:
         QCOMPARE(lastLine(log), QStringLiteral("✅ Completed successfully"));
         QVERIFY2(worst < 500, qPrintable(QStringLiteral("stalled %1 ms").arg(worst)));
         // The log is cleared by the next export: memory returns.
-        QVERIFY(exportWith({standIn("exit 0")}, m_dir.path()) >= 0);
+        QVERIFY(exportWith({standIn(standInWrites(QStringLiteral("clip1s.mp4")))}, m_dir.path()) >=
+                0);
         QCOMPARE(model()->logOutput(), QStringLiteral("✅ Completed successfully"));
     }
 

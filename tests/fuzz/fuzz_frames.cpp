@@ -69,9 +69,9 @@ struct CheckingSink : ScanSink
 void scan(const std::string &path)
 {
     // The file's own length, as the editor would have it, within reason.
-    const std::optional<double> probed = probeDuration(QString::fromStdString(path));
+    const std::optional<MediaTiming> probed = probeDuration(QString::fromStdString(path));
     CheckingSink sink;
-    sink.duration = probed ? std::min(*probed, 600.0) : 3.0;
+    sink.duration = probed ? std::min(probed->duration, 600.0) : 3.0;
     scanBlackWhite(path, sink.duration, makeTask(), sink);
     check(sink.endings == 1);
 }

@@ -33,12 +33,13 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         QSignalSpy loaded(&model, &VideoEditorViewModel::isLoadedChanged);
         model.loadVideo(fileUrl(media("movie.mp4")));
-        // The synchronous part: player and source are set, nothing else yet.
-        QVERIFY(model.player());
-        QCOMPARE(model.sourceURL(), fileUrl(media("movie.mp4")));
-        QVERIFY(!model.isLoaded());
+        // Nothing changes until the file is known to be a movie.
+        QVERIFY(!model.player());
+        QVERIFY(model.sourceURL().isEmpty());
         QVERIFY(waitFor([&] { return model.isLoaded(); }));
         QCOMPARE(loaded.count(), 1);
+        QVERIFY(model.player());
+        QCOMPARE(model.sourceURL(), fileUrl(media("movie.mp4")));
         QVERIFY(qAbs(model.videoDuration() - 12.5) < 0.03);
         QCOMPARE(model.inPoint(), 0.0);
         QCOMPARE(model.outPoint(), model.videoDuration());
@@ -47,7 +48,7 @@ private Q_SLOTS:
         QVERIFY(model.logOutput().isEmpty());
     }
 
-    void secondLoadStopsPlaybackAndKeepsMarksUntilItsDurationArrives()
+    void secondLoadReplacesTheMovieAllAtOnce()
     {
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
@@ -61,13 +62,13 @@ private Q_SLOTS:
 
         QSignalSpy duration(&model, &VideoEditorViewModel::videoDurationChanged);
         model.loadVideo(fileUrl(media("clip1s.mp4")));
+        QVERIFY(model.isPlaying()); // still the old movie, until the new one is known
+        QCOMPARE(model.sourceURL(), fileUrl(media("movie.mp4")));
+        QVERIFY(waitFor([&] { return duration.count() > 0; }));
+        QCOMPARE(model.sourceURL(), fileUrl(media("clip1s.mp4")));
         QVERIFY(!model.isPlaying());
-        QCOMPARE(model.currentTime(), 0.0);
         QVERIFY(model.logOutput().isEmpty());
         QVERIFY(model.blackWhiteFrames().isEmpty());
-        QVERIFY(qAbs(model.videoDuration() - 12.5) < 0.03); // still the old movie's
-        QVERIFY(model.inPoint() > 3.0);
-        QVERIFY(waitFor([&] { return duration.count() > 0; }));
         QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
         QCOMPARE(model.inPoint(), 0.0);
         QCOMPARE(model.outPoint(), model.videoDuration());
@@ -78,7 +79,7 @@ private Q_SLOTS:
         QVERIFY(!model.isPlaying());
     }
 
-    void unplayableInputsAreAbandonedSilently_data()
+    void unplayableInputsChangeNothing_data()
     {
         QTest::addColumn<QString>("path");
         QTest::newRow("text named .mp4") << media("not_a_movie.mp4");
@@ -88,29 +89,47 @@ private Q_SLOTS:
         QTest::newRow("missing") << media("does-not-exist.mp4");
     }
 
-    void unplayableInputsAreAbandonedSilently()
+    void unplayableInputsChangeNothing()
     {
         QFETCH(QString, path);
+        const QString message =
+            QStringLiteral("Could not open %1: not a playable movie").arg(fileUrl(path).fileName());
         // First load: the window stays on the drop zone.
         {
             VideoEditorViewModel model;
+            QSignalSpy failed(&model, &VideoEditorViewModel::loadFailed);
             model.loadVideo(fileUrl(path));
-            settle();
+            QVERIFY(failed.wait(5000));
+            QCOMPARE(failed.first().first().toString(), message);
             QVERIFY(!model.isLoaded());
-            QCOMPARE(model.videoDuration(), 1.0);
-            QVERIFY(model.logOutput().isEmpty());
+            QVERIFY(!model.player());
+            QVERIFY(model.sourceURL().isEmpty());
         }
-        // Later load: the previous duration and marks stay.
+        // Later load: the window stays wholly on the movie it shows.
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
-        const double duration = model.videoDuration();
+        // The command names the streams once they are read.
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
+        model.seek(0.48);
+        model.setInPoint();
+        model.appendLog(QStringLiteral("the last export"));
+        const int grants = FileAccess::outstandingGrants();
+        const quint64 item = model.player()->currentItem();
+        const QString command = model.commandPreview();
+        QSignalSpy anyChange(&model, &VideoEditorViewModel::sourceURLChanged);
+        QSignalSpy failed(&model, &VideoEditorViewModel::loadFailed);
         model.loadVideo(fileUrl(path));
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.count(), 1);
         settle();
-        QVERIFY(model.isLoaded());
-        QCOMPARE(model.videoDuration(), duration);
-        QCOMPARE(model.outPoint(), duration);
-        QCOMPARE(model.sourceURL(), fileUrl(path));
-        QCOMPARE(model.currentTime(), 0.0);
+        QCOMPARE(anyChange.count(), 0);
+        QCOMPARE(model.sourceURL(), fileUrl(media("clip1s.mp4")));
+        QCOMPARE(model.player()->currentItem(), item);
+        QCOMPARE(model.commandPreview(), command);
+        QCOMPARE(model.inPoint(), 0.48);
+        QCOMPARE(model.currentTime(), 0.48);
+        QCOMPARE(model.logOutput(), QStringLiteral("the last export"));
+        QCOMPARE(FileAccess::outstandingGrants(), grants);
     }
 
     void overlappingLoadsKeepTheNewestMovie()
@@ -129,16 +148,17 @@ private Q_SLOTS:
         const int before = FileAccess::outstandingGrants();
         {
             VideoEditorViewModel model;
-            model.loadVideo(fileUrl(media("clip1s.mp4")));
+            QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
             QCOMPARE(FileAccess::outstandingGrants(), before + 1);
             QCOMPARE(model.securityScopedURL, fileUrl(media("clip1s.mp4")));
+            QSignalSpy loaded(&model, &VideoEditorViewModel::sourceURLChanged);
             model.loadVideo(fileUrl(media("clip1s.mp4"))); // the same file again
+            settle();
             QCOMPARE(FileAccess::outstandingGrants(), before + 1);
-            model.loadVideo(fileUrl(media("does-not-exist.mp4")));
-            QCOMPARE(FileAccess::outstandingGrants(), before);
-            QVERIFY(model.securityScopedURL.isEmpty());
             model.loadVideo(fileUrl(media("movie.mp4")));
+            QVERIFY(loaded.wait(5000));
             QCOMPARE(FileAccess::outstandingGrants(), before + 1);
+            QCOMPARE(model.securityScopedURL, fileUrl(media("movie.mp4")));
         }
         QCOMPARE(FileAccess::outstandingGrants(), before);
     }

@@ -87,6 +87,14 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
     return path;
 }
 
+const QByteArray standInArguments =
+    "for a; do case $prev in -ss) ss=$a;; -t) t=$a;; -i) in=$a;; esac; prev=$a; out=$a; done\n";
+
+QByteArray standInWrites(const QString &movie)
+{
+    return standInArguments + "cp '" + QFile::encodeName(media(movie)) + "' \"$out\"\n";
+}
+
 // Mesa's GL driver is unloaded when the display closes, so allocations it
 // keeps for the process's life would be reported from an unnamed module that
 // no suppression can match. Keeping it loaded lets the suppression list name it.

@@ -31,7 +31,13 @@ QImage grabbed(QWidget &widget);
 double probedDuration(const QString &path);
 
 // A stand-in for the ffmpeg program: a shell script written into dir. It is
-// called with the export's twelve arguments ($2 start, $4 input, $6 duration,
-// $12 output).
+// called with the export's arguments, the output path last.
 QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body,
                      bool executable = true);
+
+// Shell lines for a stand-in: $ss, $t, $in and $out hold the values of -ss,
+// -t, -i and the output path of the arguments it was given.
+extern const QByteArray standInArguments;
+// Shell lines for a stand-in that writes the given movie where the export
+// asked for its output, so that the check of the written file finds a movie.
+QByteArray standInWrites(const QString &movie);

@@ -60,8 +60,9 @@ private Q_SLOTS:
     void exportClickRunsAndReenables()
     {
         VideoEditorViewModel model;
-        model.ffmpegLocationsForTesting = QStringList{
-            writeStandIn(m_dir.path(), QStringLiteral("slow"), "sleep 0.3; echo done >&2")};
+        model.ffmpegLocationsForTesting = QStringList{writeStandIn(
+            m_dir.path(), QStringLiteral("slow"),
+            "sleep 0.3\n" + standInWrites(QStringLiteral("clip1s.mp4")) + "echo done >&2")};
         model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
         model.setOutputPath(m_dir.path() + QStringLiteral("/out.mp4"));
         QWidget window;
@@ -85,7 +86,7 @@ private Q_SLOTS:
         model.setOutputPath(QStringLiteral("/out/cut.mov"));
         QVERIFY(!row->isHidden());
         QCOMPARE(row->commandText(), model.commandPreview());
-        QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -ss ")));
+        QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -n -ss ")));
 
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
         QTest::mouseClick(row->copyButton(), Qt::LeftButton);

@@ -1,0 +1,137 @@
+#include "media/OutputCheck.h"
+
+#include "media/FFmpegPtr.h"
+
+#include <algorithm>
+
+namespace {
+
+// Enough packets to reach the first picture of any sane file; a file that
+// decodes nothing that far in is broken for a viewer as well.
+constexpr int maxPacketsToDecode = 2000;
+
+const char *kindWord(StreamKind kind)
+{
+    switch (kind) {
+    case StreamKind::Video:
+        return "video";
+    case StreamKind::Audio:
+        return "audio";
+    case StreamKind::Subtitle:
+        return "subtitle";
+    case StreamKind::Data:
+        return "data";
+    case StreamKind::Attachment:
+        return "attachment";
+    case StreamKind::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+StreamKind kindOf(AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return StreamKind::Video;
+    case AVMEDIA_TYPE_AUDIO:
+        return StreamKind::Audio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return StreamKind::Subtitle;
+    case AVMEDIA_TYPE_DATA:
+        return StreamKind::Data;
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return StreamKind::Attachment;
+    default:
+        return StreamKind::Unknown;
+    }
+}
+
+bool receiveOne(AVCodecContext *codec, AVFrame *frame)
+{
+    const int result = avcodec_receive_frame(codec, frame);
+    if (result < 0)
+        return false;
+    av_frame_unref(frame);
+    return true;
+}
+
+bool decodesAFrame(const std::string &path, AVMediaType type)
+{
+    std::optional<StreamDecoder> dec = prepareDecoder(path, type);
+    if (!dec)
+        return false;
+    dec->codec->thread_count = 1;
+    if (avcodec_open2(dec->codec.get(), dec->decoder, nullptr) < 0)
+        return false;
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!packet || !frame)
+        return false;
+    for (int read = 0; read < maxPacketsToDecode;) {
+        if (av_read_frame(dec->format.get(), packet.get()) < 0)
+            break;
+        const bool ours = packet->stream_index == dec->streamIndex;
+        const int sent = ours ? avcodec_send_packet(dec->codec.get(), packet.get()) : 0;
+        av_packet_unref(packet.get());
+        if (!ours)
+            continue;
+        ++read;
+        if (sent < 0 && sent != AVERROR(EAGAIN))
+            continue; // a damaged packet: later ones may still decode
+        if (receiveOne(dec->codec.get(), frame.get()))
+            return true;
+    }
+    if (avcodec_send_packet(dec->codec.get(), nullptr) < 0)
+        return false;
+    return receiveOne(dec->codec.get(), frame.get());
+}
+
+} // namespace
+
+std::string checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected)
+{
+    FormatContextPtr fmt = openMediaFile(path);
+    if (!fmt)
+        return "the output cannot be read";
+
+    std::vector<bool> matched(fmt->nb_streams, false);
+    bool hasVideo = false;
+    bool hasAudio = false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *stream = fmt->streams[i];
+        const bool picture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        hasVideo = hasVideo || (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !picture);
+        hasAudio = hasAudio || stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    }
+    for (const ExpectedStream &want : expected) {
+        bool found = false;
+        for (unsigned i = 0; i < fmt->nb_streams && !found; ++i) {
+            const AVCodecParameters *par = fmt->streams[i]->codecpar;
+            if (!matched[i] && kindOf(par->codec_type) == want.kind &&
+                static_cast<int>(par->codec_id) == want.codecId) {
+                matched[i] = true;
+                found = true;
+            }
+        }
+        if (!found)
+            return std::string("the output lacks the ") + kindWord(want.kind) + " stream " +
+                   std::to_string(want.sourceIndex) + " (" + want.codecName + ")";
+    }
+    fmt.reset();
+
+    const auto expects = [&](StreamKind kind) {
+        return std::any_of(expected.begin(), expected.end(),
+                           [kind](const ExpectedStream &e) { return e.kind == kind; });
+    };
+    // Without expectations (the source could not be read) whatever moves counts.
+    const bool wantVideo = expected.empty() ? hasVideo : expects(StreamKind::Video);
+    const bool wantAudio = expected.empty() ? hasAudio : expects(StreamKind::Audio);
+    if (wantVideo)
+        return decodesAFrame(path, AVMEDIA_TYPE_VIDEO) ? std::string()
+                                                       : "the output holds no video frame";
+    if (wantAudio)
+        return decodesAFrame(path, AVMEDIA_TYPE_AUDIO) ? std::string()
+                                                       : "the output holds no audio frame";
+    return {};
+}

@@ -1,0 +1,241 @@
+#include "media/Player.h"
+#include "model/VideoEditorViewModel.h"
+#include "support/SourceFrames.h"
+#include "support/TestSupport.h"
+#include "views/TimeFormat.h"
+
+#include <QtTest>
+
+#include <map>
+
+// The player through the model, on real movies of every container: the frame
+// on show (read back from the player) against the frames ffmpeg decodes.
+namespace {
+
+const SourceFrames &sourceFrames(const QString &name)
+{
+    static std::map<QString, SourceFrames> cache;
+    auto found = cache.find(name);
+    if (found == cache.end())
+        found = cache.emplace(name, decodeSourceFrames(name)).first;
+    return found->second;
+}
+
+// Waits until the player has landed and shows its frame.
+bool settled(VideoEditorViewModel &model)
+{
+    Player *player = model.player();
+    return waitFor([&] { return !player->isSeeking() && player->lastReportedTime().has_value(); },
+                   10000);
+}
+
+#define VERIFY_SHOWS(model, source, expected, what)                                                \
+    do {                                                                                           \
+        const int shown = (source).shownBy(*(model).player());                                     \
+        QVERIFY2(shown == (expected),                                                              \
+                 qPrintable(QStringLiteral("%1: frame %2 (%3 s) shown, %4 (%5 s) expected")        \
+                                .arg(what)                                                         \
+                                .arg(shown)                                                        \
+                                .arg(shown >= 0 ? source.times[shown] : -1.0)                      \
+                                .arg(expected)                                                     \
+                                .arg(source.times[expected])));                                    \
+    } while (false)
+
+void addMatrix()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"mx-h264.mp4", "mx.mov", "mx-multi.mkv", "mx-vp9.webm", "mx.ts",
+                             "mx-offset10.mp4", "mx-offset10.ts", "mx-ntsc.mp4"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+} // namespace
+
+class PlaybackTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void seeksShowTheFrameWhoseSpanHoldsTheTime_data() { addMatrix(); }
+    void seeksShowTheFrameWhoseSpanHoldsTheTime()
+    {
+        QFETCH(QString, name);
+        const SourceFrames &source = sourceFrames(name);
+        QVERIFY(source.isValid());
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, name));
+        // The span from the origin: about 6 s however far the timestamps start.
+        QVERIFY2(qAbs(model.videoDuration() - 6.0) < 0.05,
+                 qPrintable(QString::number(model.videoDuration())));
+        QVERIFY(settled(model));
+        QCOMPARE(model.currentTime(), 0.0);
+        VERIFY_SHOWS(model, source, 0, QStringLiteral("at load"));
+
+        const double end = model.videoDuration();
+        const double frame = source.times[1] - source.times[0];
+        // Between frames, on frames, either side of the keyframes at 2 and 4 s,
+        // backwards, the start and the end.
+        const QVector<double> targets = {1.0,  1.1, 3.3,
+                                         1.99, 2.0, 2.01,
+                                         4.03, 0.5, source.times[75],
+                                         0.0,  end, source.times[100] - frame / 2,
+                                         5.5};
+        for (double t : targets) {
+            model.seek(t);
+            QVERIFY(settled(model));
+            QVERIFY(qAbs(model.currentTime() - std::min(t, end)) <= 1e-6); // kept to the µs
+            VERIFY_SHOWS(model, source, source.frameAt(std::min(t, end)),
+                         QStringLiteral("seek to %1").arg(t));
+        }
+    }
+
+    void stepsOfATenthAddUp_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("waitEach");
+        QTest::newRow("25 fps, one press after another") << "mx-h264.mp4" << true;
+        QTest::newRow("25 fps, pressed quickly") << "mx-h264.mp4" << false;
+        QTest::newRow("29.97 fps") << "mx-ntsc.mp4" << true;
+        QTest::newRow("MPEG-TS at 1.4 s") << "mx.ts" << true;
+    }
+    void stepsOfATenthAddUp()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, waitEach);
+        const SourceFrames &source = sourceFrames(name);
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, name));
+        model.seek(1.0);
+        QVERIFY(settled(model));
+        for (const double step : {0.1, -0.1}) {
+            for (int i = 0; i < 10; ++i) {
+                model.seek(model.currentTime() + step);
+                if (waitEach)
+                    QVERIFY(settled(model));
+            }
+            QVERIFY(settled(model));
+            QTest::qWait(100); // nothing later may move the playhead
+            const double expected = step > 0 ? 2.0 : 1.0;
+            QCOMPARE(formatTime(model.currentTime()), formatTime(expected));
+            QVERIFY(qAbs(model.currentTime() - expected) < 1e-9);
+            VERIFY_SHOWS(model, source, source.frameAt(expected),
+                         QStringLiteral("after ten steps of %1").arg(step));
+        }
+    }
+
+    void frameStepsLandOnTheFramesOwnTimes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("25 fps") << "mx-h264.mp4";
+        QTest::newRow("29.97 fps") << "mx-ntsc.mp4";
+        QTest::newRow("MPEG-TS starting at 11.4 s") << "mx-offset10.ts";
+        QTest::newRow("WebM") << "mx-vp9.webm";
+    }
+    void frameStepsLandOnTheFramesOwnTimes()
+    {
+        QFETCH(QString, name);
+        const SourceFrames &source = sourceFrames(name);
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, name));
+        model.seek(1.0);
+        QVERIFY(settled(model));
+        const int start = source.frameAt(1.0);
+
+        struct Step
+        {
+            int frames;
+            int presses;
+            int expected; // relative to start
+        };
+        // One by one, then presses quicker than the player lands, then back
+        // over a keyframe (the one at 2 s is frame 50 at 25 fps).
+        for (const Step &step :
+             {Step{1, 1, 1}, Step{1, 4, 5}, Step{-1, 2, 3}, Step{1, 30, 33}, Step{-1, 10, 23}}) {
+            for (int i = 0; i < step.presses; ++i)
+                model.stepFrames(step.frames);
+            QVERIFY(settled(model));
+            QTest::qWait(50);
+            const int expected = start + step.expected;
+            QVERIFY2(qAbs(model.currentTime() - source.times[expected]) < 1e-4,
+                     qPrintable(QStringLiteral("%1 after %2 x %3, frame %4 at %5 expected")
+                                    .arg(model.currentTime())
+                                    .arg(step.presses)
+                                    .arg(step.frames)
+                                    .arg(expected)
+                                    .arg(source.times[expected])));
+            VERIFY_SHOWS(model, source, expected, QStringLiteral("frame step"));
+        }
+        // Stepping back from the first frame stays there.
+        model.seek(0.0);
+        model.stepFrames(-1);
+        QVERIFY(settled(model));
+        QVERIFY(qAbs(model.currentTime() - source.times[0]) < 1e-4);
+        VERIFY_SHOWS(model, source, 0, QStringLiteral("back from the first frame"));
+        QVERIFY(!model.isPlaying());
+    }
+
+    void playAtTheEndStartsAgain_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("seek to the end while paused") << "seek";
+        QTest::newRow("played to the end") << "play";
+        QTest::newRow("stepped to the last frame and beyond") << "step";
+    }
+    void playAtTheEndStartsAgain()
+    {
+        QFETCH(QString, how);
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
+        QVERIFY(settled(model));
+        if (how == QLatin1String("seek")) {
+            model.seek(model.videoDuration());
+        } else if (how == QLatin1String("play")) {
+            model.togglePlayPause();
+            QVERIFY(waitFor([&] { return !model.isPlaying(); }, 8000));
+        } else {
+            model.seek(model.videoDuration() - 0.1);
+            QVERIFY(settled(model));
+            for (int i = 0; i < 4; ++i)
+                model.stepFrames(1);
+        }
+        QVERIFY(settled(model));
+        QTest::qWait(200);
+        model.togglePlayPause();
+        QVERIFY(model.isPlaying());
+        QVERIFY(waitFor([&] { return model.currentTime() < 0.3; }));
+        QVERIFY(waitFor([&] { return model.currentTime() > 0.3; }));
+        QVERIFY(model.isPlaying());
+    }
+
+    void playbackSpeedDoublesAndReturnsToNormal()
+    {
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
+        QVERIFY(settled(model));
+        model.playForward();
+        QVERIFY(model.isPlaying());
+        QCOMPARE(model.playbackSpeed(), 1.0);
+        for (const double expected : {2.0, 4.0, 4.0}) {
+            model.playForward();
+            QCOMPARE(model.playbackSpeed(), expected);
+        }
+        // Measured by the movie's own clock: at 4x, 1 s of playback covers 4 s.
+        QVERIFY(waitFor([&] { return model.currentTime() > 0.5; }));
+        const double from = model.currentTime();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(waitFor([&] { return model.currentTime() > from + 2.0; }));
+        const double rate = (model.currentTime() - from) / (clock.elapsed() / 1000.0);
+        QVERIFY2(rate > 1.8, qPrintable(QString::number(rate)));
+        model.togglePlayPause();
+        QVERIFY(!model.isPlaying());
+        QCOMPARE(model.playbackSpeed(), 1.0);
+        model.togglePlayPause();
+        QCOMPARE(model.playbackSpeed(), 1.0);
+        model.togglePlayPause();
+    }
+};
+
+QTEST_MAIN(PlaybackTest)
+#include "test_playback.moc"
