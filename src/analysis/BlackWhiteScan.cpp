@@ -20,6 +20,12 @@ namespace {
 // only four fifths busy; two independent ones keep them busy.
 constexpr double kSplitFrom = 60.0;
 
+// Each decode holds its own copy of the file's index, which grows with the
+// movie (an MP4's by some 60 bytes a packet): a second decode only while its
+// copy stays small, about an hour of 25 fps video with sound, so that a long
+// movie's scan keeps to one index and its memory stays flat.
+constexpr std::size_t kSplitIndexLimit = 250'000;
+
 bool isHit(const DecodedFrame &frame)
 {
     // An ordinary picture is ruled out from a few of its rows.
@@ -167,10 +173,15 @@ void scanBlackWhite(const std::string &path, double duration, const TaskHandle &
     const double end = std::numeric_limits<double>::infinity();
     bool completed = true;
     const unsigned cores = std::thread::hardware_concurrency();
-    if (duration >= kSplitFrom && cores > 1) {
-        // Each half's decoder gets half the cores: as fast, and each thread
-        // holds frames of its own.
-        const int threads = static_cast<int>(std::max(2u, cores / 2));
+    bool halves = duration >= kSplitFrom && cores > 1;
+    if (halves) {
+        const std::unique_ptr<FrameReader> reader = FrameReader::open(path);
+        halves = reader && reader->indexedPackets() <= kSplitIndexLimit;
+    }
+    if (halves) {
+        // Each half's decoder gets half the cores: faster than more threads
+        // each, and every thread holds frames of its own.
+        const int threads = static_cast<int>(std::max(1u, cores / 2));
         const double split = answers.coarseTimes[answers.coarseTimes.size() / 2];
         std::atomic<bool> secondDone{false};
         bool secondCompleted = true;

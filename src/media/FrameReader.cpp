@@ -391,6 +391,15 @@ bool FrameReader::Impl::landedTooLate(double firstTime)
     return true;
 }
 
+std::size_t FrameReader::indexedPackets() const
+{
+    std::size_t total = 0;
+    for (unsigned i = 0; i < m_impl->format->nb_streams; ++i)
+        total += static_cast<std::size_t>(
+            std::max(avformat_index_get_entries_count(m_impl->format->streams[i]), 0));
+    return total;
+}
+
 void FrameReader::seek(double time)
 {
     Impl &d = *m_impl;

@@ -2,6 +2,7 @@
 
 #include "media/Thumbnail.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,6 +74,11 @@ public:
     FrameReader(const FrameReader &) = delete;
     FrameReader &operator=(const FrameReader &) = delete;
 
+    // The packets of all streams that the file's index lists: each open reader
+    // of the file holds them (some 60 bytes each for MP4), so they tell what
+    // another reader of the same file costs.
+    std::size_t indexedPackets() const;
+
     // The next read starts from a keyframe early enough that every frame shown
     // from time on comes out (earlier ones come out too). When the file cannot
     // seek, the read goes on from where it is.
@@ -81,9 +87,9 @@ public:
     // Decodes on from where the last read stopped (the start, or the seek
     // point). For each packet of the stream, in decoding order, skipFor(its
     // time) says what the decoder may leave out; a packet without a time is
-    // decoded. Frames without a time are not handed out. Each frame that comes out goes to onFrame
-    // in display order; a false answer stops the read, and the next read goes on with the following
-    // frame. True when the stream has ended.
+    // decoded. Each frame that comes out with a time goes to onFrame in
+    // display order; a false answer stops the read, and the next read goes on
+    // with the following frame. True when the stream has ended.
     bool read(const std::function<FrameSkip(double packetTime)> &skipFor,
               const std::function<bool(const DecodedFrame &)> &onFrame);
 

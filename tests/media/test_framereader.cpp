@@ -167,6 +167,19 @@ private Q_SLOTS:
         }
     }
 
+    void theIndexCountsEveryStreamsPackets()
+    {
+        // 6 s: 150 pictures and about 282 AAC frames, all listed by an MP4's
+        // index; an MPEG-TS has none to read.
+        auto mp4 = FrameReader::open(mediaPath("mx-h264.mp4"));
+        QVERIFY(mp4);
+        QVERIFY2(mp4->indexedPackets() >= 430 && mp4->indexedPackets() <= 440,
+                 qPrintable(QString::number(mp4->indexedPackets())));
+        auto ts = FrameReader::open(mediaPath("mx.ts"));
+        QVERIFY(ts);
+        QVERIFY2(ts->indexedPackets() < 20, qPrintable(QString::number(ts->indexedPackets())));
+    }
+
     void onlyMoviesWithPicturesOpen()
     {
         for (const char *name : {"not_a_movie.mp4", "empty.mp4", "mx-audio.m4a"})
