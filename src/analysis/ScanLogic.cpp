@@ -29,6 +29,30 @@ std::vector<double> refinementTimes(double coarseHit, double duration)
     return times;
 }
 
+std::size_t gridCount(double duration)
+{
+    const double last = std::floor(duration / fineSpacing + 1e-6);
+    return last >= 0.0 ? static_cast<std::size_t>(last) + 1 : 0;
+}
+
+Window refinementWindow(double coarseHit, double duration, const std::vector<Answer> &grid)
+{
+    Window window;
+    for (double t : refinementTimes(coarseHit, duration)) {
+        // Built as lo + i x 0.1, a time is on the grid up to rounding.
+        const double steps = t / fineSpacing;
+        const double k = std::round(steps);
+        const bool onGrid =
+            k >= 0.0 && std::abs(steps - k) <= 1e-6 && k < static_cast<double>(grid.size());
+        const Answer answer = onGrid ? grid[static_cast<std::size_t>(k)] : Answer::Unserved;
+        if (answer == Answer::Hit)
+            window.hits.push_back(t);
+        else if (answer == Answer::Unserved)
+            window.unserved.push_back(t);
+    }
+    return window;
+}
+
 bool isBlackOrWhite(Rgb pixel)
 {
     const float brightness = static_cast<float>(pixel.r + pixel.g + pixel.b) / 765.0f;

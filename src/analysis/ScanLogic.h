@@ -2,6 +2,7 @@
 
 #include "media/Thumbnail.h"
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -19,14 +20,40 @@ inline constexpr double coarseShare = 0.7;
 inline constexpr double refinementShare = 0.3;
 inline constexpr double navigationMargin = 0.1;
 
+// What a requested time got from the decode.
+enum class Answer : unsigned char {
+    NoFrame,  // no frame lies within the tolerance
+    Hit,      // its frame is black or white
+    Miss,     // its frame is neither
+    Unserved, // only frames the decoder left out lie within the tolerance
+};
+
 // 0, 0.5, 1.0, ... up to the duration: at least two times.
 std::vector<double> coarseTimes(double duration);
 
 // Every 0.1 s over [hit - 2, hit + 2] clipped to the movie.
 std::vector<double> refinementTimes(double coarseHit, double duration);
 
+// The fine grid over the movie: index k is k times the fine spacing.
+std::size_t gridCount(double duration);
+
+// A coarse hit's refinement window as the answers of the fine grid give it:
+// its times answered black or white, and those left to a decode of their own
+// (only frames the decode left out near them, or off the grid).
+struct Window
+{
+    std::vector<double> hits;
+    std::vector<double> unserved;
+};
+Window refinementWindow(double coarseHit, double duration, const std::vector<Answer> &grid);
+
 // A pixel of exactly black or exactly white.
 bool isBlackOrWhite(Rgb pixel);
+
+// Its components round to 0 or to 255 and its luma is their weighted mean, so
+// such a pixel's luma (0-255) is below 0.5 or at least 254.5.
+inline constexpr double blackLumaBelow = 0.5;
+inline constexpr double whiteLumaFrom = 254.5;
 
 // Whether a coarse hit at t is recorded: away from both ends of the movie and
 // more than a second after the last recorded one.

@@ -42,6 +42,26 @@ double planeMean(const AVFrame *frame, int plane, int width, int height)
     return static_cast<double>(sum) / (static_cast<double>(width) * height);
 }
 
+// The planes of an 8-bit planar Y'CbCr frame, the only layout read directly.
+const AVPixFmtDescriptor *plainPlanes(const AVFrame *frame, bool &fullRange)
+{
+    if (frame->width <= 0 || frame->height <= 0)
+        return nullptr;
+    fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    const AVPixFmtDescriptor *desc =
+        av_pix_fmt_desc_get(plainPixelFormat(static_cast<AVPixelFormat>(frame->format), fullRange));
+    if (!desc || desc->nb_components < 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE)))
+        return nullptr;
+    for (int c = 0; c < 3; ++c) {
+        const AVComponentDescriptor &comp = desc->comp[c];
+        if (comp.plane != c || comp.depth != 8 || comp.step != 1 || comp.shift != 0 ||
+            comp.offset != 0 || !frame->data[c])
+            return nullptr;
+    }
+    return desc;
+}
+
 } // namespace
 
 YuvMatrix frameMatrix(const AVFrame *frame)
@@ -88,23 +108,42 @@ AVPixelFormat plainPixelFormat(AVPixelFormat format, bool &fullRange)
 
 std::optional<Rgb> framePixel(const AVFrame *frame)
 {
-    if (frame->width <= 0 || frame->height <= 0)
+    bool fullRange = false;
+    const AVPixFmtDescriptor *desc = plainPlanes(frame, fullRange);
+    if (!desc)
         return std::nullopt;
-    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-    const AVPixFmtDescriptor *desc =
-        av_pix_fmt_desc_get(plainPixelFormat(static_cast<AVPixelFormat>(frame->format), fullRange));
-    if (!desc || desc->nb_components < 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) ||
-        (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE)))
-        return std::nullopt;
-    for (int c = 0; c < 3; ++c) {
-        const AVComponentDescriptor &comp = desc->comp[c];
-        if (comp.plane != c || comp.depth != 8 || comp.step != 1 || comp.shift != 0 ||
-            comp.offset != 0 || !frame->data[c])
-            return std::nullopt;
-    }
     const int chromaWidth = AV_CEIL_RSHIFT(frame->width, desc->log2_chroma_w);
     const int chromaHeight = AV_CEIL_RSHIFT(frame->height, desc->log2_chroma_h);
     return yuvToRgb(planeMean(frame, 0, frame->width, frame->height),
                     planeMean(frame, 1, chromaWidth, chromaHeight),
                     planeMean(frame, 2, chromaWidth, chromaHeight), fullRange, frameMatrix(frame));
+}
+
+bool lumaMeanBetween(const AVFrame *frame, double low, double high)
+{
+    bool fullRange = false;
+    if (!plainPlanes(frame, fullRange))
+        return false;
+    // The bounds as luma codes; a hair of slack keeps rounding on the safe side.
+    auto code = [fullRange](double luma) { return fullRange ? luma : 16.0 + luma * 219.0 / 255.0; };
+    const double width = frame->width;
+    const double samples = width * frame->height;
+    const double belowLow = (code(low) + 1e-3) * samples;           // sum that rules out <= low
+    const double aboveHigh = (255.0 - code(high) + 1e-3) * samples; // the same for >= high
+    // Rows in an order spread over the picture (0, 8, 4, 12, ... of every 16),
+    // so that bars or a dark corner do not decide what is read first.
+    constexpr int order[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+    std::uint64_t sum = 0;
+    std::uint64_t rows = 0;
+    for (int pass : order) {
+        for (int y = pass; y < frame->height; y += 16) {
+            sum += rowSum(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0],
+                          frame->width);
+            ++rows;
+        }
+        const double read = static_cast<double>(sum);
+        if (read > belowLow && 255.0 * width * static_cast<double>(rows) - read > aboveHigh)
+            return true;
+    }
+    return false;
 }

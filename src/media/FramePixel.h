@@ -22,3 +22,10 @@ AVPixelFormat plainPixelFormat(AVPixelFormat format, bool &fullRange);
 // range, come out exactly 0,0,0 and 255,255,255. Nothing for formats other
 // than 8-bit planar Y'CbCr.
 std::optional<Rgb> framePixel(const AVFrame *frame);
+
+// Whether the mean luma of the whole picture, on the 0-255 scale of
+// full-range RGB, certainly lies strictly between low and high. Reads only as
+// many rows as it takes to be sure: a small part of an ordinary picture, all
+// of a very dark or very bright one. False when unsure, and for formats other
+// than 8-bit planar Y'CbCr.
+bool lumaMeanBetween(const AVFrame *frame, double low, double high);

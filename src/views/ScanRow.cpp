@@ -39,8 +39,11 @@ ScanRow::ScanRow(VideoEditorViewModel *viewModel, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
 
+    // Whole percents, as the text beside it: every change repaints the window,
+    // which the GL video surface makes Qt compose whole, so a step that moves
+    // neither costs nothing.
     m_progress = new QProgressBar(this);
-    m_progress->setRange(0, 1000);
+    m_progress->setRange(0, 100);
     m_progress->setTextVisible(false);
     m_progress->setFixedWidth(120);
     m_percent = captionLabel(this, true);
@@ -91,9 +94,8 @@ void ScanRow::refresh()
     m_next->setVisible(found);
 
     if (scanning) {
-        const double progress = m.scanProgress();
-        m_progress->setValue(static_cast<int>(std::clamp(progress, 0.0, 1.0) * 1000));
-        const double percent = std::trunc(progress * 100);
+        const double percent = std::trunc(m.scanProgress() * 100);
+        m_progress->setValue(static_cast<int>(std::clamp(percent, 0.0, 100.0)));
         m_percent->setText(QStringLiteral("%1%").arg(static_cast<long long>(percent)));
     }
     m_scan->setEnabled(m.isLoaded());

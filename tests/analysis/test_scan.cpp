@@ -1,5 +1,6 @@
 #include "analysis/BlackWhiteScan.h"
 #include "analysis/ScanLogic.h"
+#include "media/FrameReader.h"
 #include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -47,6 +49,61 @@ void compareTimes(const std::vector<double> &actual, const std::vector<double> &
                  qPrintable(QString("%1 vs %2").arg(actual[i]).arg(expected[i])));
 }
 
+struct Frame
+{
+    double time;
+    bool reference;
+    bool hit;
+};
+
+// Whether the frame the rule picks for t is black or white: the nearest
+// reference frame within the tolerance, else, where others count, the nearest
+// frame; distances equal up to rounding tie, and the earlier wins.
+bool hitByRule(const std::vector<Frame> &frames, double t, double tolerance, bool othersCount)
+{
+    const Frame *best = nullptr;
+    for (const Frame &f : frames) {
+        const double d = std::abs(f.time - t);
+        if (d > tolerance + 1e-6 || (!f.reference && !othersCount))
+            continue;
+        if (!best || (f.reference && !best->reference) ||
+            (f.reference == best->reference && d < std::abs(best->time - t) - 1e-6))
+            best = &f;
+    }
+    return best && best->hit;
+}
+
+std::vector<double> markersByRule(const std::string &path, double duration)
+{
+    std::vector<Frame> frames;
+    if (auto reader = FrameReader::open(path)) {
+        reader->read(
+            [](double) { return FrameSkip::Nothing; },
+            [&](const DecodedFrame &f) {
+                const std::optional<Rgb> p = f.pixel();
+                frames.push_back({f.time(), f.isReference(), p && scan::isBlackOrWhite(*p)});
+                return true;
+            });
+    }
+    std::vector<double> coarseHits;
+    for (double t : scan::coarseTimes(duration)) {
+        if (hitByRule(frames, t, scan::coarseTolerance, false) &&
+            scan::acceptsCoarseHit(coarseHits, t, duration))
+            coarseHits.push_back(t);
+    }
+    std::vector<double> refined;
+    for (double c : coarseHits) {
+        std::vector<double> hits;
+        for (double t : scan::refinementTimes(c, duration)) {
+            if (hitByRule(frames, t, scan::fineTolerance, true))
+                hits.push_back(t);
+        }
+        if (const std::optional<double> mid = scan::bestRunMidpoint(hits, c))
+            refined.push_back(*mid);
+    }
+    return scan::thinMarkers(refined);
+}
+
 } // namespace
 
 class ScanTest : public QObject
@@ -79,6 +136,30 @@ private Q_SLOTS:
         QVERIFY(scan::isBlackOrWhite({255, 255, 255}));
         QVERIFY(!scan::isBlackOrWhite({0, 0, 1}));
         QVERIFY(!scan::isBlackOrWhite({128, 128, 128}));
+    }
+
+    void onlyExtremeLumaCanBeBlackOrWhite()
+    {
+        // The scan rules frames out by their mean luma before reducing them:
+        // no colour that reduces to black or white may lie between the bounds.
+        int extremes = 0;
+        for (bool fullRange : {false, true}) {
+            for (const YuvMatrix &m : {YuvMatrix{0.2126, 0.0722}, YuvMatrix{0.299, 0.114}}) {
+                for (double y = 0; y <= 255; y += 0.25) {
+                    const double luma = fullRange ? y : (y - 16.0) * 255.0 / 219.0;
+                    for (int cb = 0; cb <= 256; cb += 8) {
+                        for (int cr = 0; cr <= 256; cr += 8) {
+                            if (!scan::isBlackOrWhite(yuvToRgb(y, cb, cr, fullRange, m)))
+                                continue;
+                            ++extremes;
+                            QVERIFY2(luma < scan::blackLumaBelow || luma >= scan::whiteLumaFrom,
+                                     qPrintable(QString("%1 %2 %3").arg(y).arg(cb).arg(cr)));
+                        }
+                    }
+                }
+            }
+        }
+        QVERIFY(extremes > 100);
     }
 
     void runsAreSplitFilteredAndChosen()
@@ -120,14 +201,69 @@ private Q_SLOTS:
         QCOMPARE(scan::refinementProgress(1, 0), 1.0);
     }
 
+    void markersAtRunMidpoints_data()
+    {
+        // Black 3-3.95 s, white 0.65 s from 8 s, a black 0.45 s stretch too
+        // short to count, and 1.55 s of black found twice by the coarse pass
+        // but kept once. Each sample is answered by a reference frame within
+        // 0.05 s where there is one: the sample at 3.0 has reference frames at
+        // 2.96 (not yet black) and in all but the sparse coding at 3.04, a
+        // tie the earlier wins, so the first run is 3.1-3.9. In the sparse
+        // codings the samples without a reference frame near them (3.2, 3.3,
+        // ...) are decoded on their own.
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<QString>("markers");
+        QTest::newRow("b-frames") << "scan.mp4"
+                                  << "3.5 8.3 16.75";
+        QTest::newRow("pyramid") << "scan-pyramid.mkv"
+                                 << "3.5 8.3 16.75";
+        QTest::newRow("every fourth a reference") << "scan-sparse.mp4"
+                                                  << "3.5 8.3 16.75";
+        QTest::newRow("the same in mpeg-ts from 10 s") << "scan-sparse-offset.ts"
+                                                       << "3.5 8.3 16.75";
+    }
+
     void markersAtRunMidpoints()
     {
-        // Black 3-4 s, white 0.7 s from 8 s, a black 0.5 s stretch too short to
-        // count, and 1.6 s of black found twice by the coarse pass but kept once.
+        QFETCH(QString, movie);
+        QFETCH(QString, markers);
+        std::vector<double> expected;
+        for (const QString &m : markers.split(' '))
+            expected.push_back(m.toDouble());
         RecordingSink sink;
-        scanBlackWhite(mediaPath("scan.mp4"), 20.0, makeTask(), sink);
+        scanBlackWhite(mediaPath(movie), 20.0, makeTask(), sink);
         QCOMPARE(sink.ending, QString("finished"));
-        compareTimes(sink.markers, {3.45, 8.3, 16.75}, 1e-6);
+        compareTimes(sink.markers, expected, 1e-6);
+    }
+
+    void markersAsTheRuleGivesThem_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<int>("count");
+        QTest::newRow("b-frames") << "scan.mp4" << 20.0 << 3;
+        QTest::newRow("pyramid") << "scan-pyramid.mkv" << 20.0 << 3;
+        QTest::newRow("every fourth a reference") << "scan-sparse.mp4" << 20.0 << 3;
+        QTest::newRow("the same in mpeg-ts from 10 s") << "scan-sparse-offset.ts" << 20.0 << 3;
+        QTest::newRow("80 s, two halves at once") << "scan-long.mp4" << 80.0 << 4;
+        QTest::newRow("80 s in mpeg-ts, the second half found by timestamp")
+            << "scan-long.ts" << 80.0 << 4;
+    }
+
+    void markersAsTheRuleGivesThem()
+    {
+        // The scan against the rule applied by brute force to every frame of
+        // the movie: each time answered by the nearest reference frame within
+        // its tolerance, else (refinement only) the nearest frame.
+        QFETCH(QString, movie);
+        QFETCH(double, duration);
+        QFETCH(int, count);
+        const std::vector<double> expected = markersByRule(mediaPath(movie), duration);
+        QCOMPARE(static_cast<int>(expected.size()), count);
+        RecordingSink sink;
+        scanBlackWhite(mediaPath(movie), duration, makeTask(), sink);
+        QCOMPARE(sink.ending, QString("finished"));
+        compareTimes(sink.markers, expected);
     }
 
     void shortMovieAndMovieWithoutPictureFindNothing()
@@ -166,7 +302,8 @@ private Q_SLOTS:
         QCOMPARE(coarse.progressValues.size(), size_t(1));
         QVERIFY(coarse.markers.empty());
 
-        // Cancelled after the first refinement window: the coarse hits remain.
+        // Cancelled after the first refinement window: the coarse hits remain
+        // (3.0 is not one: its reference frame is the one at 2.96).
         TaskHandle fineTask = makeTask();
         RecordingSink fine;
         fine.onProgress = [&](double value) {
@@ -175,7 +312,7 @@ private Q_SLOTS:
         };
         scanBlackWhite(mediaPath("scan.mp4"), 20.0, fineTask, fine);
         QCOMPARE(fine.ending, QString("refinement"));
-        compareTimes(fine.markers, {3.0, 8.0, 13.0, 16.0, 17.5});
+        compareTimes(fine.markers, {3.5, 8.0, 13.0, 16.0, 17.5});
     }
 
     void modelPublishesTheResult()

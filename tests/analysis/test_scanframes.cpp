@@ -1,14 +1,32 @@
-#include "analysis/RefinementFrames.h"
+#include "analysis/FrameMatcher.h"
 #include "analysis/ScanLogic.h"
-#include "media/FrameExtractor.h"
+#include "media/FrameReader.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
+
+using scan::Answer;
 
 namespace {
+
+char letter(Answer answer)
+{
+    switch (answer) {
+    case Answer::Hit:
+        return 'H';
+    case Answer::Miss:
+        return 'M';
+    case Answer::NoFrame:
+        return 'N';
+    case Answer::Unserved:
+        return 'U';
+    }
+    return '?';
+}
 
 // A classification that changes from frame to frame, so that any difference
 // in which frame is chosen for a time shows.
@@ -17,11 +35,27 @@ bool oddPixel(const std::optional<Rgb> &pixel)
     return pixel && (pixel->r + pixel->g + pixel->b) % 2 == 1;
 }
 
-// Feeds 25 fps frames from `from` up to `to`; hit decides each frame.
-template <class Hit> void feed(scan::RefinementFrames &frames, int from, int to, Hit hit)
+struct Frame
 {
-    for (int i = from; i < to; ++i)
-        frames.addFrame(i * 0.04, hit(i));
+    double time;
+    bool reference;
+    bool hit;
+};
+
+// The rule applied by brute force over a whole movie's frames, distances
+// equal up to rounding being a tie.
+std::optional<Frame> chosen(const std::vector<Frame> &frames, double t, double tolerance)
+{
+    std::optional<Frame> best;
+    for (const Frame &f : frames) {
+        const double d = std::abs(f.time - t);
+        if (d > tolerance + 1e-6)
+            continue;
+        if (!best || (f.reference && !best->reference) ||
+            (f.reference == best->reference && d < std::abs(best->time - t) - 1e-6))
+            best = f;
+    }
+    return best;
 }
 
 } // namespace
@@ -30,159 +64,217 @@ class ScanFramesTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void windowIsSettledOnceTheDecodePassesItsEnd()
+    void eachTimeGetsItsFrame_data()
     {
-        // Black from frame 100 (4.00 s) to frame 117 (4.68 s) inclusive.
-        scan::RefinementFrames frames(20.0);
-        auto black = [](int i) { return i >= 100 && i <= 117; };
-        feed(frames, 0, 126, black); // up to 5.00 s
-        frames.addCoarseHit(5.0);
-        feed(frames, 126, 176, black); // up to 7.00 s: 7.0 + tolerance not passed
-        QVERIFY(!frames.windows()[0].settled);
-        feed(frames, 176, 178, black); // 7.04 > 7.05? no; 7.08 is
-        QVERIFY(frames.windows()[0].settled);
-        const auto &hits = frames.windows()[0].hits;
-        // 4.0 ... 4.7: 4.7 lies between 4.68 and 4.72, nearest is within 0.02
-        // either way; the samples from 4.0 to 4.6 are certain.
-        QVERIFY(hits.size() >= 7 && hits.size() <= 8);
-        QVERIFY(qAbs(hits.front() - 4.0) < 1e-9);
-        QVERIFY(qAbs(hits[6] - 4.6) < 1e-9);
-        QVERIFY(frames.windows()[0].unserved.empty());
+        // Frames in display order: R a reference frame, * black or white; a
+        // p-prefixed time is a packet whose frame the decoder left out.
+        QTest::addColumn<QString>("decode");
+        QTest::addColumn<QString>("requests");
+        QTest::addColumn<double>("tolerance");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<int>("classified");
+        QTest::addColumn<int>("settledEarly"); // before the decode ended
+
+        QTest::newRow("a reference beats a nearer frame") << "0.3R 0.49 0.6R*"
+                                                          << "0.5" << 0.25 << "H" << 2 << 1;
+        QTest::newRow("no reference in reach: the nearest frame, the earlier on a tie")
+            << "0.5R 0.875* 1.125 1.5R"
+            << "1" << 0.25 << "H" << 1 << 1;
+        QTest::newRow("a tie between references") << "0.25R* 0.75R"
+                                                  << "0.5" << 0.25 << "H" << 1 << 1;
+        QTest::newRow("a tie between the others") << "0.0R 0.25 0.75* 1.5R"
+                                                  << "0.5" << 0.25 << "M" << 1 << 1;
+        QTest::newRow("only frames left out in reach") << "p0.0 p0.12 p0.08 0.0R 0.2R"
+                                                       << "0.1" << 0.05 << "U" << 0 << 1;
+        QTest::newRow("nothing in reach") << "0.0R p0.3 0.2R"
+                                          << "0.1" << 0.05 << "N" << 0 << 1;
+        QTest::newRow("the edge of the tolerance counts, one look for two")
+            << "0.25R*"
+            << "0 0.5" << 0.25 << "HH" << 1 << 1;
+        QTest::newRow("times past the last frame") << "0.0R* 0.5R"
+                                                   << "0 0.5 1 1.5" << 0.25 << "HMNN" << 2 << 2;
+        QTest::newRow("a later reference is awaited, then each settles at once")
+            << "0.45 0.55R* 1.0R 1.7R"
+            << "0.5 1 1.5" << 0.25 << "HMM" << 4 << 3;
+        QTest::newRow("a gap in the movie") << "0.0R* 2.0R"
+                                            << "0 0.5 1 1.5 2" << 0.25 << "HNNNM" << 2 << 5;
     }
 
-    void framesBeyondTheToleranceDoNotCount()
+    void eachTimeGetsItsFrame()
     {
-        // Frames only every 0.2 s: the odd tenths have no frame within 0.05 s.
-        scan::RefinementFrames frames(20.0);
-        for (int i = 0; i <= 50; ++i)
-            frames.addFrame(i * 0.2, true);
-        frames.addCoarseHit(5.0);
-        frames.finish();
-        const auto &hits = frames.windows()[0].hits;
-        QCOMPARE(hits.size(), size_t(21)); // 3.0, 3.2, ... 7.0
-        for (double t : hits)
-            QVERIFY(qAbs(t * 5.0 - std::round(t * 5.0)) < 1e-9);
-    }
+        QFETCH(QString, decode);
+        QFETCH(QString, requests);
+        QFETCH(double, tolerance);
+        QFETCH(QString, answers);
+        QFETCH(int, classified);
+        QFETCH(int, settledEarly);
 
-    void decodeEndingSettlesWhatIsOpen()
-    {
-        // The movie ends at 10 s; the window of 9.0 reaches it.
-        scan::RefinementFrames frames(10.0);
-        frames.addCoarseHit(1.5); // window clipped at 0
-        feed(frames, 0, 226, [](int) { return true; });
-        frames.addCoarseHit(9.0);
-        feed(frames, 226, 250, [](int) { return true; });
-        QVERIFY(frames.windows()[0].settled);
-        QVERIFY(!frames.windows()[1].settled);
-        frames.finish();
-        QVERIFY(frames.windows()[1].settled);
-        QCOMPARE(frames.windows()[0].hits, scan::refinementTimes(1.5, 10.0));
-        // 7.0 ... 9.9 have frames; 10.0 is 0.04 s after the last one at 9.96.
-        QCOMPARE(frames.windows()[1].hits.size(), size_t(31));
-    }
-
-    void memoryStaysBoundedOverAnHour()
-    {
-        scan::RefinementFrames frames(3600.0);
-        std::size_t most = 0;
-        for (int i = 0; i < 3600 * 25; ++i) {
-            const double t = i * 0.04;
-            frames.addFrame(t, i % 7 == 0);
-            if (i % 12 == 0 && i > 0) { // a coarse time every 0.48 s, near enough
-                if (i % (25 * 60) == 0)
-                    frames.addCoarseHit(t);
-                else
-                    frames.passCoarseTime(t);
+        std::vector<double> times;
+        for (const QString &t : requests.split(' '))
+            times.push_back(t.toDouble());
+        QString got;
+        std::vector<double> settledTimes;
+        scan::FrameMatcher matcher(scan::requestsFor(times), tolerance,
+                                   [&](std::size_t index, double time, Answer answer) {
+                                       QCOMPARE(index, static_cast<std::size_t>(got.size()));
+                                       QCOMPARE(time, times[index]);
+                                       got += letter(answer);
+                                   });
+        int calls = 0;
+        for (QString token : decode.split(' ')) {
+            if (token.startsWith('p')) {
+                matcher.packet(token.mid(1).toDouble());
+                continue;
             }
-            most = std::max(most, frames.framesHeld());
+            const bool hit = token.endsWith('*');
+            token.remove('*');
+            const bool reference = token.endsWith('R');
+            token.remove('R');
+            matcher.frame(token.toDouble(), reference, [&] {
+                ++calls;
+                return hit;
+            });
         }
-        frames.finish();
-        QVERIFY2(most < 25 * 5, qPrintable(QString::number(most)));
-        QCOMPARE(frames.windows().size(), size_t(59)); // one a minute
+        QCOMPARE(static_cast<int>(got.size()), settledEarly);
+        QCOMPARE(matcher.done(), settledEarly == static_cast<int>(times.size()));
+        matcher.finish();
+        QVERIFY(matcher.done());
+        QCOMPARE(got, answers);
+        QCOMPARE(calls, classified);
     }
 
-    void gridTimes()
+    void windowsComeFromTheGrid_data()
     {
-        QVERIFY(scan::onFineGrid(0.0));
-        QVERIFY(scan::onFineGrid(8.5 + 3 * 0.1));
-        QVERIFY(scan::onFineGrid(598.0 + 39 * 0.1));
-        QVERIFY(!scan::onFineGrid(0.05));
-        QVERIFY(!scan::onFineGrid(599.97));
-        QVERIFY(!scan::onFineGrid(-0.1));
+        // Grid answers as letters from 0.0 s on: H hit, M miss, U only
+        // frames left out near it, N no frame.
+        QTest::addColumn<double>("coarseHit");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QString>("hits");
+        QTest::addColumn<QString>("unserved");
+        const QString misses(201, 'M');
+        QString black = misses;
+        black.replace(40, 8, QString(8, 'H')); // 4.0 ... 4.7
+        black[60] = 'U';
+        QTest::newRow("both sides of the hit")
+            << 5.0 << 20.0 << black << "4 4.1 4.2 4.3 4.4 4.5 4.6 4.7"
+            << "6";
+        QTest::newRow("clipped at the start")
+            << 1.5 << 20.0 << QString(201, 'H')
+            << "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1 1.1 1.2 "
+               "1.3 1.4 1.5 1.6 1.7 1.8 1.9 2 2.1 2.2 2.3 2.4 2.5 "
+               "2.6 2.7 2.8 2.9 3 3.1 3.2 3.3 3.4 3.5"
+            << "";
+        QTest::newRow("at the end, nothing or only frames left out")
+            << 8.5 << 9.95 << QString(99, 'N') + "U"
+            << ""
+            << "9.9";
     }
 
-    void settledWindowsEqualPerWindowExtraction_data()
+    void windowsComeFromTheGrid()
+    {
+        QFETCH(double, coarseHit);
+        QFETCH(double, duration);
+        QFETCH(QString, grid);
+        QFETCH(QString, hits);
+        QFETCH(QString, unserved);
+        std::vector<Answer> answers;
+        for (QChar c : grid)
+            answers.push_back(c == 'H'   ? Answer::Hit
+                              : c == 'U' ? Answer::Unserved
+                              : c == 'N' ? Answer::NoFrame
+                                         : Answer::Miss);
+        QCOMPARE(answers.size(), scan::gridCount(duration));
+        const scan::Window window = scan::refinementWindow(coarseHit, duration, answers);
+        auto text = [](const std::vector<double> &times) {
+            QStringList parts;
+            for (double t : times)
+                parts << QString::number(t, 'g', 6);
+            return parts.join(' ');
+        };
+        QCOMPARE(text(window.hits), hits);
+        QCOMPARE(text(window.unserved), unserved);
+    }
+
+    void singlePassAnswersAsTheRuleDoes_data()
     {
         QTest::addColumn<QString>("movie");
         QTest::addColumn<double>("duration");
-        QTest::newRow("25 fps, ties between frames") << "scan.mp4" << 20.0;
-        QTest::newRow("24 fps, B-frames") << "movie.mp4" << 12.5;
+        QTest::addColumn<bool>("someUnserved");
+        QTest::newRow("b-frames, 25 fps") << "scan.mp4" << 20.0 << false;
+        QTest::newRow("b-frames, 24 fps") << "movie.mp4" << 12.5 << false;
+        QTest::newRow("every fourth a reference") << "scan-sparse.mp4" << 20.0 << true;
+        QTest::newRow("the same in mpeg-ts from 10 s") << "scan-sparse-offset.ts" << 20.0 << true;
+        QTest::newRow("pyramid") << "scan-pyramid.mkv" << 20.0 << false;
     }
 
-    void settledWindowsEqualPerWindowExtraction()
+    void singlePassAnswersAsTheRuleDoes()
     {
-        // A window around every coarse time: the decode watching the grid must
-        // pick, for every refinement time, the frame a refinement extractor
-        // picks on its own.
+        // One decode of the reference frames answers every coarse time and
+        // every time of the fine grid as the rule applied to the whole movie
+        // does, and leaves exactly the times whose frame is not a reference to
+        // a decode of their own.
         QFETCH(QString, movie);
         QFETCH(double, duration);
+        QFETCH(bool, someUnserved);
         const std::string file = mediaPath(movie);
-        scan::RefinementFrames frames(duration);
-        std::vector<double> centres;
-        const FrameTap tap{
-            .spacing = scan::fineSpacing,
-            .tolerance = scan::fineTolerance,
-            .until = duration + scan::fineTolerance,
-            .onFrame = [&](double time,
-                           std::optional<Rgb> pixel) { frames.addFrame(time, oddPixel(pixel)); },
-            .onUnknown = [&](double time) { frames.addUnknownFrame(time); }};
-        auto coarse =
-            FrameExtractor::open(file, {.tolerance = scan::coarseTolerance, .pixelOnly = true});
-        QVERIFY(coarse);
-        QVERIFY(coarse->extract(
-            scan::coarseTimes(duration),
-            [&](const FrameResult &r) {
-                if (r.requested > 1.0 && r.requested < duration - 1.0) {
-                    centres.push_back(r.requested);
-                    frames.addCoarseHit(r.requested);
-                }
-                return true;
-            },
-            &tap));
-        frames.finish();
-        QCOMPARE(frames.windows().size(), centres.size());
 
-        // Every frame decoded: the nearest frame, whatever the skipping does.
-        auto fine = FrameExtractor::open(
-            file,
-            {.tolerance = scan::fineTolerance, .skipUnneededFrames = false, .pixelOnly = true});
-        QVERIFY(fine);
-        auto hitsAt = [&](const std::vector<double> &times) {
-            std::vector<double> hits;
-            fine->extract(times, [&](const FrameResult &r) {
-                if (oddPixel(r.pixel))
-                    hits.push_back(r.requested);
+        std::vector<Frame> all;
+        auto reader = FrameReader::open(file);
+        QVERIFY(reader);
+        reader->read([](double) { return FrameSkip::Nothing; },
+                     [&](const DecodedFrame &f) {
+                         all.push_back({f.time(), f.isReference(), oddPixel(f.pixel())});
+                         return true;
+                     });
+        std::vector<Frame> references;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(references),
+                     [](const Frame &f) { return f.reference; });
+
+        const std::vector<double> coarseTimes = scan::coarseTimes(duration);
+        std::vector<Answer> coarseAnswers(coarseTimes.size(), Answer::NoFrame);
+        std::vector<Answer> gridAnswers(scan::gridCount(duration), Answer::NoFrame);
+        scan::FrameMatcher coarse(scan::requestsFor(coarseTimes), scan::coarseTolerance,
+                                  [&](std::size_t i, double, Answer a) { coarseAnswers[i] = a; });
+        scan::FrameMatcher fine({gridAnswers.size(), [](std::size_t k) { return k * 0.1; }},
+                                scan::fineTolerance,
+                                [&](std::size_t k, double, Answer a) { gridAnswers[k] = a; });
+        reader = FrameReader::open(file);
+        QVERIFY(reader->read(
+            [&](double t) {
+                fine.packet(t);
+                coarse.packet(t);
+                return FrameSkip::NonReference;
+            },
+            [&](const DecodedFrame &f) {
+                const auto hit = [&f] { return oddPixel(f.pixel()); };
+                fine.frame(f.time(), f.isReference(), hit);
+                coarse.frame(f.time(), f.isReference(), hit);
                 return true;
-            });
-            return hits;
+            }));
+        coarse.finish();
+        fine.finish();
+
+        auto expected = [&](double t, double tolerance, bool referencesOnly) {
+            const std::optional<Frame> f = chosen(referencesOnly ? references : all, t, tolerance);
+            if (f && f->reference)
+                return f->hit ? Answer::Hit : Answer::Miss;
+            const bool leftOut = f || chosen(all, t, tolerance);
+            return leftOut ? Answer::Unserved : Answer::NoFrame;
         };
-        std::size_t total = 0;
+        std::size_t hits = 0;
         std::size_t unserved = 0;
-        for (std::size_t j = 0; j < centres.size(); ++j) {
-            const scan::RefinementFrames::Window &window = frames.windows()[j];
-            QVERIFY(window.settled);
-            std::vector<double> actual = window.hits;
-            for (double t : hitsAt(window.unserved))
-                actual.push_back(t);
-            std::sort(actual.begin(), actual.end());
-            const std::vector<double> expected =
-                hitsAt(scan::refinementTimes(centres[j], duration));
-            QVERIFY2(actual == expected, qPrintable(QString("window at %1").arg(centres[j])));
-            total += expected.size();
-            unserved += window.unserved.size();
+        for (std::size_t i = 0; i < coarseTimes.size(); ++i)
+            QVERIFY2(coarseAnswers[i] == expected(coarseTimes[i], scan::coarseTolerance, true),
+                     qPrintable(QString("coarse %1").arg(coarseTimes[i])));
+        for (std::size_t k = 0; k < gridAnswers.size(); ++k) {
+            QVERIFY2(gridAnswers[k] == expected(k * 0.1, scan::fineTolerance, false),
+                     qPrintable(QString("grid %1").arg(k * 0.1)));
+            hits += gridAnswers[k] == Answer::Hit;
+            unserved += gridAnswers[k] == Answer::Unserved;
         }
-        QVERIFY(unserved <= 2 * centres.size()); // only at the very end of the movie
-        QVERIFY(total > 100);                    // the classification really varies
+        QVERIFY(hits > 50); // the classification really varies
+        QCOMPARE(unserved > 0, someUnserved);
     }
 };
 

@@ -1,62 +1,79 @@
-// The scan's picture path on an arbitrary file: thumbnails at a few times
-// (ascending, then a step back) reduced to one pixel, and the scan's own mode
-// that averages each frame's planes directly while a tap watches every 0.1 s.
-// Must never crash, hang or leak; every result must fit its bounds.
+// The scan's picture path on an arbitrary file: the frame reader decoding
+// everything with thumbnails and pixels, then leaving out non-reference frames
+// after a step back; and the whole scan over the file's own duration. Must
+// never crash, hang or leak; every result must fit its bounds.
 #include "FuzzInput.h"
-#include "media/FrameExtractor.h"
+#include "analysis/BlackWhiteScan.h"
+#include "media/FrameReader.h"
+#include "media/MediaProbe.h"
 
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
 
-void thumbnails(const std::string &path)
+void check(bool condition)
 {
-    const FrameExtractorOptions options;
-    std::unique_ptr<FrameExtractor> extractor = FrameExtractor::open(path, options);
-    if (!extractor)
-        return;
-    const std::vector<double> times{0.0, 0.1, 0.2, 0.5, 1.0, 0.05, 2.0};
-    std::size_t results = 0;
-    extractor->extract(times, [&](const FrameResult &result) {
-        ++results;
-        if (const std::optional<Thumbnail> &image = result.image) {
-            if (image->width < 1 || image->height < 1 || image->width > options.maxWidth ||
-                image->height > options.maxHeight ||
-                image->rgb.size() != static_cast<std::size_t>(image->width) * image->height * 3)
-                std::abort();
-            averagePixel(*image);
-        }
-        return true;
-    });
-    if (results != times.size())
+    if (!condition)
         std::abort();
 }
 
-void pixelsWithTap(const std::string &path)
+void readFrames(const std::string &path)
 {
-    std::unique_ptr<FrameExtractor> extractor =
-        FrameExtractor::open(path, {.tolerance = 0.25, .pixelOnly = true});
-    if (!extractor)
+    std::unique_ptr<FrameReader> reader = FrameReader::open(path);
+    if (!reader)
         return;
-    const std::vector<double> times{0.0, 0.5, 1.0, 1.5, 2.0};
-    std::size_t tapped = 0;
-    const FrameTap tap{.spacing = 0.1,
-                       .tolerance = 0.05,
-                       .until = 2.05,
-                       .onFrame = [&](double, std::optional<Rgb>) { ++tapped; },
-                       .onUnknown = [&](double) { ++tapped; }};
-    std::size_t results = 0;
-    extractor->extract(
-        times,
-        [&](const FrameResult &result) {
-            ++results;
-            if (result.image) // this mode never scales a thumbnail
-                std::abort();
-            return true;
-        },
-        &tap);
-    if (results != times.size())
-        std::abort();
+    int frames = 0;
+    reader->read([](double) { return FrameSkip::Nothing; },
+                 [&](const DecodedFrame &frame) {
+                     check(std::isfinite(frame.time()));
+                     if (frames++ < 8) {
+                         if (const std::optional<Thumbnail> image = frame.thumbnail(64, 36))
+                             check(image->width >= 1 && image->height >= 1 && image->width <= 64 &&
+                                   image->height <= 36 &&
+                                   image->rgb.size() ==
+                                       static_cast<std::size_t>(image->width) * image->height * 3);
+                     }
+                     frame.pixel();
+                     return frames < 200;
+                 });
+    // A step back, then only what the decoder keeps when it may skip.
+    reader->seek(0.05);
+    reader->read([](double) { return FrameSkip::NonReference; },
+                 [&](const DecodedFrame &frame) {
+                     frame.pixel();
+                     return frame.isReference() && frames++ < 400;
+                 });
+}
+
+struct CheckingSink : ScanSink
+{
+    double duration = 0.0;
+    int endings = 0;
+    void progress(double value) override { check(value >= 0.0 && value <= 1.0); }
+    void finished(const std::vector<double> &markers) override
+    {
+        ++endings;
+        for (std::size_t i = 0; i < markers.size(); ++i) {
+            check(markers[i] >= 0.0 && markers[i] <= duration);
+            check(i == 0 || markers[i] - markers[i - 1] > 1.0);
+        }
+    }
+    void cancelledInCoarsePass() override { ++endings; }
+    void cancelledInRefinement(const std::vector<double> &) override { ++endings; }
+};
+
+void scan(const std::string &path)
+{
+    // The file's own length, as the editor would have it, within reason.
+    const std::optional<MediaTiming> probed = probeDuration(QString::fromStdString(path));
+    CheckingSink sink;
+    sink.duration = probed ? std::min(probed->duration, 600.0) : 3.0;
+    scanBlackWhite(path, sink.duration, makeTask(), sink);
+    check(sink.endings == 1);
 }
 
 } // namespace
@@ -67,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const FuzzInput input(data, size);
     if (input.path().empty())
         return 0;
-    thumbnails(input.path());
-    pixelsWithTap(input.path());
+    readFrames(input.path());
+    scan(input.path());
     return 0;
 }

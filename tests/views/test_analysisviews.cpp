@@ -6,6 +6,7 @@
 #include "views/WaveformView.h"
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 namespace {
@@ -25,6 +26,20 @@ int barHeight(const QImage &image, int x)
         rows += image.pixel(x, y) != background;
     return rows;
 }
+
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(int &count) : m_count(count) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        m_count += event->type() == QEvent::Paint;
+        return false;
+    }
+
+private:
+    int &m_count;
+};
 
 QPushButton *button(QWidget &row, const QString &text)
 {
@@ -130,6 +145,23 @@ private Q_SLOTS:
         QVERIFY(!button(row, "Cancel")->isHidden());
         model.setScanProgress(1.0);
         QVERIFY(label(row, "100%"));
+
+        // The bar moves with the percentage, and only with it: a repaint of
+        // the row is a repaint of the whole window.
+        auto *bar = row.findChild<QProgressBar *>();
+        QVERIFY(bar && !bar->isHidden());
+        int paints = 0;
+        PaintCounter counter(paints);
+        bar->installEventFilter(&counter);
+        model.setScanProgress(0.281);
+        QTRY_COMPARE(bar->value(), 28);
+        QTRY_VERIFY(paints > 0);
+        QTest::qWait(50);
+        paints = 0;
+        model.setScanProgress(0.2849);
+        QTest::qWait(50);
+        QCOMPARE(paints, 0);
+        QVERIFY(label(row, "28%"));
 
         model.setIsScanning(false);
         model.setHasScanned(true);
