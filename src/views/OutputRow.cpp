@@ -98,6 +98,11 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
     syncExportButton();
 }
 
+QFileDialog *OutputRow::saveDialog() const
+{
+    return m_saveDialog;
+}
+
 void OutputRow::browse()
 {
     if (m_saveDialog) {

@@ -23,7 +23,7 @@ public:
     QPushButton *exportButton() const { return m_exportButton; }
     QProgressBar *busyIndicator() const { return m_busyIndicator; }
     // The open save dialog, if any.
-    QFileDialog *saveDialog() const { return m_saveDialog; }
+    QFileDialog *saveDialog() const;
 
 private:
     void browse();

@@ -320,7 +320,6 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         model.startScan(); // nothing loaded: nothing happens
         QVERIFY(!model.isScanning());
-        QVERIFY(!model.scanTask);
 
         QVERIFY(loadAndWait(model, QStringLiteral("scan.mp4")));
         model.startScan();

@@ -80,7 +80,10 @@ private Q_SLOTS:
                      QFileInfo(model.outputPath()).fileName());
             dialog->selectFile(m_dir.filePath(accept ? QStringLiteral("chosen.mov")
                                                      : QStringLiteral("other.mov")));
-            accept ? dialog->accept() : dialog->reject();
+            if (accept)
+                QMetaObject::invokeMethod(dialog, "accept");
+            else
+                dialog->reject();
             QVERIFY(waitFor([&] { return dialog.isNull(); }));
             QCOMPARE(model.outputPath(), m_dir.filePath(QStringLiteral("chosen.mov")));
         }
