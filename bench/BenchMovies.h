@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+using namespace trimora;
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;

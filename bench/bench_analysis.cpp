@@ -24,6 +24,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace trimora;
+
 namespace {
 
 using bench::Clock;
@@ -140,8 +142,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < 21; ++i) {
         const double center = 30.0 + i * 25.0;
         const auto start = Clock::now();
-        const QVector<float> values =
-            readWaveform(boxes, center, 600.0, [] { return false; }).value_or(WaveformWindow{}).values;
+        const QVector<float> values = readWaveform(boxes, center, 600.0, [] { return false; })
+                                          .value_or(WaveformWindow{})
+                                          .values;
         reads.push_back(secondsSince(start) * 1000.0);
         if (values.size() != 361)
             std::printf("waveform read at %.0f s gave %lld values\n", center,

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+using namespace trimora;
+
 namespace {
 int g_unguarded = 0;
 std::atomic<bool> g_done{false};

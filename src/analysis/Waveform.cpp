@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace trimora {
+
 std::optional<WaveformWindow> readWaveform(const std::string &path, double center, double duration,
                                            const std::function<bool()> &cancelled)
 {
@@ -23,3 +25,5 @@ std::optional<WaveformWindow> readWaveform(const std::string &path, double cente
         return std::nullopt;
     return WaveformWindow{start, finishFold(std::move(fold))};
 }
+
+} // namespace trimora

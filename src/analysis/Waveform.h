@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace trimora {
+
 // The waveform's numbers, written once for the reader, the fold, the model and
 // the strip that draws it.
 namespace waveform {
@@ -37,3 +39,5 @@ struct WaveformWindow
 // call it off the main thread.
 std::optional<WaveformWindow> readWaveform(const std::string &path, double center, double duration,
                                            const std::function<bool()> &cancelled);
+
+} // namespace trimora

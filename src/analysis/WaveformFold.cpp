@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace trimora {
+
 void foldSamples(WaveformFold &fold, const std::int16_t *samples, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
@@ -22,3 +24,5 @@ QVector<float> finishFold(WaveformFold fold)
         fold.values.append(fold.peak);
     return std::move(fold.values);
 }
+
+} // namespace trimora

@@ -1,7 +1,7 @@
 #include "export/FFmpegRunner.h"
 
-#include "export/Utf8Chunks.h"
 #include "core/MainThread.h"
+#include "export/Utf8Chunks.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +21,8 @@
 #include <vector>
 
 extern char **environ;
+
+namespace trimora {
 
 namespace {
 
@@ -315,3 +317,5 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     }
     finish(outcome);
 }
+
+} // namespace trimora

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+namespace trimora {
+
 // Where ffmpeg is looked for, as a Linux program looks for another: in each
 // directory of a PATH value, in order, then in /usr/bin and /usr/local/bin.
 // Empty and relative entries are passed over: a program picked from whatever
@@ -51,3 +53,5 @@ void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinishe
 // until the child exits; call it off the main thread.
 void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
                       StatusSink onFinished, OutputVerifier verify = {});
+
+} // namespace trimora

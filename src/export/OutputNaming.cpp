@@ -5,6 +5,8 @@
 
 #include <limits>
 
+namespace trimora {
+
 namespace {
 
 constexpr qint64 counterMax = std::numeric_limits<qint64>::max();
@@ -93,3 +95,5 @@ QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists)
     return firstFree(folderOf(requestedPath), base, QStringLiteral("_"), n, parts.extension,
                      exists);
 }
+
+} // namespace trimora

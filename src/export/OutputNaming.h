@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+namespace trimora {
+
 using ExistsTest = std::function<bool(const QString &path)>;
 
 // True when anything, a directory included, is at path.
@@ -32,3 +34,5 @@ QString defaultOutputPath(const QString &sourcePath, const ExistsTest &exists = 
 // The requested path if nothing is there, otherwise the first free
 // <base>_<n>.<ext>, counting on from a numeric suffix of the requested stem.
 QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists = pathExists);
+
+} // namespace trimora

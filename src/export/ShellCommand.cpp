@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace trimora {
+
 namespace {
 
 bool isShellSafe(char32_t scalar)
@@ -54,3 +56,5 @@ QString shellCommand(const QStringList &arguments, const QStringList &locations)
         word = shellQuoted(word);
     return words.join(QLatin1Char(' '));
 }
+
+} // namespace trimora

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace trimora {
+
 // One word made safe for a POSIX shell: left alone when every scalar is a
 // Unicode letter, mark or digit or one of "._-/+=:@%,", otherwise put in
 // apostrophes with each apostrophe written as '\''.
@@ -15,3 +17,5 @@ QString shellQuoted(const QString &word);
 // quoted, joined by single spaces.
 QString shellCommand(const QStringList &arguments,
                      const QStringList &locations = ffmpegLocations());
+
+} // namespace trimora

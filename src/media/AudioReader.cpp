@@ -10,6 +10,8 @@ extern "C" {
 #include <cmath>
 #include <vector>
 
+namespace trimora {
+
 namespace {
 
 bool openAudio(const std::string &path, StreamDecoder &out)
@@ -176,3 +178,5 @@ readAudioRange(const std::string &path, double start, double end, int outputRate
         deliver(nullptr);
     return AudioReadStatus::Finished;
 }
+
+} // namespace trimora

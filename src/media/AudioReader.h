@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace trimora {
+
 enum class AudioReadStatus {
     NotStarted, // no file, no audio stream, or no decoder: nothing was delivered
     Finished,   // reached the end of the range or of the data
@@ -19,3 +21,5 @@ AudioReadStatus
 readAudioRange(const std::string &path, double start, double end, int outputRate,
                const std::function<void(const std::int16_t *, std::size_t)> &onChunk,
                const std::function<bool()> &shouldStop);
+
+} // namespace trimora

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+namespace trimora {
+
 namespace {
 
 // Demuxers without an index of their own: libavformat searches their packets
@@ -148,3 +150,5 @@ bool readCutSource(const std::string &path, const std::function<bool()> &cancell
         onIndex(std::move(index));
     return true;
 }
+
+} // namespace trimora

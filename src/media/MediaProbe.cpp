@@ -10,6 +10,8 @@
 #include <cmath>
 #include <string_view>
 
+namespace trimora {
+
 FormatContextPtr openMediaFile(const std::string &path)
 {
     struct stat info
@@ -157,3 +159,5 @@ std::optional<MediaTiming> probeDuration(const QString &path)
     }
     return timing;
 }
+
+} // namespace trimora

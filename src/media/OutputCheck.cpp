@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace trimora {
+
 namespace {
 
 // Enough packets to reach the first picture of any sane file; a file that
@@ -116,3 +118,5 @@ std::string checkCutOutput(const std::string &path, const std::vector<ExpectedSt
                                                        : "the output holds no audio frame";
     return {};
 }
+
+} // namespace trimora

@@ -10,6 +10,8 @@
 #include <clocale>
 #include <cstring>
 
+namespace trimora {
+
 namespace {
 
 Player::Output g_defaultOutput = Player::Output::Surface;
@@ -359,3 +361,5 @@ void Player::handlePropertyChange(const mpv_event &event, bool current)
             Q_EMIT endReached(m_item);
     }
 }
+
+} // namespace trimora

@@ -12,6 +12,8 @@
 struct mpv_handle;
 struct mpv_event;
 
+namespace trimora {
+
 // One libmpv instance: the window's player. Owns the handle; every libmpv
 // event is drained on the main thread, where all of this object's methods run.
 // It speaks the movie's own time: container time minus the origin given with
@@ -106,3 +108,5 @@ private:
     std::optional<double> m_time;
     bool m_atEnd = false;
 };
+
+} // namespace trimora

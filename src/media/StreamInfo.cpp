@@ -1,5 +1,7 @@
 #include "media/StreamInfo.h"
 
+namespace trimora {
+
 StreamKind kindOf(AVMediaType type)
 {
     switch (type) {
@@ -68,3 +70,5 @@ void scanPackets(AVFormatContext *fmt, int stream,
             return;
     }
 }
+
+} // namespace trimora

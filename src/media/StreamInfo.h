@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace trimora {
+
 StreamKind kindOf(AVMediaType type);
 
 // A video stream that moves: not a cover picture.
@@ -27,3 +29,5 @@ double originOf(const AVFormatContext *fmt);
 // onPacket until it returns false, the file ends or it cannot be read further.
 void scanPackets(AVFormatContext *fmt, int stream,
                  const std::function<bool(const AVPacket &)> &onPacket);
+
+} // namespace trimora

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTimer>
 
+namespace trimora {
+
 namespace {
 
 // An export that waits longer than this for the movie's keyframes says so.
@@ -156,3 +158,5 @@ void VideoEditorViewModel::adoptDefaultOutputPath(const QUrl &sourceURL)
     if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
         updateDefaultOutputPath(sourceURL);
 }
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace trimora {
+
 namespace {
 
 constexpr double tiny = 1e-6;
@@ -38,3 +40,5 @@ void VideoEditorViewModel::goToNextKeyframe()
     if (at != m_keyframes.end())
         seek(*at);
 }
+
+} // namespace trimora

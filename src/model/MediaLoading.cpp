@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace trimora {
+
 void VideoEditorViewModel::loadVideo(const QUrl &url)
 {
     // Nothing changes until the file is known to be a movie: a file that is
@@ -97,3 +99,5 @@ void VideoEditorViewModel::setupObservers()
                                     setIsPlaying(false);
                             });
 }
+
+} // namespace trimora

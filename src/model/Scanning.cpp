@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace trimora {
+
 namespace {
 
 using ModelStep = std::function<void(VideoEditorViewModel &)>;
@@ -101,3 +103,5 @@ void VideoEditorViewModel::goToNextMarker()
     if (const std::optional<double> target = scan::nextMarker(markers, m_currentTime))
         seek(*target);
 }
+
+} // namespace trimora

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 void VideoEditorViewModel::seek(double to)
 {
     const double t = std::round(to * 1e6) / 1e6;
@@ -68,3 +70,5 @@ void VideoEditorViewModel::setOutPoint()
 {
     setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime);
 }
+
+} // namespace trimora

@@ -2,6 +2,8 @@
 
 #include "media/Player.h"
 
+namespace trimora {
+
 namespace {
 
 // Stores value and runs notify only when it differs; operator== gives IEEE
@@ -135,3 +137,5 @@ void VideoEditorViewModel::setScanProgress(double value)
 {
     assign(m_scanProgress, value, [this] { Q_EMIT scanProgressChanged(); });
 }
+
+} // namespace trimora

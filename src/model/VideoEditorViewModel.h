@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 
+namespace trimora {
+
 class Player;
 struct CutPlan;
 struct SourceLayout;
@@ -223,3 +225,5 @@ private:
     std::optional<double> m_requestedTime;
     double m_playbackSpeed = 1.0;
 };
+
+} // namespace trimora

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace trimora {
+
 void VideoEditorViewModel::updateWaveformIfNeeded(double at)
 {
     if (!(std::abs(at - m_lastWaveformCenter) > waveform::refreshDistance))
@@ -43,3 +45,5 @@ void VideoEditorViewModel::startWaveformRead(const QUrl &url, double center, dou
             });
         });
 }
+
+} // namespace trimora

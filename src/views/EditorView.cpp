@@ -31,6 +31,8 @@
 #include <cmath>
 #include <map>
 
+namespace trimora {
+
 namespace {
 
 // At the smallest window the player gives way first, down to this height, so
@@ -493,3 +495,5 @@ void EditorView::syncPlayer()
     area->addWidget(m_playerView);
     m_layout->insertWidget(0, m_videoArea, 1);
 }
+
+} // namespace trimora

@@ -10,6 +10,8 @@
 #include <QTextCursor>
 #include <QTextLayout>
 
+namespace trimora {
+
 namespace {
 
 constexpr int paneHeight = 120;
@@ -168,3 +170,5 @@ void LogPane::scrollToEnd()
     QScrollBar *bar = verticalScrollBar();
     bar->setValue(bar->maximum());
 }
+
+} // namespace trimora

@@ -2,6 +2,8 @@
 
 #include <QPlainTextEdit>
 
+namespace trimora {
+
 class VideoEditorViewModel;
 
 // The export's console output, following the model's log by appending each
@@ -30,3 +32,5 @@ private:
     qsizetype m_lineLength = 0;
     bool m_afterCarriageReturn = false;
 };
+
+} // namespace trimora

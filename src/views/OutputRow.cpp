@@ -12,6 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+namespace trimora {
+
 namespace {
 
 constexpr int busyIndicatorWidth = 50;
@@ -131,3 +133,5 @@ void OutputRow::syncExportButton()
     m_busyIndicator->setVisible(processing);
     m_exportButton->setEnabled(!processing && !m_viewModel->outputPath().isEmpty());
 }
+
+} // namespace trimora

@@ -7,6 +7,9 @@ class QFileDialog;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+
+namespace trimora {
+
 class VideoEditorViewModel;
 
 // "Output:", the output path field, "Browse…" (a save dialog whose choice
@@ -37,3 +40,5 @@ private:
     QProgressBar *m_busyIndicator;
     QPointer<QFileDialog> m_saveDialog;
 };
+
+} // namespace trimora

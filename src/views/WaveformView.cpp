@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 WaveformView::WaveformView(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -73,3 +75,5 @@ void WaveformView::paintEvent(QPaintEvent *)
     painter.setPen(QPen(Qt::white, 1.5, Qt::SolidLine, Qt::FlatCap));
     painter.drawLine(QPointF(width * 0.5, 0), QPointF(width * 0.5, height));
 }
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 #include <QVector>
 #include <QWidget>
 
+namespace trimora {
+
 // The audio strip around the playhead: one bar per pixel column over
 // currentTime ± waveform::shownHalfWindow, played audio in
 // translucent white, the rest in the accent colour, a white playhead line in
@@ -25,3 +27,5 @@ private:
     double m_startTime = 0.0;
     double m_currentTime = 0.0;
 };
+
+} // namespace trimora

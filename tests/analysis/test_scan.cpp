@@ -11,6 +11,8 @@
 #include <cmath>
 #include <functional>
 
+using namespace trimora;
+
 namespace {
 
 // Records a scan's reports; onProgress may cancel the task at a chosen point.

@@ -7,6 +7,8 @@
 
 #include <random>
 
+using namespace trimora;
+
 namespace {
 
 QVector<float> foldInChunks(const std::vector<std::int16_t> &samples,

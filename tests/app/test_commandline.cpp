@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 QString runTrimora(const QStringList &arguments)

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 QMimeData *fileDrag(const QList<QUrl> &urls)

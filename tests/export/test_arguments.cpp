@@ -6,6 +6,8 @@
 
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 namespace {
 
 constexpr double frame = 0.04;

@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 // The export operation's state and log rules, with stand-in tools.
 class FlowTest : public QObject
 {

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 // Default and free output names, checked against a real folder.
 class NamingTest : public QObject
 {

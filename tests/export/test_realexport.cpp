@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 namespace {
 
 QByteArray capture(const QString &program, const QStringList &args)

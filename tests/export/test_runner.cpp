@@ -8,6 +8,8 @@
 #include <csignal>
 #include <unistd.h>
 
+using namespace trimora;
+
 // What one run delivered, in order; "status" entries mark the status line.
 struct RunRecord
 {
@@ -74,15 +76,17 @@ private Q_SLOTS:
         const QString snap = QStringLiteral("/snap/bin/ffmpeg");
         const QString home = QStringLiteral("/home/u/.local/bin/ffmpeg");
         QTest::newRow("snap") << "/home/u/bin:/snap/bin" << QStringList{snap, usrBin} << snap;
-        QTest::newRow("first in PATH wins") << "/home/u/.local/bin:/snap/bin"
-                                            << QStringList{snap, home} << home;
-        QTest::newRow("system folders after PATH") << "/opt/x" << QStringList{local, usrBin}
-                                                   << usrBin;
+        QTest::newRow("first in PATH wins")
+            << "/home/u/.local/bin:/snap/bin" << QStringList{snap, home} << home;
+        QTest::newRow("system folders after PATH")
+            << "/opt/x" << QStringList{local, usrBin} << usrBin;
         QTest::newRow("no PATH at all") << "" << QStringList{local} << local;
-        QTest::newRow("relative and empty entries") << ":bin:." << QStringList{
-            QDir::current().filePath(QStringLiteral("bin/ffmpeg")),
-            QDir::current().filePath(QStringLiteral("ffmpeg")), QStringLiteral("ffmpeg")}
-                                                    << QString();
+        QTest::newRow("relative and empty entries")
+            << ":bin:."
+            << QStringList{QDir::current().filePath(QStringLiteral("bin/ffmpeg")),
+                           QDir::current().filePath(QStringLiteral("ffmpeg")),
+                           QStringLiteral("ffmpeg")}
+            << QString();
         QTest::newRow("nowhere") << "/a:/b" << QStringList{} << QString();
     }
 
@@ -197,7 +201,8 @@ private Q_SLOTS:
 
     void programThatCannotStartFailsToLaunch()
     {
-        const QString path = writeStandIn(m_dir.path(), QStringLiteral("broken"), "#!/nonexistent/sh");
+        const QString path =
+            writeStandIn(m_dir.path(), QStringLiteral("broken"), "#!/nonexistent/sh");
         RunRecord record;
         startRecordedRun(record, {path});
         QVERIFY(waitFor([&] { return record.finished(); }));

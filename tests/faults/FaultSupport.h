@@ -19,6 +19,8 @@
 #include <mutex>
 #include <thread>
 
+using namespace trimora;
+
 // Aborts the whole test program when a case outlives its budget, so a hang in
 // a destructor (where no waitFor can help) is reported as such and at once.
 class Watchdog

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace trimora;
+
 namespace {
 
 constexpr double abandoned = -1.0;

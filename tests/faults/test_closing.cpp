@@ -6,6 +6,8 @@
 
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 class ClosingTest : public QObject
 {
     Q_OBJECT

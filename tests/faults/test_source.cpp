@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+using namespace trimora;
+
 namespace {
 
 enum class Damage { Delete, Truncate };

@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+using namespace trimora;
+
 class ToolFaultsTest : public QObject
 {
     Q_OBJECT
@@ -62,9 +64,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("executable");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("cannot start")
-            << QByteArray("#!/nonexistent/sh") << true << QStringLiteral("❌ Could not launch ffmpeg: ")
-            << QString();
+        QTest::newRow("cannot start") << QByteArray("#!/nonexistent/sh") << true
+                                      << QStringLiteral("❌ Could not launch ffmpeg: ") << QString();
         QTest::newRow("exits non-zero")
             << QByteArray("echo 'Invalid data found' >&2; exit 69") << true
             << QStringLiteral("❌ Failed (exit code: 69)") << QStringLiteral("Invalid data found");

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+using namespace trimora;
+
 namespace {
 
 void readWindow(const std::string &path, double start, double end)

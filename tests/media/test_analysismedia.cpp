@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace trimora;
+
 namespace {
 
 // The frame nearest to t, reduced both ways: straight from its planes, and

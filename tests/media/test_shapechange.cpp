@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+using namespace trimora;
+
 namespace {
 
 struct Read

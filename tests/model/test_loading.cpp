@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 QUrl fileUrl(const QString &path)

@@ -5,6 +5,8 @@
 
 #include <limits>
 
+using namespace trimora;
+
 class ModelStateTest : public QObject
 {
     Q_OBJECT

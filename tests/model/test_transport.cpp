@@ -7,6 +7,8 @@
 
 #include <limits>
 
+using namespace trimora;
+
 namespace {
 
 void loadInto(VideoEditorViewModel &model, const QString &name)

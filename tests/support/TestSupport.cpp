@@ -12,6 +12,8 @@
 
 #include <dlfcn.h>
 
+using namespace trimora;
+
 QString media(const QString &name)
 {
     if (QFileInfo(name).isAbsolute())

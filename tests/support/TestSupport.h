@@ -8,7 +8,9 @@
 #include <string>
 
 class QWidget;
+namespace trimora {
 class VideoEditorViewModel;
+}
 
 // Path of a generated test movie, e.g. media("movie.mp4"); mediaPath gives it
 // in the file system's encoding for the media readers.
@@ -23,7 +25,7 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
 bool noChildProcesses();
 
 // Loads a generated movie (or any path) and waits until its duration is known.
-bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
+bool loadAndWait(trimora::VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
 
 // Shows a widget and waits until the window system has exposed it.
 bool showExposed(QWidget *widget);

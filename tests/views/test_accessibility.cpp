@@ -10,6 +10,8 @@
 #include <QAccessible>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 bool isInteractive(QAccessible::Role role)

@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+using namespace trimora;
+
 namespace {
 
 QImage render(WaveformView &view, int width, int height)

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QSignalSpy>
 
+using namespace trimora;
+
 namespace {
 
 QAbstractButton *button(QWidget *root, const QString &textOrName)

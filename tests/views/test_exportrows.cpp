@@ -17,6 +17,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+using namespace trimora;
+
 // The output row, command row and log pane against a live model.
 class ExportRowsTest : public QObject
 {

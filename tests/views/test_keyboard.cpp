@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+using namespace trimora;
+
 // The editor driven from the keyboard, in a real window that has the focus.
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 
+using namespace trimora;
+
 // Scrubbing a long-GOP 1080p movie: every exact seek decodes from the only key
 // frame, so seeks that queue up would leave the picture far behind the pointer.
 class ScrubbingTest : public QObject

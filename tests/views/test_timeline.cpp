@@ -8,6 +8,8 @@
 
 #include <memory>
 
+using namespace trimora;
+
 namespace {
 
 using Handle = TimelineView::Handle;
