@@ -28,6 +28,7 @@ struct MediaTiming;
 class VideoEditorViewModel : public QObject
 {
     Q_OBJECT
+    Q_MOC_INCLUDE("media/Player.h")
     Q_PROPERTY(Player *player READ player NOTIFY playerChanged)
     Q_PROPERTY(QUrl sourceURL READ sourceURL NOTIFY sourceURLChanged)
     Q_PROPERTY(
