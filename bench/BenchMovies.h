@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-using namespace trimora;
-
 namespace bench {
 
 using Clock = std::chrono::steady_clock;

@@ -98,7 +98,6 @@ private Q_SLOTS:
         AppWindow *window = app.openWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->size(), QSize(960, 720));
-        QVERIFY(window->windowTitle().isEmpty()); // the application name is shown
         window->resize(300, 200);
         QTest::qWait(50);
         QVERIFY(window->content()->width() >= 640);
@@ -306,7 +305,6 @@ private Q_SLOTS:
                 newWindow = action;
         }
         QVERIFY(newWindow);
-        QCOMPARE(newWindow->text(), QStringLiteral("New Window"));
         newWindow->trigger();
         QCOMPARE(app.windows().size(), 2);
         AppWindow *second = app.windows().at(1);
