@@ -170,6 +170,15 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
                                 .arg(source.times[start + expected])));
         QCOMPARE(source.shownBy(*model->player()), start + expected);
     }
+    // Marks typed faster than the steps land belong to the frames they land on.
+    for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_I, Qt::Key_Right,
+                              Qt::Key_Right, Qt::Key_O})
+        press({key});
+    QVERIFY(settled(*model));
+    QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
+             qPrintable(QString::number(model->inPoint())));
+    QVERIFY2(qAbs(model->outPoint() - source.times[start + 9]) < 1e-4,
+             qPrintable(QString::number(model->outPoint())));
     // Playing, an arrow pauses first.
     press({Qt::Key_Space});
     QVERIFY(model->isPlaying());
