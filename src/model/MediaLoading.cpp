@@ -60,6 +60,7 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     setIsPlaying(false);
     m_playbackSpeed = 1.0;
     m_requestedTime = 0.0;
+    m_afterLanding.clear();
     setCurrentTime(0.0);
     setLogOutput(QString());
 
@@ -90,6 +91,7 @@ void VideoEditorViewModel::setupObservers()
         const double t = std::clamp(seconds, 0.0, std::max(m_videoDuration, 0.0));
         setCurrentTime(t);
         updateWaveformIfNeeded(t);
+        takeLanding();
     });
     if (m_endObserver)
         disconnect(m_endObserver);

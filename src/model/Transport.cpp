@@ -3,11 +3,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace trimora {
 
 void VideoEditorViewModel::seek(double to)
 {
+    // The steps waited for will not land now: what was marked, marks here.
+    for (const auto &key : std::exchange(m_afterLanding, {}))
+        if (const Mark *mark = std::get_if<Mark>(&key))
+            placeMark(*mark);
     const double t = std::round(to * 1e6) / 1e6;
     // These exact comparisons send NaN to 0.
     const double m = m_videoDuration < t ? m_videoDuration : t;
@@ -57,18 +62,50 @@ void VideoEditorViewModel::stepFrames(int frames)
         togglePlayPause();
     // The playhead follows the frame the step lands on.
     m_requestedTime.reset();
-    if (m_player)
+    if (!m_afterLanding.empty())
+        m_afterLanding.emplace_back(frames);
+    else if (m_player)
         m_player->stepFrames(frames);
 }
 
 void VideoEditorViewModel::setInPoint()
 {
-    setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime);
+    requestMark(Mark::In);
 }
 
 void VideoEditorViewModel::setOutPoint()
 {
-    setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime);
+    requestMark(Mark::Out);
+}
+
+void VideoEditorViewModel::requestMark(Mark mark)
+{
+    if (!m_requestedTime && m_player && m_player->isSeeking())
+        m_afterLanding.emplace_back(mark);
+    else
+        placeMark(mark);
+}
+
+void VideoEditorViewModel::placeMark(Mark mark)
+{
+    if (mark == Mark::In)
+        setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime);
+    else
+        setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime);
+}
+
+void VideoEditorViewModel::takeLanding()
+{
+    while (!m_afterLanding.empty()) {
+        const std::variant<Mark, int> key = m_afterLanding.front();
+        m_afterLanding.erase(m_afterLanding.begin());
+        if (const Mark *mark = std::get_if<Mark>(&key)) {
+            placeMark(*mark);
+        } else if (m_player) {
+            m_player->stepFrames(std::get<int>(key));
+            return;
+        }
+    }
 }
 
 } // namespace trimora

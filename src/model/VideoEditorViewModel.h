@@ -13,6 +13,8 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <variant>
+#include <vector>
 
 namespace trimora {
 
@@ -224,6 +226,14 @@ private:
     // although the player reports the shown frame's own, earlier time; playing
     // on, the reports take over once they reach it.
     std::optional<double> m_requestedTime;
+    // Keys that came while frame steps were on their way, in order: a mark
+    // belongs to the frame the steps before it land on, so steps after a mark
+    // wait for that landing (a step is its frame count).
+    enum class Mark { In, Out };
+    std::vector<std::variant<Mark, int>> m_afterLanding;
+    void requestMark(Mark mark);
+    void placeMark(Mark mark);
+    void takeLanding();
     double m_playbackSpeed = 1.0;
 };
 

@@ -14,6 +14,7 @@
 #include "views/TimelineView.h"
 #include "views/WaveformView.h"
 
+#include <QAbstractButton>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -230,6 +231,11 @@ void EditorView::bindKeys()
             connect(shortcut, &QShortcut::activated, this, action->second);
         }
     }
+    // A click leaves the focus where it was: a button that the click hides or
+    // disables would pass it on to the next in line, the output field, where
+    // the next key pressed would replace the path.
+    for (QAbstractButton *button : findChildren<QAbstractButton *>())
+        button->setFocusPolicy(Qt::TabFocus);
     for (QWidget *field : findChildren<QWidget *>()) {
         if (qobject_cast<QLineEdit *>(field) || qobject_cast<QTextEdit *>(field) ||
             qobject_cast<QPlainTextEdit *>(field))

@@ -169,6 +169,15 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
                                 .arg(source.times[start + expected])));
         QCOMPARE(source.shownBy(*model->player()), start + expected);
     }
+    // Marks typed faster than the steps land belong to the frames they land on.
+    for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_I, Qt::Key_Right,
+                              Qt::Key_Right, Qt::Key_O})
+        press({key});
+    QVERIFY(settled(*model));
+    QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
+             qPrintable(QString::number(model->inPoint())));
+    QVERIFY2(qAbs(model->outPoint() - source.times[start + 9]) < 1e-4,
+             qPrintable(QString::number(model->outPoint())));
     // Playing, an arrow pauses first.
     press({Qt::Key_Space});
     QVERIFY(model->isPlaying());
@@ -242,6 +251,23 @@ void KeyboardTest::keysAreTheFieldsWhileTyping()
     QTest::mouseClick(log->viewport(), Qt::LeftButton);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
     QCOMPARE(model->outPoint(), 2.0);
+
+    // Nor after a click on a button that the click hides: the focus must not
+    // pass on to the output field, where the next key would replace the path.
+    const QString path = model->outputPath();
+    QAbstractButton *scan = nullptr;
+    for (QAbstractButton *button : m_window->findChildren<QAbstractButton *>())
+        if (button->text() == QStringLiteral("Scan B/W Frames"))
+            scan = button;
+    QVERIFY(scan);
+    QTest::mouseClick(scan, Qt::LeftButton);
+    QVERIFY(waitFor([&] { return model->hasScanned() && !model->isScanning(); }, 20000));
+    model->seek(3.0);
+    QVERIFY(settled(*model));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window,
+                    Qt::Key_O);
+    QCOMPARE(model->outputPath(), path);
+    QCOMPARE(model->outPoint(), 3.0);
 }
 
 void KeyboardTest::keysActOnlyOnTheFocusedWindow()
