@@ -145,6 +145,7 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("25 fps") << "mx-h264.mp4";
     QTest::newRow("29.97 fps") << "mx-ntsc.mp4";
+    QTest::newRow("MPEG-TS starting at 11.4 s") << "mx-offset10.ts";
 }
 
 void KeyboardTest::arrowsStepFromTheFrameOnShow()
