@@ -23,22 +23,26 @@ double shownFrameStart(const VideoIndex *index, double t)
 
 void VideoEditorViewModel::goToPreviousKeyframe()
 {
-    if (m_cutSourceURL != m_sourceURL)
-        return; // the keyframes of the movie before
-    const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
-    const auto at = std::lower_bound(m_keyframes.begin(), m_keyframes.end(), shown - tiny);
-    if (at != m_keyframes.begin())
-        seek(*std::prev(at));
+    whenLanded([this] {
+        if (m_cutSourceURL != m_sourceURL)
+            return; // the keyframes of the movie before
+        const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
+        const auto at = std::lower_bound(m_keyframes.begin(), m_keyframes.end(), shown - tiny);
+        if (at != m_keyframes.begin())
+            seekNow(*std::prev(at));
+    });
 }
 
 void VideoEditorViewModel::goToNextKeyframe()
 {
-    if (m_cutSourceURL != m_sourceURL)
-        return;
-    const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
-    const auto at = std::upper_bound(m_keyframes.begin(), m_keyframes.end(), shown + tiny);
-    if (at != m_keyframes.end())
-        seek(*at);
+    whenLanded([this] {
+        if (m_cutSourceURL != m_sourceURL)
+            return;
+        const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
+        const auto at = std::upper_bound(m_keyframes.begin(), m_keyframes.end(), shown + tiny);
+        if (at != m_keyframes.end())
+            seekNow(*at);
+    });
 }
 
 } // namespace trimora

@@ -9,10 +9,16 @@ namespace trimora {
 
 void VideoEditorViewModel::seek(double to)
 {
-    // The steps waited for will not land now: what was marked, marks here.
-    for (const auto &key : std::exchange(m_afterLanding, {}))
-        if (const Mark *mark = std::get_if<Mark>(&key))
-            placeMark(*mark);
+    whenLanded([this, to] { seekNow(to); });
+}
+
+void VideoEditorViewModel::seekBy(double seconds)
+{
+    whenLanded([this, seconds] { seekNow(m_currentTime + seconds); });
+}
+
+void VideoEditorViewModel::seekNow(double to)
+{
     const double t = std::round(to * 1e6) / 1e6;
     // These exact comparisons send NaN to 0.
     const double m = m_videoDuration < t ? m_videoDuration : t;
@@ -31,7 +37,7 @@ void VideoEditorViewModel::togglePlayPause()
         if (m_player) {
             // At the end, by playing there or by a seek: play it again.
             if (m_player->isAtEnd() || m_currentTime >= m_videoDuration)
-                seek(0.0);
+                seekNow(0.0);
             m_player->setSpeed(m_playbackSpeed);
             m_player->play();
         }
@@ -60,51 +66,53 @@ void VideoEditorViewModel::stepFrames(int frames)
 {
     if (m_isPlaying)
         togglePlayPause();
+    // Steps asked for before the last one lands add up in the player, unless
+    // something else waits in between.
+    if (m_afterLanding.empty())
+        stepNow(frames);
+    else
+        m_afterLanding.push_back([this, frames] { stepNow(frames); });
+}
+
+void VideoEditorViewModel::stepNow(int frames)
+{
     // The playhead follows the frame the step lands on.
     m_requestedTime.reset();
-    if (!m_afterLanding.empty())
-        m_afterLanding.emplace_back(frames);
-    else if (m_player)
+    if (m_player)
         m_player->stepFrames(frames);
 }
 
 void VideoEditorViewModel::setInPoint()
 {
-    requestMark(Mark::In);
+    whenLanded(
+        [this] { setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime); });
 }
 
 void VideoEditorViewModel::setOutPoint()
 {
-    requestMark(Mark::Out);
+    whenLanded(
+        [this] { setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime); });
 }
 
-void VideoEditorViewModel::requestMark(Mark mark)
+bool VideoEditorViewModel::stepsInFlight() const
 {
-    if (!m_requestedTime && m_player && m_player->isSeeking())
-        m_afterLanding.emplace_back(mark);
-    else
-        placeMark(mark);
+    return !m_requestedTime && m_player && m_player->isSeeking();
 }
 
-void VideoEditorViewModel::placeMark(Mark mark)
+void VideoEditorViewModel::whenLanded(std::function<void()> action)
 {
-    if (mark == Mark::In)
-        setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime);
+    if (stepsInFlight() || !m_afterLanding.empty())
+        m_afterLanding.push_back(std::move(action));
     else
-        setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime);
+        action();
 }
 
 void VideoEditorViewModel::takeLanding()
 {
-    while (!m_afterLanding.empty()) {
-        const std::variant<Mark, int> key = m_afterLanding.front();
-        m_afterLanding.erase(m_afterLanding.begin());
-        if (const Mark *mark = std::get_if<Mark>(&key)) {
-            placeMark(*mark);
-        } else if (m_player) {
-            m_player->stepFrames(std::get<int>(key));
-            return;
-        }
+    while (!m_afterLanding.empty() && !stepsInFlight()) {
+        const std::function<void()> action = std::move(m_afterLanding.front());
+        m_afterLanding.pop_front();
+        action();
     }
 }
 

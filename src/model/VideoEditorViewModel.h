@@ -9,11 +9,11 @@
 #include <QUrl>
 #include <QVector>
 
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <variant>
 #include <vector>
 
 namespace trimora {
@@ -112,7 +112,10 @@ public:
     // --- transport and marks ----------------------------------------------
     // Times are kept to the microsecond, so sums of steps stay on the times a
     // person expects (ten steps of 0.1 s from 1 s end at 2 s exactly).
+    // Moves, marks and steps act in the order they were asked for: while frame
+    // steps are on their way, they wait for them to land.
     void seek(double to);
+    void seekBy(double seconds);
     // Plays from the beginning when at the end, however the end was reached.
     void togglePlayPause();
     void setInPoint();
@@ -226,14 +229,13 @@ private:
     // although the player reports the shown frame's own, earlier time; playing
     // on, the reports take over once they reach it.
     std::optional<double> m_requestedTime;
-    // Keys that came while frame steps were on their way, in order: a mark
-    // belongs to the frame the steps before it land on, so steps after a mark
-    // wait for that landing (a step is its frame count).
-    enum class Mark { In, Out };
-    std::vector<std::variant<Mark, int>> m_afterLanding;
-    void requestMark(Mark mark);
-    void placeMark(Mark mark);
+    // What was asked for while frame steps were on their way, in order.
+    std::deque<std::function<void()>> m_afterLanding;
+    bool stepsInFlight() const;
+    void whenLanded(std::function<void()> action);
     void takeLanding();
+    void seekNow(double to);
+    void stepNow(int frames);
     double m_playbackSpeed = 1.0;
 };
 

@@ -203,8 +203,8 @@ void EditorView::bindKeys()
         {Command::PlayForward, [model] { model->playForward(); }},
         {Command::PreviousFrame, [model] { model->stepFrames(-1); }},
         {Command::NextFrame, [model] { model->stepFrames(1); }},
-        {Command::BackOneSecond, [model] { model->seek(model->currentTime() - 1); }},
-        {Command::ForwardOneSecond, [model] { model->seek(model->currentTime() + 1); }},
+        {Command::BackOneSecond, [model] { model->seekBy(-1); }},
+        {Command::ForwardOneSecond, [model] { model->seekBy(1); }},
         {Command::PreviousKeyframe, [model] { model->goToPreviousKeyframe(); }},
         {Command::NextKeyframe, [model] { model->goToNextKeyframe(); }},
         {Command::GoToStart, [model] { model->seek(0); }},
@@ -363,9 +363,9 @@ QWidget *EditorView::buildTransportRow()
         layout->addWidget(button, 0, Qt::AlignVCenter);
         return button;
     };
-    // Each step reads the playhead at the moment of the click; seek() clamps.
+    // Each step counts from the playhead once earlier steps have landed; seek clamps.
     auto addStep = [&](const QString &text, double delta) {
-        return addTextButton(text, [model, delta] { model->seek(model->currentTime() + delta); });
+        return addTextButton(text, [model, delta] { model->seekBy(delta); });
     };
     using KeyboardShortcuts::Command;
     addStep(QStringLiteral("\u221230s"), -30);

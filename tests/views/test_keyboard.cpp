@@ -144,6 +144,7 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("25 fps") << "mx-h264.mp4";
     QTest::newRow("29.97 fps") << "mx-ntsc.mp4";
+    QTest::newRow("MPEG-TS starting at 11.4 s") << "mx-offset10.ts";
 }
 
 void KeyboardTest::arrowsStepFromTheFrameOnShow()
@@ -169,15 +170,19 @@ void KeyboardTest::arrowsStepFromTheFrameOnShow()
                                 .arg(source.times[start + expected])));
         QCOMPARE(source.shownBy(*model->player()), start + expected);
     }
-    // Marks typed faster than the steps land belong to the frames they land on.
-    for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_I, Qt::Key_Right,
-                              Qt::Key_Right, Qt::Key_O})
-        press({key});
+    // Keys typed faster than the steps land act in order, each on the frame
+    // the keys before it land on.
+    for (const Key &key : {Key{Qt::Key_Right}, Key{Qt::Key_Right}, Key{Qt::Key_Right},
+                           Key{Qt::Key_I}, Key{Qt::Key_Right, Qt::ShiftModifier}, Key{Qt::Key_Left},
+                           Key{Qt::Key_Left}, Key{Qt::Key_O}})
+        press(key);
     QVERIFY(settled(*model));
     QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
              qPrintable(QString::number(model->inPoint())));
-    QVERIFY2(qAbs(model->outPoint() - source.times[start + 9]) < 1e-4,
+    const int out = source.frameAt(source.times[start + 7] + 1.0) - 2;
+    QVERIFY2(qAbs(model->outPoint() - source.times[out]) < 1e-4,
              qPrintable(QString::number(model->outPoint())));
+    QCOMPARE(source.shownBy(*model->player()), out);
     // Playing, an arrow pauses first.
     press({Qt::Key_Space});
     QVERIFY(model->isPlaying());
