@@ -12,7 +12,7 @@
 #include "analysis/BlackWhiteScan.h"
 #include "analysis/FrameMatcher.h"
 #include "analysis/ScanLogic.h"
-#include "analysis/WaveformFold.h"
+#include "analysis/Waveform.h"
 #include "media/AudioReader.h"
 #include "media/FrameReader.h"
 #include "media/MediaProbe.h"
@@ -23,6 +23,8 @@
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+using namespace trimora;
 
 namespace {
 
@@ -140,12 +142,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < 21; ++i) {
         const double center = 30.0 + i * 25.0;
         const auto start = Clock::now();
-        WaveformFold fold;
-        readAudioRange(
-            boxes, center - 6.0, center + 6.0,
-            [&fold](const std::int16_t *s, std::size_t n) { foldSamples(fold, s, n); },
-            [] { return false; });
-        const QVector<float> values = finishFold(std::move(fold));
+        const QVector<float> values = readWaveform(boxes, center, 600.0, [] { return false; })
+                                          .value_or(WaveformWindow{})
+                                          .values;
         reads.push_back(secondsSince(start) * 1000.0);
         if (values.size() != 361)
             std::printf("waveform read at %.0f s gave %lld values\n", center,

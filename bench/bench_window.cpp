@@ -29,6 +29,8 @@
 #include <functional>
 #include <vector>
 
+using namespace trimora;
+
 namespace {
 
 using bench::Clock;

@@ -2,12 +2,14 @@
 // ThreadSanitizer build runs it and expects a report naming this file: proof
 // that the suppressions for the system libraries do not also hide races in
 // code of ours that Qt's threads run.
-#include "model/MainThread.h"
+#include "core/MainThread.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <atomic>
+
+using namespace trimora;
 
 namespace {
 int g_unguarded = 0;

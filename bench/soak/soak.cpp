@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <functional>
 
+using namespace trimora;
+
 namespace {
 
 constexpr double rssLimitMb = 30.0;

@@ -13,6 +13,8 @@
 #include <optional>
 #include <thread>
 
+namespace trimora {
+
 namespace {
 
 // A movie at least this long is decoded as two halves at once: a decode of
@@ -235,3 +237,5 @@ void scanBlackWhite(const std::string &path, double duration, const TaskHandle &
     }
     sink.finished(scan::thinMarkers(std::move(refined)));
 }
+
+} // namespace trimora

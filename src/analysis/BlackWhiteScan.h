@@ -1,9 +1,11 @@
 #pragma once
 
-#include "model/Task.h"
+#include "core/Task.h"
 
 #include <string>
 #include <vector>
+
+namespace trimora {
 
 // Where a scan reports. Every call comes from the scanning thread, in order.
 struct ScanSink
@@ -20,3 +22,5 @@ struct ScanSink
 // task is cancelled; exactly one ending is reported.
 void scanBlackWhite(const std::string &path, double duration, const TaskHandle &task,
                     ScanSink &sink);
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+namespace trimora {
+
 namespace scan {
 
 namespace {
@@ -121,3 +123,5 @@ void FrameMatcher::settleFront()
 }
 
 } // namespace scan
+
+} // namespace trimora

@@ -9,6 +9,8 @@
 #include <set>
 #include <vector>
 
+namespace trimora {
+
 namespace scan {
 
 // Requested times, ascending: count of them, the i-th given by at(i).
@@ -71,3 +73,5 @@ private:
 };
 
 } // namespace scan
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 namespace scan {
 
 std::vector<double> coarseTimes(double duration)
@@ -132,3 +134,5 @@ std::optional<double> nextMarker(const std::vector<double> &markers, double t)
 }
 
 } // namespace scan
+
+} // namespace trimora

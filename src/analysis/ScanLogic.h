@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+namespace trimora {
+
 // The arithmetic of the black/white frame scan, free of media and threads.
 namespace scan {
 
@@ -73,3 +75,5 @@ std::optional<double> previousMarker(const std::vector<double> &markers, double 
 std::optional<double> nextMarker(const std::vector<double> &markers, double t);
 
 } // namespace scan
+
+} // namespace trimora

@@ -8,6 +8,8 @@
 #include <QKeySequence>
 #include <QMenuBar>
 
+namespace trimora {
+
 AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -39,3 +41,5 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
         m_shortcutsWindow->activateWindow();
     });
 }
+
+} // namespace trimora

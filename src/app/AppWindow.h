@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+namespace trimora {
+
 class ContentView;
 class TrimoraApp;
 
@@ -22,3 +24,5 @@ private:
     ContentView *m_content;
     QPointer<KeyboardShortcutsWindow> m_shortcutsWindow;
 };
+
+} // namespace trimora

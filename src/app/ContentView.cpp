@@ -13,6 +13,8 @@
 #include <QStackedLayout>
 #include <QTimer>
 
+namespace trimora {
+
 namespace {
 
 constexpr int noticeMilliseconds = 5000;
@@ -147,3 +149,5 @@ void ContentView::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     placeNotice();
 }
+
+} // namespace trimora

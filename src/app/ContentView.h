@@ -4,12 +4,15 @@
 
 #include <memory>
 
-class DropZoneView;
-class EditorView;
 class QFileDialog;
 class QLabel;
 class QStackedLayout;
 class QTimer;
+
+namespace trimora {
+
+class DropZoneView;
+class EditorView;
 class VideoEditorViewModel;
 
 // A window's root: owns the window's model and shows the drop zone until a
@@ -57,3 +60,5 @@ private:
     QLabel *m_notice;
     QTimer *m_noticeTimer;
 };
+
+} // namespace trimora

@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+namespace trimora {
+
 namespace {
 
 constexpr int kIconSize = 64;
@@ -147,3 +149,5 @@ void DropZoneView::changeEvent(QEvent *event)
         updateIcon();
     QWidget::changeEvent(event);
 }
+
+} // namespace trimora

@@ -6,6 +6,8 @@ class QLabel;
 class QPushButton;
 class QVariantAnimation;
 
+namespace trimora {
+
 // The empty window: an icon, "Drop a video file here", "or" and an
 // "Open Video…" button inside a dashed rounded border that lights up while a
 // file is dragged over it.
@@ -37,3 +39,5 @@ private:
     QLabel *m_icon;
     QVariantAnimation *m_animation;
 };
+
+} // namespace trimora

@@ -11,6 +11,9 @@
 
 #ifdef __GLIBC__
 #include <malloc.h>
+
+namespace trimora {
+
 #endif
 
 void TrimoraApp::configureApplication()
@@ -69,3 +72,5 @@ void TrimoraApp::closeAllWindows()
     for (AppWindow *window : windows())
         window->close();
 }
+
+} // namespace trimora

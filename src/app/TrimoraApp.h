@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QPointer>
 
+namespace trimora {
+
 class AppWindow;
 
 // The application: one kind of window, any number of them, sharing nothing.
@@ -27,3 +29,5 @@ public:
 private:
     QList<QPointer<AppWindow>> m_windows;
 };
+
+} // namespace trimora

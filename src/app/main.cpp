@@ -23,6 +23,8 @@ bool onlyAsksForText(int argc, char *argv[])
 
 } // namespace
 
+using trimora::TrimoraApp;
+
 int main(int argc, char *argv[])
 {
     TrimoraApp::configureAllocator();

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <optional>
 
+namespace trimora {
+
 namespace {
 
 constexpr double tiny = 1e-6;
@@ -315,3 +317,5 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
                    << QStringLiteral("-map_chapters") << QStringLiteral("0") << request.outputPath;
     return plan;
 }
+
+} // namespace trimora

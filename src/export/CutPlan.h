@@ -8,6 +8,8 @@
 
 #include <vector>
 
+namespace trimora {
+
 struct CutRequest
 {
     QString inputPath;  // absolute
@@ -49,3 +51,5 @@ QString formatSeconds(double seconds);
 
 // Seconds as the log writes times: "%02d:%02d:%02d.%03d".
 QString clockTime(double seconds);
+
+} // namespace trimora

@@ -1,7 +1,7 @@
 #include "export/FFmpegRunner.h"
 
+#include "core/MainThread.h"
 #include "export/Utf8Chunks.h"
-#include "model/MainThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,15 +22,9 @@
 
 extern char **environ;
 
-const QStringList ffmpegSearchPaths{
-    QStringLiteral("/opt/homebrew/bin/ffmpeg"),
-    QStringLiteral("/usr/local/bin/ffmpeg"),
-    QStringLiteral("/usr/bin/ffmpeg"),
-};
+namespace trimora {
 
 namespace {
-
-std::atomic<int> g_runningExports{0};
 
 const QString launchFailurePrefix = QStringLiteral("❌ Could not launch ffmpeg: ");
 
@@ -181,10 +175,34 @@ constexpr int maxUndeliveredChunks = 2;
 
 } // namespace
 
-std::optional<QString> findFFmpeg(const QStringList &searchPaths)
+QStringList ffmpegLocations(const QString &pathVariable)
 {
-    for (const QString &path : searchPaths) {
-        if (QFileInfo::exists(path))
+    QStringList folders = pathVariable.split(QLatin1Char(':'));
+    folders << QStringLiteral("/usr/bin") << QStringLiteral("/usr/local/bin");
+    QStringList locations;
+    for (const QString &folder : folders) {
+        if (QDir::isAbsolutePath(folder))
+            locations << QDir(folder).filePath(QStringLiteral("ffmpeg"));
+    }
+    locations.removeDuplicates();
+    return locations;
+}
+
+QStringList ffmpegLocations()
+{
+    return ffmpegLocations(qEnvironmentVariable("PATH"));
+}
+
+bool isProgram(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+std::optional<QString> findFFmpeg(const QStringList &locations, const ProgramTest &test)
+{
+    for (const QString &path : locations) {
+        if (test(path))
             return path;
     }
     return std::nullopt;
@@ -206,26 +224,19 @@ QUrl fileURLFromPath(const QString &path)
                                                           : QDir::current().absoluteFilePath(path));
 }
 
-int runningExports()
-{
-    return g_runningExports.load();
-}
-
 void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinished,
-         OutputVerifier verify, const QStringList &searchPaths)
+         OutputVerifier verify, const QStringList &locations)
 {
-    const std::optional<QString> executable = findFFmpeg(searchPaths);
+    const std::optional<QString> executable = findFFmpeg(locations);
     if (!executable) {
         onFinished(ffmpegNotFoundMessage);
         return;
     }
-    ++g_runningExports;
     try {
         std::thread(runFFmpegProcess, *executable, arguments, std::move(onOutput),
                     std::move(onFinished), std::move(verify))
             .detach();
     } catch (const std::system_error &error) {
-        --g_runningExports;
         onFinished(launchFailurePrefix + QString::fromLocal8Bit(error.what()));
     }
 }
@@ -241,7 +252,6 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     sinks->onFinished = std::move(onFinished);
     const auto finish = [&sinks](const QString &status) {
         postToMainThread([sinks = std::move(sinks), status] { sinks->onFinished(status); });
-        --g_runningExports;
     };
 
     ignoreBrokenPipes();
@@ -307,3 +317,5 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     }
     finish(outcome);
 }
+
+} // namespace trimora

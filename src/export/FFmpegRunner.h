@@ -7,13 +7,22 @@
 #include <functional>
 #include <optional>
 
-// The only fixed locations the application knows; the executable search path
-// of the environment is deliberately not consulted.
-extern const QStringList ffmpegSearchPaths;
+namespace trimora {
 
-// The first entry of searchPaths that exists (existence only, not whether it
-// is executable). Tests hand in their own list.
-std::optional<QString> findFFmpeg(const QStringList &searchPaths = ffmpegSearchPaths);
+// Where ffmpeg is looked for, as a Linux program looks for another: in each
+// directory of a PATH value, in order, then in /usr/bin and /usr/local/bin.
+// Empty and relative entries are passed over: a program picked from whatever
+// folder the application was started in would be a trap.
+QStringList ffmpegLocations(const QString &pathVariable);
+// The same for this process's PATH, read afresh on every call.
+QStringList ffmpegLocations();
+
+using ProgramTest = std::function<bool(const QString &path)>;
+// True for a regular file this process may execute.
+bool isProgram(const QString &path);
+// The first of locations that passes the test.
+std::optional<QString> findFFmpeg(const QStringList &locations = ffmpegLocations(),
+                                  const ProgramTest &test = isProgram);
 
 // A local file URL's path made absolute against the working directory, so a
 // name such as "-y" or "x.mp4" can never be taken by the tool as an option or
@@ -21,8 +30,8 @@ std::optional<QString> findFFmpeg(const QStringList &searchPaths = ffmpegSearchP
 QString absoluteLocalPath(const QUrl &fileURL);
 QUrl fileURLFromPath(const QString &path);
 
-inline const QString ffmpegNotFoundMessage =
-    QStringLiteral("Error: ffmpeg not found.\nInstall with: brew install ffmpeg");
+inline const QString ffmpegNotFoundMessage = QStringLiteral(
+    "Error: ffmpeg not found.\nInstall it with your package manager, e.g. sudo apt install ffmpeg");
 
 using OutputSink = std::function<void(const QString &chunk)>;
 using StatusSink = std::function<void(const QString &status)>;
@@ -37,7 +46,7 @@ using OutputVerifier = std::function<QString()>;
 // never does. Nothing can stop a started child: it runs to its own end even
 // if the caller (or the whole application) goes away.
 void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinished,
-         OutputVerifier verify = {}, const QStringList &searchPaths = ffmpegSearchPaths);
+         OutputVerifier verify = {}, const QStringList &locations = ffmpegLocations());
 
 // The worker body: spawns executable, pumps its standard error, waits for it,
 // verifies a success and delivers the status line. Blocks the calling thread
@@ -45,5 +54,4 @@ void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinishe
 void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
                       StatusSink onFinished, OutputVerifier verify = {});
 
-// Workers that have not yet delivered their status line.
-int runningExports();
+} // namespace trimora

@@ -1,14 +1,11 @@
 #include "export/OutputNaming.h"
 
-#include "export/FFmpegRunner.h"
-#include "model/VideoEditorViewModel.h"
-
-#include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 
 #include <limits>
+
+namespace trimora {
 
 namespace {
 
@@ -99,46 +96,4 @@ QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists)
                      exists);
 }
 
-void configureSaveDialog(QFileDialog &dialog, const QString &outputPath)
-{
-    const QString path = absoluteLocalPath(fileURLFromPath(outputPath));
-    const QFileInfo info(path.isEmpty() ? QDir::currentPath() + QLatin1Char('/') : path);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::ReadOnly, false); // lets the user create folders
-    // An export never replaces a file (it takes the next free name), so asking
-    // whether to replace one would be a false promise.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setDirectory(info.path());
-    dialog.selectFile(info.fileName());
-}
-
-void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)
-{
-    m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));
-    setOutputPath(m_defaultOutputPath);
-}
-
-void VideoEditorViewModel::adoptDefaultOutputPath(const QUrl &sourceURL)
-{
-    if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
-        updateDefaultOutputPath(sourceURL);
-}
-
-QUrl VideoEditorViewModel::uniqueOutputURL(const QUrl &requested) const
-{
-    return QUrl::fromLocalFile(uniqueOutputPath(absoluteLocalPath(requested)));
-}
-
-void VideoEditorViewModel::browseOutputPath()
-{
-    QFileDialog dialog(QApplication::activeWindow());
-    dialog.setWindowModality(Qt::ApplicationModal);
-    configureSaveDialog(dialog, m_outputPath);
-    const int response = runSaveDialog ? runSaveDialog(dialog) : dialog.exec();
-    if (response != QDialog::Accepted)
-        return;
-    const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty() && !chosen.first().isEmpty())
-        setOutputPath(chosen.first());
-}
+} // namespace trimora

@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-class QFileDialog;
+namespace trimora {
 
 using ExistsTest = std::function<bool(const QString &path)>;
 
@@ -35,6 +35,4 @@ QString defaultOutputPath(const QString &sourcePath, const ExistsTest &exists = 
 // <base>_<n>.<ext>, counting on from a numeric suffix of the requested stem.
 QString uniqueOutputPath(const QString &requestedPath, const ExistsTest &exists = pathExists);
 
-// Sets a save dialog up to start in outputPath's folder with its file name
-// proposed, allowing new folders and not offering to replace a file.
-void configureSaveDialog(QFileDialog &dialog, const QString &outputPath);
+} // namespace trimora

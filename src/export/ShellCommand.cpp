@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace trimora {
+
 namespace {
 
 bool isShellSafe(char32_t scalar)
@@ -46,11 +48,13 @@ QString shellQuoted(const QString &word)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-QString shellCommand(const QStringList &arguments, const QStringList &searchPaths)
+QString shellCommand(const QStringList &arguments, const QStringList &locations)
 {
-    QStringList words{findFFmpeg(searchPaths).value_or(QStringLiteral("ffmpeg"))};
+    QStringList words{findFFmpeg(locations).value_or(QStringLiteral("ffmpeg"))};
     words += arguments;
     for (QString &word : words)
         word = shellQuoted(word);
     return words.join(QLatin1Char(' '));
 }
+
+} // namespace trimora

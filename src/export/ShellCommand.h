@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace trimora {
+
 // One word made safe for a POSIX shell: left alone when every scalar is a
 // Unicode letter, mark or digit or one of "._-/+=:@%,", otherwise put in
 // apostrophes with each apostrophe written as '\''.
@@ -14,4 +16,6 @@ QString shellQuoted(const QString &word);
 // found (or the bare word ffmpeg) and the arguments the export passes, each
 // quoted, joined by single spaces.
 QString shellCommand(const QStringList &arguments,
-                     const QStringList &searchPaths = ffmpegSearchPaths);
+                     const QStringList &locations = ffmpegLocations());
+
+} // namespace trimora

@@ -1,5 +1,7 @@
 #include "export/Utf8Chunks.h"
 
+namespace trimora {
+
 namespace {
 
 bool isContinuation(unsigned char byte)
@@ -77,3 +79,5 @@ QString Utf8ChunkDecoder::finish()
     m_pending.clear();
     return text;
 }
+
+} // namespace trimora

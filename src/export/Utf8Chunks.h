@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace trimora {
+
 // Decodes a byte stream that arrives in arbitrary pieces. A multi-byte
 // character cut at the end of a piece is held back and joined to the next
 // one; bytes that can never be UTF-8 become U+FFFD instead of costing the
@@ -21,3 +23,5 @@ private:
 // Length of a trailing sequence of data that is a valid but incomplete start
 // of a multi-byte character (0 when data ends on a boundary).
 qsizetype incompleteUtf8TailLength(const QByteArray &data);
+
+} // namespace trimora

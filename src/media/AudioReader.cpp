@@ -10,6 +10,8 @@ extern "C" {
 #include <cmath>
 #include <vector>
 
+namespace trimora {
+
 namespace {
 
 bool openAudio(const std::string &path, StreamDecoder &out)
@@ -44,7 +46,7 @@ bool sameShape(const AudioShape &shape, const AVFrame *frame)
 // frames (a concatenated MP3, a broadcast stream); a resampler set up for
 // the first frame would then read planes the new frame does not have.
 SwrContextPtr makeResampler(const AVChannelLayout &layout, int format, int sampleRate,
-                            AudioShape &shape)
+                            int outputRate, AudioShape &shape)
 {
     AVChannelLayout inLayout{};
     if (layout.order == AV_CHANNEL_ORDER_UNSPEC || layout.nb_channels <= 0) {
@@ -54,7 +56,7 @@ SwrContextPtr makeResampler(const AVChannelLayout &layout, int format, int sampl
     }
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext *raw = nullptr;
-    const int rc = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, audioReadRate, &inLayout,
+    const int rc = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, outputRate, &inLayout,
                                        static_cast<AVSampleFormat>(format), sampleRate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     SwrContextPtr swr(raw);
@@ -71,7 +73,7 @@ SwrContextPtr makeResampler(const AVChannelLayout &layout, int format, int sampl
 } // namespace
 
 AudioReadStatus
-readAudioRange(const std::string &path, double start, double end,
+readAudioRange(const std::string &path, double start, double end, int outputRate,
                const std::function<void(const std::int16_t *, std::size_t)> &onChunk,
                const std::function<bool()> &shouldStop)
 {
@@ -81,8 +83,8 @@ readAudioRange(const std::string &path, double start, double end,
     if (!openAudio(path, dec))
         return AudioReadStatus::NotStarted;
     AudioShape shape;
-    SwrContextPtr swr =
-        makeResampler(dec.codec->ch_layout, dec.codec->sample_fmt, dec.codec->sample_rate, shape);
+    SwrContextPtr swr = makeResampler(dec.codec->ch_layout, dec.codec->sample_fmt,
+                                      dec.codec->sample_rate, outputRate, shape);
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!swr || !packet || !frame)
@@ -98,7 +100,7 @@ readAudioRange(const std::string &path, double start, double end,
     if (shouldStop())
         return AudioReadStatus::Stopped;
 
-    const auto wanted = static_cast<std::int64_t>(std::llround((end - start) * audioReadRate));
+    const auto wanted = static_cast<std::int64_t>(std::llround((end - start) * outputRate));
     std::int64_t toDrop = -1; // output samples before start, known from the first frame's time
     std::int64_t delivered = 0;
     std::vector<std::int16_t> buffer;
@@ -154,13 +156,14 @@ readAudioRange(const std::string &path, double start, double end,
             const int64_t ts = frame->best_effort_timestamp;
             const double t =
                 ts == AV_NOPTS_VALUE ? start : ts * av_q2d(stream->time_base) - dec.startOffset;
-            toDrop = std::max<std::int64_t>(0, std::llround((start - t) * audioReadRate));
+            toDrop = std::max<std::int64_t>(0, std::llround((start - t) * outputRate));
         }
         if (!sameShape(shape, frame.get())) {
             // Flush what the old resampler holds, then follow the new shape.
             if (!deliver(nullptr))
                 return AudioReadStatus::Finished;
-            swr = makeResampler(frame->ch_layout, frame->format, frame->sample_rate, shape);
+            swr = makeResampler(frame->ch_layout, frame->format, frame->sample_rate, outputRate,
+                                shape);
             if (!swr)
                 return AudioReadStatus::Finished; // keep what was delivered
         }
@@ -175,3 +178,5 @@ readAudioRange(const std::string &path, double start, double end,
         deliver(nullptr);
     return AudioReadStatus::Finished;
 }
+
+} // namespace trimora

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace trimora {
+
 enum class AudioReadStatus {
     NotStarted, // no file, no audio stream, or no decoder: nothing was delivered
     Finished,   // reached the end of the range or of the data
@@ -12,12 +14,12 @@ enum class AudioReadStatus {
 };
 
 // Decodes the first audio stream of [start, end] (media seconds) of a file as
-// signed 16-bit mono 8000 Hz samples and hands them to onChunk piece by piece.
+// signed 16-bit mono samples at outputRate and hands them to onChunk piece by piece.
 // shouldStop() is asked once reading has started and after every chunk.
 // Blocks: call it off the main thread.
 AudioReadStatus
-readAudioRange(const std::string &path, double start, double end,
+readAudioRange(const std::string &path, double start, double end, int outputRate,
                const std::function<void(const std::int16_t *, std::size_t)> &onChunk,
                const std::function<bool()> &shouldStop);
 
-inline constexpr int audioReadRate = 8000;
+} // namespace trimora

@@ -1,54 +1,15 @@
 #include "media/CutSource.h"
 
-#include "media/FFmpegPtr.h"
+#include "media/StreamInfo.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+namespace trimora {
+
 namespace {
-
-StreamKind kindOf(AVMediaType type)
-{
-    switch (type) {
-    case AVMEDIA_TYPE_VIDEO:
-        return StreamKind::Video;
-    case AVMEDIA_TYPE_AUDIO:
-        return StreamKind::Audio;
-    case AVMEDIA_TYPE_SUBTITLE:
-        return StreamKind::Subtitle;
-    case AVMEDIA_TYPE_DATA:
-        return StreamKind::Data;
-    case AVMEDIA_TYPE_ATTACHMENT:
-        return StreamKind::Attachment;
-    default:
-        return StreamKind::Unknown;
-    }
-}
-
-double seconds(AVRational rate)
-{
-    return rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
-}
-
-double frameDurationOf(const AVStream *stream)
-{
-    const AVCodecParameters *par = stream->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO)
-        return par->frame_size > 0 && par->sample_rate > 0
-                   ? static_cast<double>(par->frame_size) / par->sample_rate
-                   : 0.0;
-    if (const double d = seconds(stream->avg_frame_rate); d > 0)
-        return d;
-    return seconds(stream->r_frame_rate);
-}
-
-bool isMovingPicture(const AVStream *stream)
-{
-    return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-           !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
-}
 
 // Demuxers without an index of their own: libavformat searches their packets
 // by decode time.
@@ -151,46 +112,35 @@ bool readCutSource(const std::string &path, const std::function<bool()> &cancell
 
     int videoIndex = -1;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        if (videoIndex < 0 && isMovingPicture(fmt->streams[i]) &&
-            fmt->streams[i]->discard != AVDISCARD_ALL)
+        if (isMovingPicture(fmt->streams[i]) && fmt->streams[i]->discard != AVDISCARD_ALL) {
             videoIndex = static_cast<int>(i);
-        else
-            fmt->streams[i]->discard = AVDISCARD_ALL;
+            break;
+        }
     }
     VideoIndex index;
     if (videoIndex >= 0) {
-        const AVStream *stream = fmt->streams[videoIndex];
-        const double timeBase = av_q2d(stream->time_base);
-        const double origin = fmt->start_time != AV_NOPTS_VALUE
-                                  ? static_cast<double>(fmt->start_time) / AV_TIME_BASE
-                                  : 0.0;
-        PacketPtr packet(av_packet_alloc());
-        if (!packet)
-            return true;
-        for (long count = 0;; ++count) {
-            if (count % 256 == 0 && cancelled())
-                return true;
-            if (av_read_frame(fmt.get(), packet.get()) < 0)
-                break; // end of file, or damage: keep what was read
-            if (packet->stream_index == videoIndex &&
-                (packet->pts != AV_NOPTS_VALUE || packet->dts != AV_NOPTS_VALUE)) {
-                VideoPacket entry;
-                const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-                entry.pts = static_cast<double>(pts) * timeBase - origin;
-                entry.dts = packet->dts != AV_NOPTS_VALUE
-                                ? static_cast<double>(packet->dts) * timeBase - origin
-                                : std::numeric_limits<double>::quiet_NaN();
-                entry.key = packet->flags & AV_PKT_FLAG_KEY;
-                index.packets.push_back(entry);
-                // Frames an edit list hides are copied but never shown.
-                if (!(packet->flags & AV_PKT_FLAG_DISCARD)) {
-                    index.framePts.push_back(entry.pts);
-                    if (entry.key)
-                        index.keyframes.push_back(entry.pts);
-                }
+        const double timeBase = av_q2d(fmt->streams[videoIndex]->time_base);
+        const double origin = originOf(fmt.get());
+        long count = 0;
+        scanPackets(fmt.get(), videoIndex, [&](const AVPacket &packet) {
+            if (++count % 256 == 0 && cancelled())
+                return false;
+            VideoPacket entry;
+            const int64_t pts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+            entry.pts = static_cast<double>(pts) * timeBase - origin;
+            entry.dts = packet.dts != AV_NOPTS_VALUE
+                            ? static_cast<double>(packet.dts) * timeBase - origin
+                            : std::numeric_limits<double>::quiet_NaN();
+            entry.key = packet.flags & AV_PKT_FLAG_KEY;
+            index.packets.push_back(entry);
+            // Frames an edit list hides are copied but never shown.
+            if (!(packet.flags & AV_PKT_FLAG_DISCARD)) {
+                index.framePts.push_back(entry.pts);
+                if (entry.key)
+                    index.keyframes.push_back(entry.pts);
             }
-            av_packet_unref(packet.get());
-        }
+            return true;
+        });
         std::sort(index.framePts.begin(), index.framePts.end());
         std::sort(index.keyframes.begin(), index.keyframes.end());
         index.frameDuration = frameDuration > 0 ? frameDuration : typicalFrameStep(index.framePts);
@@ -200,3 +150,5 @@ bool readCutSource(const std::string &path, const std::function<bool()> &cancell
         onIndex(std::move(index));
     return true;
 }
+
+} // namespace trimora

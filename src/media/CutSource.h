@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace trimora {
+
 // What a stream-copy cut needs to know of its source, read once per load
 // without decoding. Times are seconds from the file's origin (libavformat's
 // start time of the whole file, 0 when it has none), like every time of the
@@ -67,3 +69,5 @@ int codecIdNamed(const std::string &name);
 bool readCutSource(const std::string &path, const std::function<bool()> &cancelled,
                    const std::function<void(SourceLayout)> &onLayout,
                    const std::function<void(VideoIndex)> &onIndex);
+
+} // namespace trimora

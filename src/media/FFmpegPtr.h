@@ -17,6 +17,8 @@ extern "C" {
 #include <optional>
 #include <string>
 
+namespace trimora {
+
 struct AVFormatContextCloser
 {
     void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
@@ -87,3 +89,5 @@ struct StreamDecoder
     double startOffset = 0.0; // container start time, subtracted so media time starts at 0
 };
 std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType type);
+
+} // namespace trimora

@@ -11,6 +11,8 @@ extern "C" {
 
 #include <cstdint>
 
+namespace trimora {
+
 namespace {
 
 std::uint64_t rowSum(const std::uint8_t *row, int width)
@@ -147,3 +149,5 @@ bool lumaMeanBetween(const AVFrame *frame, double low, double high)
     }
     return false;
 }
+
+} // namespace trimora

@@ -9,6 +9,8 @@ extern "C" {
 
 #include <optional>
 
+namespace trimora {
+
 // The colour matrix a decoded Y'CbCr frame is meant to be shown with.
 YuvMatrix frameMatrix(const AVFrame *frame);
 
@@ -29,3 +31,5 @@ std::optional<Rgb> framePixel(const AVFrame *frame);
 // of a very dark or very bright one. False when unsure, and for formats other
 // than 8-bit planar Y'CbCr.
 bool lumaMeanBetween(const AVFrame *frame, double low, double high);
+
+} // namespace trimora

@@ -14,6 +14,8 @@ extern "C" {
 #include <deque>
 #include <utility>
 
+namespace trimora {
+
 namespace {
 
 // Seeking lands on a keyframe by its decoding time; starting a little earlier
@@ -230,7 +232,7 @@ std::optional<Rgb> DecodedFrame::pixel() const
 
 bool DecodedFrame::lumaMeanBetween(double low, double high) const
 {
-    return ::lumaMeanBetween(m_frame, low, high);
+    return trimora::lumaMeanBetween(m_frame, low, high);
 }
 
 std::optional<Thumbnail> DecodedFrame::thumbnail(int maxWidth, int maxHeight) const
@@ -454,3 +456,5 @@ bool FrameReader::read(const std::function<FrameSkip(double)> &skipFor,
     }
     return true;
 }
+
+} // namespace trimora

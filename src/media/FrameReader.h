@@ -10,6 +10,8 @@
 
 struct AVFrame;
 
+namespace trimora {
+
 // What the decoder may leave out of one packet.
 enum class FrameSkip {
     Nothing,      // decode its frame
@@ -99,3 +101,5 @@ private:
     explicit FrameReader(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
+
+} // namespace trimora

@@ -1,6 +1,6 @@
 #include "media/MediaProbe.h"
 
-#include "media/FFmpegPtr.h"
+#include "media/StreamInfo.h"
 
 #include <QFile>
 
@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string_view>
+
+namespace trimora {
 
 FormatContextPtr openMediaFile(const std::string &path)
 {
@@ -52,8 +54,7 @@ std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType
     if (!out.codec || avcodec_parameters_to_context(out.codec.get(), stream->codecpar) < 0)
         return std::nullopt;
     out.codec->pkt_timebase = stream->time_base;
-    if (fmt->start_time != AV_NOPTS_VALUE)
-        out.startOffset = static_cast<double>(fmt->start_time) / AV_TIME_BASE;
+    out.startOffset = originOf(fmt);
     return out;
 }
 
@@ -61,21 +62,7 @@ namespace {
 
 bool isMediaStream(const AVStream *stream)
 {
-    const AVMediaType type = stream->codecpar->codec_type;
-    const bool picture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
-    return type == AVMEDIA_TYPE_AUDIO || (type == AVMEDIA_TYPE_VIDEO && !picture);
-}
-
-double nominalFrameDuration(const AVStream *video)
-{
-    for (const AVRational rate : {video->avg_frame_rate, video->r_frame_rate}) {
-        if (rate.num > 0 && rate.den > 0) {
-            const double duration = static_cast<double>(rate.den) / rate.num;
-            if (duration >= 1e-3 && duration <= 10.0)
-                return duration;
-        }
-    }
-    return 0.0;
+    return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || isMovingPicture(stream);
 }
 
 // The latest end of an audio or video stream, in container seconds. MP4's own
@@ -115,30 +102,17 @@ double longestKeyframeDistance(AVFormatContext *ctx, int video)
     constexpr int enoughKeyframes = 4;
     constexpr double longestStretch = 30.0;
     constexpr int mostPackets = 20000;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        if (static_cast<int>(i) != video)
-            ctx->streams[i]->discard = AVDISCARD_ALL;
-    }
     const double timeBase = av_q2d(ctx->streams[video]->time_base);
-    PacketPtr packet(av_packet_alloc());
-    if (!packet)
-        return 0.0;
     std::optional<double> firstKey, lastKey;
     double longest = 0.0, latest = 0.0;
-    int keyframes = 0;
-    for (int n = 0; n < mostPackets && keyframes < enoughKeyframes; ++n) {
-        if (av_read_frame(ctx, packet.get()) < 0)
-            break;
-        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        const bool key = packet->flags & AV_PKT_FLAG_KEY;
-        const bool ours = packet->stream_index == video;
-        av_packet_unref(packet.get());
-        if (!ours || ts == AV_NOPTS_VALUE)
-            continue;
+    int keyframes = 0, packets = 0;
+    scanPackets(ctx, video, [&](const AVPacket &packet) {
+        const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        const bool key = packet.flags & AV_PKT_FLAG_KEY;
         const double t = static_cast<double>(ts) * timeBase;
         if (!firstKey) {
             if (!key)
-                continue;
+                return ++packets < mostPackets;
             firstKey = lastKey = t;
         }
         latest = std::max(latest, t - *firstKey);
@@ -147,9 +121,8 @@ double longestKeyframeDistance(AVFormatContext *ctx, int video)
             lastKey = t;
             ++keyframes;
         }
-        if (latest > longestStretch)
-            break;
-    }
+        return ++packets < mostPackets && keyframes < enoughKeyframes && latest <= longestStretch;
+    });
     return firstKey ? std::max(longest, latest - (*lastKey - *firstKey)) : 0.0;
 }
 
@@ -173,13 +146,12 @@ std::optional<MediaTiming> probeDuration(const QString &path)
     if (!hasMedia || !end)
         return std::nullopt;
     MediaTiming timing;
-    if (ctx->start_time != AV_NOPTS_VALUE)
-        timing.origin = static_cast<double>(ctx->start_time) / AV_TIME_BASE;
+    timing.origin = originOf(ctx.get());
     timing.duration = *end - timing.origin;
     if (!std::isfinite(timing.duration) || !std::isfinite(timing.origin) || timing.duration <= 0)
         return std::nullopt;
     if (video >= 0)
-        timing.frameDuration = nominalFrameDuration(ctx->streams[video]);
+        timing.frameDuration = frameDurationOf(ctx->streams[video]);
     if (!seeksByIndex(ctx->iformat)) {
         // Beyond the distance, a margin for streams whose keyframes drift.
         const double distance = video >= 0 ? longestKeyframeDistance(ctx.get(), video) : 0.0;
@@ -187,3 +159,5 @@ std::optional<MediaTiming> probeDuration(const QString &path)
     }
     return timing;
 }
+
+} // namespace trimora

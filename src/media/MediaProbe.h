@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace trimora {
+
 // What the player and the editor need to know of a movie before showing it.
 // Times count from the movie's origin: the container time that the editor
 // calls 0 (libavformat's start time), which ffmpeg's input -ss also counts from.
@@ -26,3 +28,5 @@ struct MediaTiming
 // played (not readable, not a media container, no audio or video stream, no
 // known duration). Blocks: call it off the main thread.
 std::optional<MediaTiming> probeDuration(const QString &path);
+
+} // namespace trimora

@@ -1,8 +1,10 @@
 #include "media/OutputCheck.h"
 
-#include "media/FFmpegPtr.h"
+#include "media/StreamInfo.h"
 
 #include <algorithm>
+
+namespace trimora {
 
 namespace {
 
@@ -27,24 +29,6 @@ const char *kindWord(StreamKind kind)
         break;
     }
     return "unknown";
-}
-
-StreamKind kindOf(AVMediaType type)
-{
-    switch (type) {
-    case AVMEDIA_TYPE_VIDEO:
-        return StreamKind::Video;
-    case AVMEDIA_TYPE_AUDIO:
-        return StreamKind::Audio;
-    case AVMEDIA_TYPE_SUBTITLE:
-        return StreamKind::Subtitle;
-    case AVMEDIA_TYPE_DATA:
-        return StreamKind::Data;
-    case AVMEDIA_TYPE_ATTACHMENT:
-        return StreamKind::Attachment;
-    default:
-        return StreamKind::Unknown;
-    }
 }
 
 bool receiveOne(AVCodecContext *codec, AVFrame *frame)
@@ -100,8 +84,7 @@ std::string checkCutOutput(const std::string &path, const std::vector<ExpectedSt
     bool hasAudio = false;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream *stream = fmt->streams[i];
-        const bool picture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        hasVideo = hasVideo || (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !picture);
+        hasVideo = hasVideo || isMovingPicture(stream);
         hasAudio = hasAudio || stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     }
     for (const ExpectedStream &want : expected) {
@@ -135,3 +118,5 @@ std::string checkCutOutput(const std::string &path, const std::vector<ExpectedSt
                                                        : "the output holds no audio frame";
     return {};
 }
+
+} // namespace trimora

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace trimora {
+
 // A stream the written file must hold: its kind, codec and, for the report,
 // its number in the source.
 struct ExpectedStream
@@ -20,3 +22,5 @@ struct ExpectedStream
 // nothing moving is expected). Returns why not, or an empty text when the
 // file is sound. Blocks: call it off the main thread.
 std::string checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected);
+
+} // namespace trimora

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace trimora {
+
 namespace {
 
 std::string extensionOf(const std::string &fileName)
@@ -107,3 +109,5 @@ bool containerCanHold(const OutputContainer &container, const SourceStream &stre
     const int answer = avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL);
     return answer != 0;
 }
+
+} // namespace trimora

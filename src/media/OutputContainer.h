@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace trimora {
+
 // The container the ffmpeg program writes for an output name, as libavformat
 // guesses it from the extension. Pure lookups in libavformat's tables.
 struct OutputContainer
@@ -23,3 +25,5 @@ OutputContainer outputContainerFor(const std::string &fileName);
 // here. Where nobody knows, the stream is kept and the check of the written
 // file has the last word.
 bool containerCanHold(const OutputContainer &container, const SourceStream &stream);
+
+} // namespace trimora

@@ -10,6 +10,8 @@
 #include <clocale>
 #include <cstring>
 
+namespace trimora {
+
 namespace {
 
 Player::Output g_defaultOutput = Player::Output::Surface;
@@ -87,7 +89,6 @@ Player::Player(QObject *parent) : QObject(parent), m_output(g_defaultOutput)
     }
     mpv_observe_property(h, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(h, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(h, 0, "pause", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(
         h,
         [](void *self) {
@@ -345,9 +346,7 @@ void Player::handlePropertyChange(const mpv_event &event, bool current)
     const auto *prop = static_cast<const mpv_event_property *>(event.data);
     if (!prop || !prop->data)
         return;
-    if (std::strcmp(prop->name, "pause") == 0 && prop->format == MPV_FORMAT_FLAG) {
-        m_paused = *static_cast<const int *>(prop->data) != 0;
-    } else if (!current) {
+    if (!current) {
         return;
     } else if (std::strcmp(prop->name, "time-pos") == 0 && prop->format == MPV_FORMAT_DOUBLE) {
         // While a seek is under way libmpv reports its target, then the frame
@@ -362,3 +361,5 @@ void Player::handlePropertyChange(const mpv_event &event, bool current)
             Q_EMIT endReached(m_item);
     }
 }
+
+} // namespace trimora

@@ -12,6 +12,8 @@
 struct mpv_handle;
 struct mpv_event;
 
+namespace trimora {
+
 // One libmpv instance: the window's player. Owns the handle; every libmpv
 // event is drained on the main thread, where all of this object's methods run.
 // It speaks the movie's own time: container time minus the origin given with
@@ -52,7 +54,6 @@ public:
     // reported; nothing until the item has shown its first frame.
     std::optional<double> lastReportedTime() const { return m_time; }
     bool isAtEnd() const { return m_atEnd; }
-    bool isPaused() const { return m_paused; }
     bool isSeeking() const
     {
         return m_seekInFlight || m_pendingSeek || m_pendingSteps != 0 || !m_timeKnown;
@@ -106,5 +107,6 @@ private:
 
     std::optional<double> m_time;
     bool m_atEnd = false;
-    bool m_paused = true;
 };
+
+} // namespace trimora

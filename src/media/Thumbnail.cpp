@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 Rgb averagePixel(const Thumbnail &image)
 {
     const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
@@ -40,3 +42,5 @@ Rgb yuvToRgb(double y, double cb, double cr, bool fullRange, const YuvMatrix &m)
     };
     return {toByte(r), toByte(g), toByte(b)};
 }
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace trimora {
+
 // A small picture in packed 8-bit RGB, rows top to bottom, no padding.
 struct Thumbnail
 {
@@ -34,3 +36,5 @@ struct YuvMatrix
 // output. Limited-range black (16, 128, 128) and white (235, 128, 128) map
 // exactly to 0 and 255, as do full-range 0 and 255.
 Rgb yuvToRgb(double y, double cb, double cr, bool fullRange, const YuvMatrix &matrix);
+
+} // namespace trimora

@@ -4,6 +4,8 @@
 
 #include <mpv/render_gl.h>
 
+namespace trimora {
+
 VideoRenderer::VideoRenderer(Player &player, GetProcAddress getProcAddress, void *procContext,
                              std::function<void()> requestUpdate)
     : m_player(&player), m_handle(player.handle()), m_requestUpdate(std::move(requestUpdate))
@@ -54,3 +56,5 @@ void VideoRenderer::render(int framebuffer, int width, int height)
     };
     (void)mpv_render_context_render(m_context, params);
 }
+
+} // namespace trimora

@@ -7,6 +7,9 @@
 
 struct mpv_handle;
 struct mpv_render_context;
+
+namespace trimora {
+
 class Player;
 
 // Draws a Player's video into the current OpenGL framebuffer. Create, render
@@ -35,3 +38,5 @@ private:
     mpv_render_context *m_context = nullptr;
     std::function<void()> m_requestUpdate;
 };
+
+} // namespace trimora

@@ -1,8 +1,10 @@
+#include "core/MainThread.h"
 #include "media/CutSource.h"
-#include "model/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>
+
+namespace trimora {
 
 void VideoEditorViewModel::startCutSourceRead(const QUrl &url)
 {
@@ -75,3 +77,5 @@ void VideoEditorViewModel::setKeyframes(const QVector<double> &value)
     m_keyframes = value;
     Q_EMIT keyframesChanged();
 }
+
+} // namespace trimora

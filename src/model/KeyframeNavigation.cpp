@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace trimora {
+
 namespace {
 
 constexpr double tiny = 1e-6;
@@ -42,3 +44,5 @@ void VideoEditorViewModel::goToNextKeyframe()
             seekNow(*at);
     });
 }
+
+} // namespace trimora

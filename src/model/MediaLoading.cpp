@@ -1,10 +1,11 @@
+#include "core/MainThread.h"
 #include "media/MediaProbe.h"
 #include "media/Player.h"
-#include "model/FileAccess.h"
-#include "model/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <algorithm>
+
+namespace trimora {
 
 void VideoEditorViewModel::loadVideo(const QUrl &url)
 {
@@ -30,24 +31,18 @@ void VideoEditorViewModel::loadVideo(const QUrl &url)
 
 void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &timing)
 {
-    if (!securityScopedURL.isEmpty()) {
-        FileAccess::stopAccessing(securityScopedURL);
-        securityScopedURL.clear();
-    }
-    if (FileAccess::startAccessing(url))
-        securityScopedURL = url;
     setSourceURL(url);
 
-    if (waveformTask)
-        waveformTask->cancel();
-    waveformTask.reset();
-    lastWaveformCenter = -std::numeric_limits<double>::infinity();
+    if (m_waveformTask)
+        m_waveformTask->cancel();
+    m_waveformTask.reset();
+    m_lastWaveformCenter = -std::numeric_limits<double>::infinity();
     setWaveformSamples({});
     setWaveformStartTime(0.0);
 
-    if (scanTask)
-        scanTask->cancel();
-    scanTask.reset();
+    if (m_scanTask)
+        m_scanTask->cancel();
+    m_scanTask.reset();
     setBlackWhiteFrames({});
     setIsScanning(false);
     setHasScanned(false);
@@ -76,7 +71,7 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     adoptDefaultOutputPath(url);
     startCutSourceRead(url);
     setupObservers();
-    lastWaveformCenter = 0.0;
+    m_lastWaveformCenter = 0.0;
     startWaveformRead(url, 0.0, timing.duration);
 }
 
@@ -84,9 +79,9 @@ void VideoEditorViewModel::setupObservers()
 {
     if (!m_player)
         return;
-    if (timeObserver)
-        disconnect(timeObserver);
-    timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
+    if (m_timeObserver)
+        disconnect(m_timeObserver);
+    m_timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
         if (m_requestedTime) {
             if (!m_isPlaying || seconds < *m_requestedTime)
                 return;
@@ -98,11 +93,13 @@ void VideoEditorViewModel::setupObservers()
         updateWaveformIfNeeded(t);
         takeLanding();
     });
-    if (endObserver)
-        disconnect(endObserver);
-    endObserver = connect(m_player.get(), &Player::endReached, this,
-                          [this, item = m_player->currentItem()](quint64 ended) {
-                              if (ended == item)
-                                  setIsPlaying(false);
-                          });
+    if (m_endObserver)
+        disconnect(m_endObserver);
+    m_endObserver = connect(m_player.get(), &Player::endReached, this,
+                            [this, item = m_player->currentItem()](quint64 ended) {
+                                if (ended == item)
+                                    setIsPlaying(false);
+                            });
 }
+
+} // namespace trimora

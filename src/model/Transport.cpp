@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+namespace trimora {
+
 void VideoEditorViewModel::seek(double to)
 {
     whenLanded([this, to] { seekNow(to); });
@@ -113,3 +115,5 @@ void VideoEditorViewModel::takeLanding()
         action();
     }
 }
+
+} // namespace trimora

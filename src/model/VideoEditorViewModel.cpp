@@ -1,7 +1,8 @@
 #include "model/VideoEditorViewModel.h"
 
 #include "media/Player.h"
-#include "model/FileAccess.h"
+
+namespace trimora {
 
 namespace {
 
@@ -23,18 +24,16 @@ VideoEditorViewModel::VideoEditorViewModel(QObject *parent) : QObject(parent)
 VideoEditorViewModel::~VideoEditorViewModel()
 {
     // Workers hold only a weak reference and find the model gone; nobody waits.
-    if (waveformTask)
-        waveformTask->cancel();
-    if (scanTask)
-        scanTask->cancel();
+    if (m_waveformTask)
+        m_waveformTask->cancel();
+    if (m_scanTask)
+        m_scanTask->cancel();
     if (m_cutSourceTask)
         m_cutSourceTask->cancel();
-    if (timeObserver && m_player)
-        disconnect(timeObserver);
-    if (endObserver)
-        disconnect(endObserver);
-    if (!securityScopedURL.isEmpty())
-        FileAccess::stopAccessing(securityScopedURL);
+    if (m_timeObserver && m_player)
+        disconnect(m_timeObserver);
+    if (m_endObserver)
+        disconnect(m_endObserver);
 }
 
 void VideoEditorViewModel::setSourceURL(const QUrl &value)
@@ -138,3 +137,5 @@ void VideoEditorViewModel::setScanProgress(double value)
 {
     assign(m_scanProgress, value, [this] { Q_EMIT scanProgressChanged(); });
 }
+
+} // namespace trimora

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Task.h"
+#include "core/Task.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -16,8 +16,9 @@
 #include <optional>
 #include <vector>
 
+namespace trimora {
+
 class Player;
-class QFileDialog;
 struct CutPlan;
 struct SourceLayout;
 struct VideoIndex;
@@ -29,6 +30,7 @@ struct MediaTiming;
 class VideoEditorViewModel : public QObject
 {
     Q_OBJECT
+    Q_MOC_INCLUDE("media/Player.h")
     Q_PROPERTY(Player *player READ player NOTIFY playerChanged)
     Q_PROPERTY(QUrl sourceURL READ sourceURL NOTIFY sourceURLChanged)
     Q_PROPERTY(
@@ -101,20 +103,11 @@ public:
     // In-place append: always notifies, and costs the size of the chunk.
     void appendLog(const QString &chunk);
 
-    // --- plain fields ---------------------------------------------------
-    QMetaObject::Connection timeObserver;
-    QMetaObject::Connection endObserver;
-    QUrl securityScopedURL;
-    TaskHandle waveformTask;
-    double lastWaveformCenter = -std::numeric_limits<double>::infinity();
-    static constexpr double waveformSampleRate = 30.0;
-    static constexpr double waveformReadRate = 8000.0;
-    static constexpr double waveformHalfWindow = 6.0;
-    TaskHandle scanTask;
+    // Centre of the last waveform read asked for; minus infinity before any.
+    double lastWaveformCenter() const { return m_lastWaveformCenter; }
 
     // --- loading and playback observation --------------------------------
     void loadVideo(const QUrl &url);
-    void setupObservers();
 
     // --- transport and marks ----------------------------------------------
     // Times are kept to the microsecond, so sums of steps stay on the times a
@@ -140,14 +133,9 @@ public:
     void exportCut();
     void finishExport(const QUrl &outputURL, const QString &result);
     void updateDefaultOutputPath(const QUrl &sourceURL);
-    // On a new load: the new movie's default, unless the user chose the path.
-    void adoptDefaultOutputPath(const QUrl &sourceURL);
-    QUrl uniqueOutputURL(const QUrl &requested) const;
-    void browseOutputPath();
-    // Test seams: other places to look for the tool (never configuration), and
-    // a stand-in for running the save dialog modally (returns its result code).
+    // Test seam: the places to look for the tool instead of the search path's
+    // (never configuration).
     std::optional<QStringList> ffmpegLocationsForTesting;
-    std::function<int(QFileDialog &)> runSaveDialog;
 
     // --- analysis -------------------------------------------------------------
     void updateWaveformIfNeeded(double at);
@@ -196,6 +184,9 @@ Q_SIGNALS:
 
 private:
     void finishLoading(const QUrl &url, const MediaTiming &timing);
+    void setupObservers();
+    // On a new load: the new movie's default, unless the user chose the path.
+    void adoptDefaultOutputPath(const QUrl &sourceURL);
     void publishCutLayout(const TaskHandle &task, std::shared_ptr<const SourceLayout> layout);
     void publishVideoIndex(const TaskHandle &task, std::shared_ptr<const VideoIndex> index);
     void setKeyframes(const QVector<double> &value);
@@ -219,6 +210,12 @@ private:
     bool m_hasScanned = false;
     double m_scanProgress = 0.0;
 
+    QMetaObject::Connection m_timeObserver;
+    QMetaObject::Connection m_endObserver;
+    TaskHandle m_waveformTask;
+    double m_lastWaveformCenter = -std::numeric_limits<double>::infinity();
+    TaskHandle m_scanTask;
+
     QVector<double> m_keyframes;
     QUrl m_cutSourceURL;
     TaskHandle m_cutSourceTask;
@@ -241,3 +238,5 @@ private:
     void stepNow(int frames);
     double m_playbackSpeed = 1.0;
 };
+
+} // namespace trimora

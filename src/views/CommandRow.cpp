@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <QtMath>
 
+namespace trimora {
+
 namespace {
 
 constexpr int maxCommandLines = 3;
@@ -120,3 +122,5 @@ void CommandRow::fitHeight()
     if (m_commandView->height() != height)
         m_commandView->setFixedHeight(height);
 }
+
+} // namespace trimora

@@ -4,6 +4,9 @@
 
 class QTextEdit;
 class QToolButton;
+
+namespace trimora {
+
 class VideoEditorViewModel;
 
 // The shell command equivalent to the export, selectable, with a button that
@@ -32,3 +35,5 @@ private:
     QTextEdit *m_commandView;
     QToolButton *m_copyButton;
 };
+
+} // namespace trimora

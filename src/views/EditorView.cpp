@@ -32,10 +32,10 @@
 #include <cmath>
 #include <map>
 
+namespace trimora {
+
 namespace {
 
-constexpr double waveformSampleRate = 30.0;
-constexpr double waveformWindowSeconds = 5.0;
 // At the smallest window the player gives way first, down to this height, so
 // that every control below it stays whole; above it, the player grows to 480.
 constexpr int smallestPlayerHeight = 80;
@@ -177,8 +177,6 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     m_timeline->setDuration(model->videoDuration());
     m_timeline->setMarkers(model->blackWhiteFrames());
     m_timeline->setKeyframes(model->keyframes());
-    m_waveform->setSampleRate(waveformSampleRate);
-    m_waveform->setWindowSeconds(waveformWindowSeconds);
     m_waveform->setSamples(model->waveformSamples());
     m_waveform->setStartTime(model->waveformStartTime());
     m_waveform->setCurrentTime(model->currentTime());
@@ -503,3 +501,5 @@ void EditorView::syncPlayer()
     area->addWidget(m_playerView);
     m_layout->insertWidget(0, m_videoArea, 1);
 }
+
+} // namespace trimora

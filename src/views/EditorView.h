@@ -4,13 +4,16 @@
 
 #include <functional>
 
+class QAbstractButton;
+class QLabel;
+class QVBoxLayout;
+
+namespace trimora {
+
 class CommandRow;
 class OutputRow;
 class PlainButton;
 class PlayerView;
-class QAbstractButton;
-class QLabel;
-class QVBoxLayout;
 class TimelineView;
 class VideoEditorViewModel;
 class WaveformView;
@@ -69,3 +72,5 @@ private:
     OutputRow *m_outputRow = nullptr;
     CommandRow *m_commandRow = nullptr;
 };
+
+} // namespace trimora

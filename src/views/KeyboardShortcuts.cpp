@@ -7,6 +7,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+namespace trimora {
+
 namespace KeyboardShortcuts {
 
 const QList<Binding> &bindings()
@@ -135,3 +137,5 @@ KeyboardShortcutsWindow::KeyboardShortcutsWindow(QWidget *parent) : QDialog(pare
     layout->addWidget(list);
     layout->addWidget(buttons);
 }
+
+} // namespace trimora

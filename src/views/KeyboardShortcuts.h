@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+namespace trimora {
+
 // The editor's keys, in one table that the editor binds, the buttons' tooltips
 // name and the Keyboard Shortcuts window lists, so the three cannot disagree.
 namespace KeyboardShortcuts {
@@ -52,3 +54,5 @@ class KeyboardShortcutsWindow : public QDialog
 public:
     explicit KeyboardShortcutsWindow(QWidget *parent = nullptr);
 };
+
+} // namespace trimora

@@ -3,14 +3,46 @@
 #include "model/VideoEditorViewModel.h"
 #include "views/Theme.h"
 
+#include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
+
+namespace trimora {
 
 namespace {
 
 constexpr int paneHeight = 120;
 constexpr int padding = 6;
 constexpr qsizetype maxLineLength = 1000;
+
+constexpr char16_t checkMark = u'\u2705';
+constexpr char16_t crossMark = u'\u274C';
+
+// A white tick on a green rounded square, or a red cross, in box.
+void drawMark(QPainter &painter, char16_t mark, const QRectF &box)
+{
+    const qreal s = box.width();
+    const QPointF o = box.topLeft();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (mark == checkMark) {
+        QPainterPath square;
+        square.addRoundedRect(box, s * 0.2, s * 0.2);
+        painter.fillPath(square, Theme::green());
+        painter.setPen(QPen(Qt::white, s * 0.14, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(QPolygonF{o + QPointF(s * 0.24, s * 0.52),
+                                       o + QPointF(s * 0.42, s * 0.7),
+                                       o + QPointF(s * 0.76, s * 0.3)});
+    } else {
+        painter.setPen(QPen(Theme::red(), s * 0.18, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(o + QPointF(s * 0.2, s * 0.2), o + QPointF(s * 0.8, s * 0.8));
+        painter.drawLine(o + QPointF(s * 0.8, s * 0.2), o + QPointF(s * 0.2, s * 0.8));
+    }
+    painter.restore();
+}
 
 } // namespace
 
@@ -101,8 +133,42 @@ QString LogPane::displayText(const QString &chunk)
     return text;
 }
 
+void LogPane::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    QPainter painter(viewport());
+    const QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF bounds = blockBoundingGeometry(block).translated(offset);
+        if (bounds.top() > viewport()->height())
+            break;
+        const QString text = block.text();
+        const QTextLayout *layout = block.layout();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c != checkMark && c != crossMark)
+                continue;
+            const QTextLine line = layout->lineForTextPosition(int(i));
+            if (!line.isValid())
+                continue;
+            const qreal left = line.cursorToX(int(i));
+            const qreal right = line.cursorToX(int(i) + 1);
+            const QRectF glyph(bounds.left() + left, bounds.top() + line.y(), right - left,
+                               line.height());
+            // Over whatever the font made of it, an empty box or an emoji.
+            painter.fillRect(glyph, Theme::textBackground());
+            const qreal size = std::min(line.ascent(), line.height());
+            drawMark(
+                painter, c,
+                QRectF(glyph.center().x() - size / 2, glyph.center().y() - size / 2, size, size));
+        }
+    }
+}
+
 void LogPane::scrollToEnd()
 {
     QScrollBar *bar = verticalScrollBar();
     bar->setValue(bar->maximum());
 }
+
+} // namespace trimora

@@ -2,15 +2,22 @@
 
 #include <QPlainTextEdit>
 
+namespace trimora {
+
 class VideoEditorViewModel;
 
 // The export's console output, following the model's log by appending each
-// chunk (a long export prints thousands) and keeping its end in view.
+// chunk (a long export prints thousands) and keeping its end in view. The
+// status marks ✅ and ❌ are drawn by the pane itself: many desktops have no
+// font with them and would show an empty box.
 class LogPane : public QPlainTextEdit
 {
     Q_OBJECT
 public:
     explicit LogPane(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void append(const QString &chunk);
@@ -25,3 +32,5 @@ private:
     qsizetype m_lineLength = 0;
     bool m_afterCarriageReturn = false;
 };
+
+} // namespace trimora

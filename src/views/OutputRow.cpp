@@ -3,11 +3,16 @@
 #include "model/VideoEditorViewModel.h"
 #include "views/Theme.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+
+namespace trimora {
 
 namespace {
 
@@ -23,6 +28,24 @@ QString prominentStyle()
                           "QPushButton:pressed { background-color: %2; }"
                           "QPushButton:disabled { background-color: %3; color: #e6ffffff; }")
         .arg(accent.name(), accent.darker(120).name(), faded.name(QColor::HexArgb));
+}
+
+// Starts in the output path's folder with its name proposed. An export never
+// replaces a file (it takes the next free name), so the dialog does not offer
+// to replace one.
+void configureSaveDialog(QFileDialog &dialog, const QString &outputPath)
+{
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::ReadOnly, false); // lets the user create folders
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (outputPath.isEmpty()) {
+        dialog.setDirectory(QDir::currentPath());
+        return;
+    }
+    const QFileInfo info(QDir::current().absoluteFilePath(outputPath));
+    dialog.setDirectory(info.path());
+    dialog.selectFile(info.fileName());
 }
 
 } // namespace
@@ -65,8 +88,7 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
     // Every keystroke goes to the model at once; programmatic updates come back
     // through syncPath without looping.
     connect(m_pathField, &QLineEdit::textEdited, m_viewModel, &VideoEditorViewModel::setOutputPath);
-    connect(m_browseButton, &QPushButton::clicked, m_viewModel,
-            &VideoEditorViewModel::browseOutputPath);
+    connect(m_browseButton, &QPushButton::clicked, this, &OutputRow::browse);
     connect(m_exportButton, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::exportCut);
     connect(m_viewModel, &VideoEditorViewModel::outputPathChanged, this, [this] {
         syncPath();
@@ -76,6 +98,25 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
             &OutputRow::syncExportButton);
     syncPath();
     syncExportButton();
+}
+
+QFileDialog *OutputRow::saveDialog() const
+{
+    return m_saveDialog;
+}
+
+void OutputRow::browse()
+{
+    if (m_saveDialog) {
+        m_saveDialog->raise();
+        return;
+    }
+    m_saveDialog = new QFileDialog(this);
+    m_saveDialog->setAttribute(Qt::WA_DeleteOnClose);
+    configureSaveDialog(*m_saveDialog, m_viewModel->outputPath());
+    connect(m_saveDialog, &QFileDialog::fileSelected, m_viewModel,
+            &VideoEditorViewModel::setOutputPath);
+    m_saveDialog->open();
 }
 
 void OutputRow::syncPath()
@@ -92,3 +133,5 @@ void OutputRow::syncExportButton()
     m_busyIndicator->setVisible(processing);
     m_exportButton->setEnabled(!processing && !m_viewModel->outputPath().isEmpty());
 }
+
+} // namespace trimora

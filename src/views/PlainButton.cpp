@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+namespace trimora {
+
 PlainButton::PlainButton(QWidget *parent) : QAbstractButton(parent), m_color(Theme::primary())
 {
     setFocusPolicy(Qt::TabFocus);
@@ -57,3 +59,5 @@ void PlainButton::paintEvent(QPaintEvent *)
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
     }
 }
+
+} // namespace trimora

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QColor>
 
+namespace trimora {
+
 // A borderless button drawn as its text or symbol alone; dims while pressed.
 class PlainButton : public QAbstractButton
 {
@@ -26,3 +28,5 @@ private:
     int m_symbolSize = 0;
     QColor m_color;
 };
+
+} // namespace trimora

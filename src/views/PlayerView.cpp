@@ -6,6 +6,8 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 
+namespace trimora {
+
 namespace {
 
 void *getProcAddress(void *, const char *name)
@@ -92,3 +94,5 @@ void PlayerView::paintGL()
     gl->glClearColor(0, 0, 0, 1);
     gl->glClear(GL_COLOR_BUFFER_BIT);
 }
+
+} // namespace trimora

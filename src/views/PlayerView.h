@@ -7,6 +7,8 @@
 
 #include <memory>
 
+namespace trimora {
+
 class VideoRenderer;
 
 // The video surface: shows the player's frames scaled to fit, black around
@@ -35,3 +37,5 @@ private:
     QPointer<Player> m_player;
     std::unique_ptr<VideoRenderer> m_renderer;
 };
+
+} // namespace trimora

@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+namespace trimora {
+
 namespace {
 
 QPushButton *smallButton(const QString &text, QWidget *parent)
@@ -105,3 +107,5 @@ void ScanRow::refresh()
         m_next->setEnabled(scan::nextMarker(markers, m.currentTime()).has_value());
     }
 }
+
+} // namespace trimora

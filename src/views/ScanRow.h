@@ -5,6 +5,9 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace trimora {
+
 class VideoEditorViewModel;
 
 // Starts and reports the black/white frame scan and walks its markers: a
@@ -29,3 +32,5 @@ private:
     QPushButton *m_previous;
     QPushButton *m_next;
 };
+
+} // namespace trimora

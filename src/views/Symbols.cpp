@@ -5,6 +5,7 @@
 #include <QSvgRenderer>
 
 // The resources live in a static library: register them before first use.
+// Qt's registration function is global, so this stays outside the namespace.
 static void registerSymbolResources()
 {
     static const bool registered = [] {
@@ -13,6 +14,8 @@ static void registerSymbolResources()
     }();
     (void)registered;
 }
+
+namespace trimora {
 
 QPixmap Symbols::pixmap(const QString &name, int size, const QColor &color, qreal devicePixelRatio)
 {
@@ -41,3 +44,5 @@ QIcon Symbols::icon(const QString &name, int size, const QColor &color)
     icon.addPixmap(pixmap(name, size, color, 2.0));
     return icon;
 }
+
+} // namespace trimora

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QString>
 
+namespace trimora {
+
 // The editor's symbols, shipped as SVG resources (":/symbols/<name>.svg") so
 // the screen looks the same with or without an icon theme. Each is drawn as a
 // single-colour shape in the given colour.
@@ -14,3 +16,5 @@ QPixmap pixmap(const QString &name, int size, const QColor &color, qreal deviceP
 QIcon icon(const QString &name, int size, const QColor &color);
 
 } // namespace Symbols
+
+} // namespace trimora

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 namespace {
 
 QColor withAlpha(QColor color, double alpha)
@@ -167,3 +169,5 @@ void Theme::setForeground(QWidget *widget, const QColor &color)
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
 }
+
+} // namespace trimora

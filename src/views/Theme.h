@@ -5,6 +5,8 @@
 
 class QWidget;
 
+namespace trimora {
+
 // The named colours and text styles of the editor, mapped onto the palette and
 // the application font so that the look follows the desktop's theme. Every
 // colour that text is written in (secondary, tertiary, green, red, and white
@@ -27,3 +29,5 @@ QFont font(TextStyle style, bool monospaced = false);
 void setForeground(QWidget *widget, const QColor &color);
 
 } // namespace Theme
+
+} // namespace trimora

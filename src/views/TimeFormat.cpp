@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace trimora {
+
 QString formatTime(double seconds)
 {
     if (std::isnan(seconds) || std::isinf(seconds) || seconds < 0)
@@ -33,3 +35,5 @@ QString formatTime(double seconds)
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", hours, minutes, secs, ms);
     return QString::fromLatin1(text);
 }
+
+} // namespace trimora

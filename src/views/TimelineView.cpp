@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace trimora {
+
 namespace {
 
 QColor withOpacity(QColor color, double opacity)
@@ -188,3 +190,5 @@ void TimelineView::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton)
         m_dragging.reset();
 }
+
+} // namespace trimora

@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+namespace trimora {
+
 // The scrub bar: the whole movie as a track, the In..Out range shaded, the
 // keyframes as thin ticks beneath everything else, the marks as green and red
 // bars, markers as orange diamonds and the playhead as a white bar. A press or drag anywhere grabs
@@ -74,3 +76,5 @@ private:
     std::function<void(double)> m_onSeek;
     std::optional<Handle> m_dragging;
 };
+
+} // namespace trimora

@@ -1,5 +1,6 @@
 #include "views/WaveformView.h"
 
+#include "analysis/Waveform.h"
 #include "views/Theme.h"
 
 #include <QPainter>
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace trimora {
 
 WaveformView::WaveformView(QWidget *parent) : QWidget(parent)
 {
@@ -31,18 +34,6 @@ void WaveformView::setCurrentTime(double seconds)
     update();
 }
 
-void WaveformView::setSampleRate(double valuesPerSecond)
-{
-    m_sampleRate = valuesPerSecond;
-    update();
-}
-
-void WaveformView::setWindowSeconds(double seconds)
-{
-    m_windowSeconds = seconds;
-    update();
-}
-
 void WaveformView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -59,8 +50,8 @@ void WaveformView::paintEvent(QPaintEvent *)
     if (columns < 1)
         return;
     const double midY = height * 0.5;
-    const double span = 2.0 * m_windowSeconds;
-    const double windowStart = m_currentTime - m_windowSeconds;
+    const double span = 2.0 * waveform::shownHalfWindow;
+    const double windowStart = m_currentTime - waveform::shownHalfWindow;
 
     QColor played(Qt::white);
     played.setAlphaF(0.5f);
@@ -72,7 +63,7 @@ void WaveformView::paintEvent(QPaintEvent *)
     for (int i = 0; i < columns; ++i) {
         const double t = windowStart + span * i / columns;
         // Truncation toward zero: a column just before the first value shows it.
-        const double position = std::trunc((t - m_startTime) * m_sampleRate);
+        const double position = std::trunc((t - m_startTime) * waveform::valuesPerSecond);
         float a = 0.0f;
         if (position >= 0 && position < m_samples.size())
             a = m_samples[static_cast<qsizetype>(position)];
@@ -84,3 +75,5 @@ void WaveformView::paintEvent(QPaintEvent *)
     painter.setPen(QPen(Qt::white, 1.5, Qt::SolidLine, Qt::FlatCap));
     painter.drawLine(QPointF(width * 0.5, 0), QPointF(width * 0.5, height));
 }
+
+} // namespace trimora

@@ -3,8 +3,10 @@
 #include <QVector>
 #include <QWidget>
 
+namespace trimora {
+
 // The audio strip around the playhead: one bar per pixel column over
-// [currentTime - windowSeconds, currentTime + windowSeconds], played audio in
+// currentTime ± waveform::shownHalfWindow, played audio in
 // translucent white, the rest in the accent colour, a white playhead line in
 // the middle. Pure view: the editor feeds it the model's values.
 class WaveformView : public QWidget
@@ -16,8 +18,6 @@ public:
     void setSamples(const QVector<float> &samples);
     void setStartTime(double seconds);
     void setCurrentTime(double seconds);
-    void setSampleRate(double valuesPerSecond);
-    void setWindowSeconds(double seconds);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -26,6 +26,6 @@ private:
     QVector<float> m_samples;
     double m_startTime = 0.0;
     double m_currentTime = 0.0;
-    double m_sampleRate = 30.0;
-    double m_windowSeconds = 5.0;
 };
+
+} // namespace trimora

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <iterator>
 
+using namespace trimora;
+
 using scan::Answer;
 
 namespace {

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 QString runTrimora(const QStringList &arguments)
@@ -36,17 +38,6 @@ private Q_SLOTS:
     {
         TrimoraApp::configureApplication();
         Player::setDefaultOutput(Player::Output::SilentSurface);
-    }
-
-    void oneFileOpensInTheFirstWindow()
-    {
-        TrimoraApp app;
-        app.openFiles({media("clip1s.mp4")});
-        QCOMPARE(app.windows().size(), 1);
-        VideoEditorViewModel *model = app.windows().first()->content()->viewModel();
-        QVERIFY(waitFor([&] { return model->isLoaded(); }));
-        QCOMPARE(model->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
-        app.closeAllWindows();
     }
 
     void severalFilesOpenOneWindowEach()

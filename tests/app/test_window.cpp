@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace trimora;
+
 namespace {
 
 QMimeData *fileDrag(const QList<QUrl> &urls)
@@ -96,7 +98,6 @@ private Q_SLOTS:
         AppWindow *window = app.openWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->size(), QSize(960, 720));
-        QVERIFY(window->windowTitle().isEmpty()); // the application name is shown
         window->resize(300, 200);
         QTest::qWait(50);
         QVERIFY(window->content()->width() >= 640);
@@ -160,19 +161,6 @@ private Q_SLOTS:
         PlayerView *surface = content->editor()->playerView();
         QVERIFY(surface);
         QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
-        window->close();
-    }
-
-    void unplayableDropKeepsTheDropZone()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("not_a_movie.mp4"))}));
-        QVERIFY(sendDrop(window->content()->dropZone(), mime.get()));
-        QTest::qWait(800);
-        QVERIFY(!window->content()->viewModel()->isLoaded());
-        QVERIFY(window->content()->dropZone()->isVisible());
         window->close();
     }
 
@@ -317,7 +305,6 @@ private Q_SLOTS:
                 newWindow = action;
         }
         QVERIFY(newWindow);
-        QCOMPARE(newWindow->text(), QStringLiteral("New Window"));
         newWindow->trigger();
         QCOMPARE(app.windows().size(), 2);
         AppWindow *second = app.windows().at(1);

@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 // The export operation's state and log rules, with stand-in tools.
 class FlowTest : public QObject
 {
@@ -29,7 +31,7 @@ private:
 
     static bool finish(VideoEditorViewModel &model)
     {
-        return waitFor([&] { return !model.isProcessing() && runningExports() == 0; }, 20000);
+        return waitFor([&] { return !model.isProcessing() && noChildProcesses(); }, 20000);
     }
 
 private Q_SLOTS:
@@ -80,7 +82,7 @@ private Q_SLOTS:
         QCOMPARE(model.logOutput(), QStringLiteral("bad input\n\n❌ Failed (exit code: 1)"));
 
         model.ffmpegLocationsForTesting =
-            QStringList{writeStandIn(m_dir.path(), QStringLiteral("noexec"), "exit 0", false)};
+            QStringList{writeStandIn(m_dir.path(), QStringLiteral("broken"), "#!/nonexistent/sh")};
         model.exportCut();
         QVERIFY(finish(model));
         QVERIFY(model.logOutput().startsWith(QStringLiteral("❌ Could not launch ffmpeg: ")));
@@ -88,14 +90,12 @@ private Q_SLOTS:
         model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
         model.exportCut();
         QVERIFY(!model.isProcessing());
-        QCOMPARE(model.logOutput(),
-                 QStringLiteral("Error: ffmpeg not found.\nInstall with: brew install ffmpeg"));
+        QCOMPARE(model.logOutput(), ffmpegNotFoundMessage);
 
         // The name was taken: the line naming the free one comes first.
         QFile(model.outputPath()).open(QIODevice::WriteOnly);
         model.exportCut();
-        QCOMPARE(model.logOutput(), QStringLiteral("Output: fail_1.mp4\nError: ffmpeg not "
-                                                   "found.\nInstall with: brew install ffmpeg"));
+        QCOMPARE(model.logOutput(), QStringLiteral("Output: fail_1.mp4\n") + ffmpegNotFoundMessage);
     }
 
     // Nothing to cut: the tool is not run and nothing is written.
@@ -183,7 +183,7 @@ private Q_SLOTS:
         model->exportCut();
         QTest::qWait(200);
         model.reset();
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 20000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 20000));
         QFile in(input), out(m_dir.path() + QStringLiteral("/survivor.bin"));
         QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::ReadOnly));
         QCOMPARE(out.readAll(), in.readAll());

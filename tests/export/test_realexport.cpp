@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 namespace {
 
 QByteArray capture(const QString &program, const QStringList &args)
@@ -144,7 +146,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (!findFFmpeg())
-            QSKIP("ffmpeg is not installed at any of its fixed paths");
+            QSKIP("ffmpeg is not installed");
         Player::setDefaultOutput(Player::Output::None);
     }
 

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <thread>
 
+using namespace trimora;
+
 // Aborts the whole test program when a case outlives its budget, so a hang in
 // a destructor (where no waitFor can help) is reported as such and at once.
 class Watchdog
@@ -105,7 +107,7 @@ inline bool closeAndWait(AppWindow *window, int timeoutMs = 10000)
 
 inline bool exportFinished(VideoEditorViewModel *model, int timeoutMs = 60000)
 {
-    return waitFor([&] { return !model->isProcessing() && runningExports() == 0; }, timeoutMs);
+    return waitFor([&] { return !model->isProcessing() && noChildProcesses(); }, timeoutMs);
 }
 
 // The log's last line: the status line of the last export.

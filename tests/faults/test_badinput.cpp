@@ -6,21 +6,18 @@
 #include "media/Player.h"
 
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace trimora;
+
 namespace {
 
 constexpr double abandoned = -1.0;
-
-// Lets an abandoned load show that nothing follows it.
-void settle()
-{
-    QTest::qWait(1200);
-}
 
 } // namespace
 
@@ -171,10 +168,11 @@ private Q_SLOTS:
 
         AppWindow *window = m_app.openWindow();
         VideoEditorViewModel *model = modelOf(window);
+        QSignalSpy failed(model, &VideoEditorViewModel::loadFailed);
         window->content()->openChosenFile(url);
         const QString outputName = QFileInfo(path).fileName();
         if (duration == abandoned) {
-            settle();
+            QVERIFY(failed.wait(20000));
             QVERIFY(!model->isLoaded());
             QCOMPARE(model->videoDuration(), 1.0);
             QVERIFY(model->logOutput().isEmpty());
@@ -186,7 +184,7 @@ private Q_SLOTS:
             model->startScan();
             model->startWaveformRead(url, 0.5, before);
             model->seek(0.5);
-            settle();
+            QVERIFY(failed.wait(20000));
             QVERIFY(waitFor([&] { return !model->isScanning(); }, 10000));
             QVERIFY(model->isLoaded());
             QCOMPARE(model->videoDuration(), before);

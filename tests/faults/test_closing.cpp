@@ -6,6 +6,8 @@
 
 #include <QTemporaryDir>
 
+using namespace trimora;
+
 class ClosingTest : public QObject
 {
     Q_OBJECT
@@ -36,7 +38,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
     }
 
     void closedWhileTheDurationLoads()
@@ -87,7 +89,7 @@ private Q_SLOTS:
         model->exportCut();
         QVERIFY(model->isProcessing());
         QVERIFY(closeAndWait(window));
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
         drain();
         const double seconds = probedDuration(output);
         QVERIFY2(qAbs(seconds - 8.0) < 0.2, qPrintable(QString::number(seconds)));
@@ -113,7 +115,7 @@ private Q_SLOTS:
         }
         for (AppWindow *window : m_app.windows())
             QVERIFY(closeAndWait(window));
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
         drain();
         for (const QString &output : outputs) {
             const double seconds = probedDuration(output);

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+using namespace trimora;
+
 namespace {
 
 enum class Damage { Delete, Truncate };
@@ -51,7 +53,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QVERIFY(waitFor([] { return runningExports() == 0; }, 60000));
+        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
     }
 
     void damagedWhileTheDurationLoads_data()

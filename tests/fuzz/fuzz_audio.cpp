@@ -7,15 +7,17 @@
 
 #include <cstdlib>
 
+using namespace trimora;
+
 namespace {
 
 void readWindow(const std::string &path, double start, double end)
 {
-    const auto wanted = static_cast<std::size_t>((end - start) * audioReadRate + 0.5);
+    const auto wanted = static_cast<std::size_t>((end - start) * waveform::readRate + 0.5);
     std::size_t delivered = 0;
     WaveformFold fold;
     readAudioRange(
-        path, start, end,
+        path, start, end, waveform::readRate,
         [&](const std::int16_t *samples, std::size_t count) {
             delivered += count;
             foldSamples(fold, samples, count);
@@ -27,8 +29,7 @@ void readWindow(const std::string &path, double start, double end)
     for (const float v : values)
         if (!(v >= 0.0f && v <= 32768.0f / 32767.0f))
             std::abort();
-    const std::size_t buckets =
-        (delivered + WaveformFold::bucketSize - 1) / WaveformFold::bucketSize;
+    const std::size_t buckets = (delivered + waveform::bucketSize - 1) / waveform::bucketSize;
     if (static_cast<std::size_t>(values.size()) != buckets)
         std::abort();
 }

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstdlib>
 
+using namespace trimora;
+
 namespace {
 
 void check(bool condition)

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
+using namespace trimora;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     quietMediaLogs();

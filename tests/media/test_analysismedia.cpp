@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace trimora;
+
 namespace {
 
 // The frame nearest to t, reduced both ways: straight from its planes, and
@@ -131,7 +133,7 @@ private Q_SLOTS:
         std::size_t total = 0;
         int chunks = 0;
         const auto status = readAudioRange(
-            mediaPath("movie.mp4"), 0.0, 6.0,
+            mediaPath("movie.mp4"), 0.0, 6.0, 8000,
             [&](const std::int16_t *, std::size_t n) {
                 total += n;
                 ++chunks;
@@ -145,7 +147,7 @@ private Q_SLOTS:
         total = 0;
         std::int16_t peak = 0;
         readAudioRange(
-            mediaPath("movie.mp4"), 4.0, 7.5,
+            mediaPath("movie.mp4"), 4.0, 7.5, 8000,
             [&](const std::int16_t *s, std::size_t n) {
                 total += n;
                 for (std::size_t i = 0; i < n; ++i)
@@ -156,12 +158,12 @@ private Q_SLOTS:
         QVERIFY(peak > 1000); // the tone is there
 
         QCOMPARE(readAudioRange(
-                     mediaPath("noaudio.mp4"), 0, 4, [](const std::int16_t *, std::size_t) {},
+                     mediaPath("noaudio.mp4"), 0, 4, 8000, [](const std::int16_t *, std::size_t) {},
                      [] { return false; }),
                  AudioReadStatus::NotStarted);
         int calls = 0;
         QCOMPARE(readAudioRange(
-                     mediaPath("movie.mp4"), 0, 6, [](const std::int16_t *, std::size_t) {},
+                     mediaPath("movie.mp4"), 0, 6, 8000, [](const std::int16_t *, std::size_t) {},
                      [&] { return ++calls >= 2; }),
                  AudioReadStatus::Stopped);
     }

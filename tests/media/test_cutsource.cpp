@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+using namespace trimora;
+
 namespace {
 
 struct Read

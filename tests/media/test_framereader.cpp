@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace trimora;
+
 namespace {
 
 struct Seen

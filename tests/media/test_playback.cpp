@@ -8,6 +8,8 @@
 
 #include <map>
 
+using namespace trimora;
+
 // The player through the model, on real movies of every container: the frame
 // on show (read back from the player) against the frames ffmpeg decodes.
 namespace {

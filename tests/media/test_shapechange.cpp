@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+using namespace trimora;
+
 namespace {
 
 struct Read
@@ -18,7 +20,7 @@ Read readAll(const QString &name)
     Read read;
     WaveformFold fold;
     read.status = readAudioRange(
-        QFile::encodeName(media(name)).toStdString(), 0.0, 10.0,
+        QFile::encodeName(media(name)).toStdString(), 0.0, 10.0, waveform::readRate,
         [&](const std::int16_t *samples, std::size_t count) {
             read.samples += count;
             foldSamples(fold, samples, count);

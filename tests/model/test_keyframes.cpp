@@ -2,6 +2,8 @@
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
+using namespace trimora;
+
 // The keyframes read on load and the steps to the previous and next one, on
 // movies whose keyframes are known: every 2 s from the first picture, which
 // is at 0 in an MP4 and 0.0213 s after the origin in an MPEG-TS.

@@ -1,11 +1,12 @@
 #include "media/Player.h"
-#include "model/FileAccess.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
+
+using namespace trimora;
 
 namespace {
 
@@ -113,7 +114,6 @@ private Q_SLOTS:
         model.seek(0.48);
         model.setInPoint();
         model.appendLog(QStringLiteral("the last export"));
-        const int grants = FileAccess::outstandingGrants();
         const quint64 item = model.player()->currentItem();
         const QString command = model.commandPreview();
         QSignalSpy anyChange(&model, &VideoEditorViewModel::sourceURLChanged);
@@ -129,7 +129,6 @@ private Q_SLOTS:
         QCOMPARE(model.inPoint(), 0.48);
         QCOMPARE(model.currentTime(), 0.48);
         QCOMPARE(model.logOutput(), QStringLiteral("the last export"));
-        QCOMPARE(FileAccess::outstandingGrants(), grants);
     }
 
     void overlappingLoadsKeepTheNewestMovie()
@@ -141,26 +140,6 @@ private Q_SLOTS:
         QVERIFY(qAbs(model.videoDuration() - 1.0) < 0.05);
         QCOMPARE(model.outPoint(), model.videoDuration());
         QCOMPARE(model.sourceURL(), fileUrl(media("clip1s.mp4")));
-    }
-
-    void fileAccessIsReleasedBeforeTheNextIsTaken()
-    {
-        const int before = FileAccess::outstandingGrants();
-        {
-            VideoEditorViewModel model;
-            QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
-            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
-            QCOMPARE(model.securityScopedURL, fileUrl(media("clip1s.mp4")));
-            QSignalSpy loaded(&model, &VideoEditorViewModel::sourceURLChanged);
-            model.loadVideo(fileUrl(media("clip1s.mp4"))); // the same file again
-            settle();
-            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
-            model.loadVideo(fileUrl(media("movie.mp4")));
-            QVERIFY(loaded.wait(5000));
-            QCOMPARE(FileAccess::outstandingGrants(), before + 1);
-            QCOMPARE(model.securityScopedURL, fileUrl(media("movie.mp4")));
-        }
-        QCOMPARE(FileAccess::outstandingGrants(), before);
     }
 
     void modelDestroyedWhileLoadingOrPlaying()

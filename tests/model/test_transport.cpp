@@ -7,6 +7,8 @@
 
 #include <limits>
 
+using namespace trimora;
+
 namespace {
 
 void loadInto(VideoEditorViewModel &model, const QString &name)
@@ -45,41 +47,6 @@ private Q_SLOTS:
         QCOMPARE(model.currentTime(), end);
         model.seek(-std::numeric_limits<double>::infinity());
         QCOMPARE(model.currentTime(), 0.0);
-    }
-
-    void scrubbingSeeksEndAtTheLastTarget()
-    {
-        VideoEditorViewModel model;
-        loadInto(model, QStringLiteral("movie.mp4"));
-        for (int i = 0; i <= 100; ++i)
-            model.seek(i * 0.1); // a fast drag across the whole movie
-        model.seek(7.25);
-        QVERIFY(waitFor([&] {
-            const auto t = model.player()->lastReportedTime();
-            return t && qAbs(*t - 7.25) < 0.05;
-        }));
-        QTest::qWait(300);
-        QVERIFY(qAbs(*model.player()->lastReportedTime() - 7.25) < 0.05);
-    }
-
-    void marksKeepInBeforeOut()
-    {
-        VideoEditorViewModel model;
-        loadInto(model, QStringLiteral("movie.mp4"));
-        model.setOutPointValue(5.0);
-        model.seek(8.0);
-        model.setInPoint();
-        QCOMPARE(model.inPoint(), 5.0);
-        model.setInPointValue(4.0);
-        model.seek(2.0);
-        model.setOutPoint();
-        QCOMPARE(model.outPoint(), 4.0);
-        model.seek(3.0);
-        model.setInPoint();
-        model.setOutPoint();
-        QCOMPARE(model.inPoint(), 3.0);
-        QCOMPARE(model.outPoint(), 3.0);
-        QCOMPARE(model.currentTime(), 3.0); // marking never moves the playhead
     }
 
     void playingToTheEndStopsThere()

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace trimora;
+
 namespace {
 
 // The clock and counter of testsrc2 sit in the top-left third.

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QVector>
 
+namespace trimora {
 class Player;
+}
 
 // The video frames of a test movie as the ffmpeg program decodes them, to tell
 // which frame a player shows: each frame's time from the movie's origin (the
@@ -28,7 +30,7 @@ struct SourceFrames
     double difference(const QImage &picture, int i) const;
     // The frame the player shows, read back once it holds still (it reaches
     // the video output a few milliseconds after the player reports a landing).
-    int shownBy(const Player &player) const;
+    int shownBy(const trimora::Player &player) const;
 };
 
 SourceFrames decodeSourceFrames(const QString &name);

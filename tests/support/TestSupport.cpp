@@ -3,6 +3,7 @@
 #include "model/VideoEditorViewModel.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +11,8 @@
 #include <QWidget>
 
 #include <dlfcn.h>
+
+using namespace trimora;
 
 QString media(const QString &name)
 {
@@ -32,6 +35,17 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
+    }
+    return true;
+}
+
+bool noChildProcesses()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+            return false;
     }
     return true;
 }
@@ -78,7 +92,7 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};
-    file.write("#!/bin/sh\n" + body + "\n");
+    file.write((body.startsWith("#!") ? body : "#!/bin/sh\n" + body) + "\n");
     file.close();
     QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
     if (executable)

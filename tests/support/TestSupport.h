@@ -8,7 +8,9 @@
 #include <string>
 
 class QWidget;
+namespace trimora {
 class VideoEditorViewModel;
+}
 
 // Path of a generated test movie, e.g. media("movie.mp4"); mediaPath gives it
 // in the file system's encoding for the media readers.
@@ -18,8 +20,12 @@ std::string mediaPath(const QString &name);
 // Spins the event loop until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
 
+// True when no child process of this one runs (or waits to be reaped): every
+// export's tool has ended.
+bool noChildProcesses();
+
 // Loads a generated movie (or any path) and waits until its duration is known.
-bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
+bool loadAndWait(trimora::VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
 
 // Shows a widget and waits until the window system has exposed it.
 bool showExposed(QWidget *widget);
@@ -30,8 +36,9 @@ QImage grabbed(QWidget &widget);
 // The container duration that ffprobe reads, or a negative value.
 double probedDuration(const QString &path);
 
-// A stand-in for the ffmpeg program: a shell script written into dir. It is
-// called with the export's arguments, the output path last.
+// A stand-in for the ffmpeg program: a shell script written into dir (a body
+// with a "#!" line of its own replaces the shell). It is called with the
+// export's arguments, the output path last.
 QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body,
                      bool executable = true);
 

@@ -5,11 +5,12 @@
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 #include "views/EditorView.h"
-#include "views/TimelineView.h"
 #include "views/WaveformView.h"
 
 #include <QAccessible>
 #include <QtTest>
+
+using namespace trimora;
 
 namespace {
 
@@ -80,18 +81,8 @@ private Q_SLOTS:
         names.clear();
         collect(QAccessible::queryAccessibleInterface(content->editor()), unnamed, names);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
-        for (const char *expected :
-             {"Play", "Go to beginning", "Go to end", "Copy command", "Output path", "Export",
-              "Browse…", "◀ Set In", "Set Out ▶", "Go to In", "Go to Out", "−30s", ".000", "Open…",
-              "Scan B/W Frames", "Export log"})
-            QVERIFY2(names.contains(QString::fromUtf8(expected)),
-                     qPrintable(QString::fromUtf8(expected) + QStringLiteral(" missing from ") +
-                                names.join(QStringLiteral(" | "))));
-
-        EditorView *editor = content->editor();
-        QCOMPARE(QAccessible::queryAccessibleInterface(editor->timeline())->text(QAccessible::Name),
-                 QStringLiteral("Timeline"));
-        QVERIFY(!QAccessible::queryAccessibleInterface(editor->waveform())
+        QVERIFY(names.contains(QStringLiteral("Play")));
+        QVERIFY(!QAccessible::queryAccessibleInterface(content->editor()->waveform())
                      ->text(QAccessible::Name)
                      .isEmpty());
 

@@ -15,6 +15,8 @@
 
 #include <cmath>
 
+using namespace trimora;
+
 // Every text of the window against what is really behind it: the background
 // is the commonest colour of the text's box as drawn, the text the colour the
 // widget writes in (its palette, or a plain button's own), laid over it.

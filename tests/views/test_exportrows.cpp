@@ -3,8 +3,10 @@
 #include "views/CommandRow.h"
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
+#include "views/Theme.h"
 
 #include <QClipboard>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +16,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+using namespace trimora;
 
 // The output row, command row and log pane against a live model.
 class ExportRowsTest : public QObject
@@ -55,6 +59,36 @@ private Q_SLOTS:
         QVERIFY(row->exportButton()->isEnabled());
         QVERIFY(!row->busyIndicator()->isVisible());
         QCOMPARE(row->exportButton()->text(), QStringLiteral("Export"));
+    }
+
+    // Browse… starts in the output's folder with its name proposed, never asks
+    // to replace a file (an export takes the next free name), and writes the
+    // choice to the model; cancelling changes nothing.
+    void browseChoosesTheOutputPath()
+    {
+        VideoEditorViewModel model;
+        model.setOutputPath(m_dir.filePath(QStringLiteral("clip_cut_1.mp4")));
+        QWidget window;
+        auto *row = shown<OutputRow>(window, model);
+        for (const bool accept : {true, false}) {
+            QTest::mouseClick(row->browseButton(), Qt::LeftButton);
+            QPointer<QFileDialog> dialog = row->saveDialog();
+            QVERIFY(dialog && dialog->isVisible());
+            QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+            QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+            QVERIFY(!dialog->testOption(QFileDialog::ReadOnly)); // folders can be made
+            QCOMPARE(dialog->directory().absolutePath(), QDir(m_dir.path()).absolutePath());
+            QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(),
+                     QFileInfo(model.outputPath()).fileName());
+            dialog->selectFile(m_dir.filePath(accept ? QStringLiteral("chosen.mov")
+                                                     : QStringLiteral("other.mov")));
+            if (accept)
+                QMetaObject::invokeMethod(dialog, "accept");
+            else
+                dialog->reject();
+            QVERIFY(waitFor([&] { return dialog.isNull(); }));
+            QCOMPARE(model.outputPath(), m_dir.filePath(QStringLiteral("chosen.mov")));
+        }
     }
 
     void exportClickRunsAndReenables()
@@ -150,6 +184,34 @@ private Q_SLOTS:
             QVERIFY(line.size() <= 1001);
         QVERIFY(lines.size() >= 4);
         QVERIFY(!pane.toPlainText().contains(QStringLiteral("\uFFFD")));
+    }
+
+    // The status marks show on a desktop without an emoji font (this one has
+    // none): a green square for success, a red cross for failure.
+    void statusMarksShowWithoutAnEmojiFont()
+    {
+        VideoEditorViewModel model;
+        model.setLogOutput(QStringLiteral("✅ Completed successfully\n❌ Failed (exit code: 1)"));
+        QWidget window;
+        window.resize(400, 200);
+        auto *pane = shown<LogPane>(window, model);
+        QVERIFY(showExposed(&window));
+        const QImage image = grabbed(*pane);
+        const int lineHeight = pane->fontMetrics().lineSpacing();
+        const auto count = [&](const QColor &colour, int line) {
+            int n = 0;
+            for (int y = 6 + line * lineHeight; y < 6 + (line + 1) * lineHeight; ++y)
+                for (int x = 0; x < 40; ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    n += qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
+                             qAbs(c.blue() - colour.blue()) <
+                         40;
+                }
+            return n;
+        };
+        QVERIFY2(count(Theme::green(), 0) > 20, "no green mark on the first line");
+        QVERIFY2(count(Theme::red(), 1) > 10, "no red cross on the second line");
+        QCOMPARE(count(Theme::red(), 0), 0);
     }
 };
 

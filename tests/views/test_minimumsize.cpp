@@ -16,6 +16,8 @@
 #include <QMap>
 #include <QScrollBar>
 
+using namespace trimora;
+
 // The editor at the smallest window size: every control whole, inside the
 // window and clear of the others, and nothing moving when the command row
 // comes and goes. Checked by geometry; the screenshot is kept for a look.

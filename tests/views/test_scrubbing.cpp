@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 
+using namespace trimora;
+
 // Scrubbing a long-GOP 1080p movie: every exact seek decodes from the only key
 // frame, so seeks that queue up would leave the picture far behind the pointer.
 class ScrubbingTest : public QObject
@@ -57,9 +59,6 @@ void ScrubbingTest::dragFollowsThePointer()
     QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
     const qint64 settleMs = clock.elapsed() - dragMs;
     QVERIFY(qAbs(*player->lastReportedTime() - target) < 1.0 / 24);
-    qInfo("%s: drag of %d moves over %lld ms: %d frames shown during it, final frame %lld ms "
-          "after release",
-          qPrintable(name), steps, dragMs, duringDrag, settleMs);
     // The picture moves during the drag and lands on the last target, not on
     // a backlog of stale ones.
     QVERIFY(duringDrag >= 2);

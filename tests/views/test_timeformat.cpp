@@ -3,6 +3,8 @@
 
 #include <limits>
 
+using namespace trimora;
+
 class TimeFormatTest : public QObject
 {
     Q_OBJECT

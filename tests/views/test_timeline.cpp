@@ -8,6 +8,8 @@
 
 #include <memory>
 
+using namespace trimora;
+
 namespace {
 
 using Handle = TimelineView::Handle;
@@ -253,17 +255,19 @@ void TimelineTest::pixelsAtComputedPositions()
     QCOMPARE(image.height(), 28);
     const QColor background = image.pixelColor(120, 1);
 
-    PIXEL_IS(image, 80, 8, Theme::green());
-    PIXEL_IS(image, 83, 8, Theme::green());
-    PIXEL_IS(image, 79, 8, background);
-    PIXEL_IS(image, 84, 8, background);
-    PIXEL_IS(image, 316, 8, Theme::red());
-    PIXEL_IS(image, 319, 8, Theme::red());
-    PIXEL_IS(image, 320, 8, background);
-    PIXEL_IS(image, 315, 8, background);
-    PIXEL_IS(image, 199, 8, QColor(Qt::white));
-    PIXEL_IS(image, 200, 8, QColor(Qt::white));
-    PIXEL_IS(image, 205, 8, background);
+    // Each handle exactly where its time is, none wider than it should be.
+    for (const auto &[x, colour] : {std::pair{80, Theme::green()},
+                                    {83, Theme::green()},
+                                    {79, background},
+                                    {84, background},
+                                    {316, Theme::red()},
+                                    {319, Theme::red()},
+                                    {320, background},
+                                    {315, background},
+                                    {199, QColor(Qt::white)},
+                                    {200, QColor(Qt::white)},
+                                    {205, background}})
+        PIXEL_IS(image, x, 8, colour);
     // Handles span 3..25; nothing above or below them.
     PIXEL_IS(image, 81, 1, background);
     PIXEL_IS(image, 81, 26, background);

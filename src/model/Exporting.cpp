@@ -1,13 +1,15 @@
+#include "core/MainThread.h"
 #include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
 #include "media/OutputCheck.h"
-#include "model/MainThread.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>
 #include <QTimer>
+
+namespace trimora {
 
 namespace {
 
@@ -77,7 +79,7 @@ void VideoEditorViewModel::exportCut()
     setLogOutput(QString());
     const ExportJob job{absoluteLocalPath(m_sourceURL),
                         absoluteLocalPath(fileURLFromPath(m_outputPath)), m_inPoint, m_outPoint,
-                        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths)};
+                        ffmpegLocationsForTesting.value_or(ffmpegLocations())};
     if (!findFFmpeg(job.locations)) {
         finishExport(QUrl::fromLocalFile(uniqueOutputPath(job.requestedOutput)),
                      ffmpegNotFoundMessage);
@@ -142,5 +144,19 @@ QString VideoEditorViewModel::commandPreview() const
         return {};
     const QString outputPath = uniqueOutputPath(absoluteLocalPath(fileURLFromPath(m_outputPath)));
     return shellCommand(planCutFor(m_inPoint, m_outPoint, outputPath).arguments,
-                        ffmpegLocationsForTesting.value_or(ffmpegSearchPaths));
+                        ffmpegLocationsForTesting.value_or(ffmpegLocations()));
 }
+
+void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)
+{
+    m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));
+    setOutputPath(m_defaultOutputPath);
+}
+
+void VideoEditorViewModel::adoptDefaultOutputPath(const QUrl &sourceURL)
+{
+    if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
+        updateDefaultOutputPath(sourceURL);
+}
+
+} // namespace trimora

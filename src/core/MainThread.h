@@ -9,6 +9,8 @@
 #include <memory>
 #include <utility>
 
+namespace trimora {
+
 // A weak reference that a worker may copy freely but that is only dereferenced
 // on the main thread, where the object lives and dies. The QPointer is made on
 // the main thread and never touched elsewhere; workers only copy the shared_ptr.
@@ -74,3 +76,5 @@ inline void runInBackground(std::function<void()> fn)
         pool->setMaxThreadCount(8);
     pool->start(std::function<void()>(HandOff(std::move(fn))));
 }
+
+} // namespace trimora

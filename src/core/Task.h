@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 
+namespace trimora {
+
 // A handle on background work that can only be asked to stop: the worker polls
 // isCancelled() at its own checkpoints and nobody ever waits for it.
 class Task
@@ -21,3 +23,5 @@ inline TaskHandle makeTask()
 {
     return std::make_shared<Task>();
 }
+
+} // namespace trimora

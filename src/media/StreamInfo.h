@@ -1,0 +1,33 @@
+#pragma once
+
+// What the media readers ask of a demuxed file's streams, answered once for
+// all of them. Media code only: it speaks FFmpeg's types.
+
+#include "media/CutSource.h"
+#include "media/FFmpegPtr.h"
+
+#include <functional>
+
+namespace trimora {
+
+StreamKind kindOf(AVMediaType type);
+
+// A video stream that moves: not a cover picture.
+bool isMovingPicture(const AVStream *stream);
+
+// The display time of one frame: a video stream's nominal frame rate (average,
+// else real base rate), an audio stream's frame size over its sample rate;
+// 0 when unknown or absurd.
+double frameDurationOf(const AVStream *stream);
+
+// The container time the movie's time 0 stands for: libavformat's start time
+// of the whole file, 0 when it has none.
+double originOf(const AVFormatContext *fmt);
+
+// Reads the packets of one stream in file order without decoding, every other
+// stream discarded at the demuxer, and hands each that carries a timestamp to
+// onPacket until it returns false, the file ends or it cannot be read further.
+void scanPackets(AVFormatContext *fmt, int stream,
+                 const std::function<bool(const AVPacket &)> &onPacket);
+
+} // namespace trimora
