@@ -33,71 +33,66 @@ private Q_SLOTS:
         QDir().mkpath(m_root);
     }
 
-    void uniqueNameTable_data()
+    // The requested name is taken unless it is the expected one; so are the
+    // others listed (a trailing slash makes a folder, which counts as taken).
+    void uniqueName_data()
     {
         QTest::addColumn<QString>("requested");
+        QTest::addColumn<QStringList>("taken");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("counter") << "clip_cut_1.mp4"
-                                 << "clip_cut_2.mp4";
-        QTest::newRow("no suffix") << "clip.mp4"
-                                   << "clip_1.mp4";
-        QTest::newRow("leading zeros") << "take_007.mov"
-                                       << "take_8.mov";
-        QTest::newRow("empty suffix") << "movie_.mp4"
-                                      << "movie__1.mp4";
-        QTest::newRow("negative") << "x_-3.mp4"
-                                  << "x_-2.mp4";
-        QTest::newRow("bare sign") << "x_-.mp4"
-                                   << "x_-_1.mp4";
-        QTest::newRow("beyond 64 bits") << "x_99999999999999999999.mp4"
-                                        << "x_99999999999999999999_1.mp4";
-        QTest::newRow("largest") << "x_9223372036854775807.mp4"
-                                 << "x_9223372036854775807_1.mp4";
-        QTest::newRow("smallest") << "x_-9223372036854775808.mp4"
-                                  << "x_-9223372036854775807.mp4";
-        QTest::newRow("no extension") << "noext"
-                                      << "noext_1.";
-        QTest::newRow("case kept") << "B_1.MOV"
-                                   << "B_2.MOV";
+        const auto row = [](const char *requested, const char *expected, QStringList taken = {}) {
+            if (qstrcmp(requested, expected) != 0)
+                taken << requested;
+            QTest::newRow((QByteArray(requested) + " to " + expected).constData())
+                << QString(requested) << taken << QString(expected);
+        };
+        row("x_cut_5.mp4", "x_cut_5.mp4");
+        row("x_cut_5.mp4", "x_cut_8.mp4", {"x_cut_6.mp4", "x_cut_7.mp4/"});
+        row("clip_cut_1.mp4", "clip_cut_2.mp4");
+        row("clip.mp4", "clip_1.mp4");
+        row("take_007.mov", "take_8.mov");                                 // leading zeros
+        row("movie_.mp4", "movie__1.mp4");                                 // empty suffix
+        row("x_-3.mp4", "x_-2.mp4");                                       // negative
+        row("x_-.mp4", "x_-_1.mp4");                                       // bare sign
+        row("x_99999999999999999999.mp4", "x_99999999999999999999_1.mp4"); // beyond 64 bits
+        row("x_9223372036854775807.mp4", "x_9223372036854775807_1.mp4");
+        row("x_-9223372036854775808.mp4", "x_-9223372036854775807.mp4");
+        // The counter never wraps past the largest value.
+        row("x_9223372036854775806.mp4", "x_9223372036854775807_1.mp4",
+            {"x_9223372036854775807.mp4"});
+        row("noext", "noext_1.");
+        row("B_1.MOV", "B_2.MOV"); // case kept
     }
 
-    void uniqueNameTable()
+    void uniqueName()
     {
         QFETCH(QString, requested);
+        QFETCH(QStringList, taken);
         QFETCH(QString, expected);
-        touch(requested);
+        for (const QString &name : taken) {
+            if (name.endsWith(QLatin1Char('/')))
+                QDir(m_root).mkdir(name);
+            else
+                touch(name);
+        }
         QCOMPARE(uniqueOutputPath(path(requested)), path(expected));
     }
 
-    void uniqueNameSkipsTakenCandidates()
-    {
-        QCOMPARE(uniqueOutputPath(path("x_cut_5.mp4")), path("x_cut_5.mp4")); // missing: as is
-        touch("x_cut_5.mp4");
-        touch("x_cut_6.mp4");
-        QDir(m_root).mkdir(QStringLiteral("x_cut_7.mp4")); // a directory counts as taken
-        QCOMPARE(uniqueOutputPath(path("x_cut_5.mp4")), path("x_cut_8.mp4"));
-        // The counter never wraps past the largest value.
-        touch("x_9223372036854775806.mp4");
-        touch("x_9223372036854775807.mp4");
-        QCOMPARE(uniqueOutputPath(path("x_9223372036854775806.mp4")),
-                 path("x_9223372036854775807_1.mp4"));
-    }
-
+    // The movie's name with _cut_<n> and its extension (MP4 when it has none);
+    // each chosen name is then taken, and the next default skips it.
     void defaultName()
     {
         VideoEditorViewModel model;
-        model.updateDefaultOutputPath(QUrl::fromLocalFile(path("b.mp4")));
-        QCOMPARE(model.outputPath(), path("b_cut_1.mp4"));
-        touch("b_cut_1.mp4");
-        touch("b_cut_2.mp4");
-        model.updateDefaultOutputPath(QUrl::fromLocalFile(path("b.mp4")));
-        QCOMPARE(model.outputPath(), path("b_cut_3.mp4"));
-        model.updateDefaultOutputPath(QUrl::fromLocalFile(path("B.MOV")));
-        QCOMPARE(model.outputPath(), path("B_cut_1.MOV"));
-        model.updateDefaultOutputPath(QUrl::fromLocalFile(path("clip")));
-        QCOMPARE(model.outputPath(), path("clip_cut_1.mp4"));
-        model.updateDefaultOutputPath(QUrl::fromLocalFile(path("a.b.mkv")));
-        QCOMPARE(model.outputPath(), path("a.b_cut_1.mkv"));
+        const char *cases[][2] = {{"b.mp4", "b_cut_1.mp4"},
+                                  {"b.mp4", "b_cut_2.mp4"},
+                                  {"B.MOV", "B_cut_1.MOV"},
+                                  {"clip", "clip_cut_1.mp4"},
+                                  {"a.b.mkv", "a.b_cut_1.mkv"}};
+        for (const auto &[source, expected] : cases) {
+            model.updateDefaultOutputPath(QUrl::fromLocalFile(path(source)));
+            QCOMPARE(model.outputPath(), path(expected));
+            touch(expected);
+        }
     }
 
     // A new movie gets its own default name unless the user chose the path:
