@@ -107,30 +107,25 @@ private Q_SLOTS:
                  QStringLiteral("-map 0 -c"));
     }
 
-    void emptyRangeIsRefused_data()
-    {
-        QTest::addColumn<double>("in");
-        QTest::addColumn<double>("out");
-        QTest::addColumn<bool>("known");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("equal marks") << 2.0 << 2.0 << true << true;
-        QTest::newRow("shorter than a frame") << 2.0 << 2.039 << true << true;
-        QTest::newRow("one frame") << 2.0 << 2.04 << true << false;
-        QTest::newRow("equal, nothing known") << 2.0 << 2.0 << false << true;
-        QTest::newRow("NaN") << 2.0 << qQNaN() << true << true;
-    }
-
     void emptyRangeIsRefused()
     {
-        QFETCH(double, in);
-        QFETCH(double, out);
-        QFETCH(bool, known);
-        QFETCH(bool, refused);
         const SourceLayout layout = layoutOf({h264});
-        const CutPlan cut =
-            plan(QStringLiteral("o.mkv"), in, out, known ? &layout : nullptr, nullptr);
-        QCOMPARE(cut.refusal,
-                 refused ? QStringLiteral("❌ Failed: the marked range is empty") : QString());
+        const struct
+        {
+            double out;
+            bool known, refused;
+        } rows[] = {{2.0, true, true},   // equal marks
+                    {2.039, true, true}, // shorter than a frame
+                    {2.04, true, false}, // one frame
+                    {2.0, false, true},  // equal, nothing known of the source
+                    {qQNaN(), true, true}};
+        for (const auto &row : rows) {
+            const CutPlan cut =
+                plan(QStringLiteral("o.mkv"), 2.0, row.out, row.known ? &layout : nullptr, nullptr);
+            QCOMPARE(cut.refusal, row.refused
+                                      ? QStringLiteral("❌ Failed: the marked range is empty")
+                                      : QString());
+        }
     }
 
     // Each stream left out is named in the log; the rest are mapped in order.

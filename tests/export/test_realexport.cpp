@@ -240,9 +240,7 @@ private Q_SLOTS:
         QCOMPARE(startNote.has_value(), keyframeStart);
         if (wanted.filter(QRegularExpression("^video,")).isEmpty()) {
             // Sound alone starts and ends where it was marked.
-            const double duration =
-                field(probe(cut, {"-show_entries", "format=duration"}), {"format", "duration"})
-                    .toDouble();
+            const double duration = probedDuration(cut);
             QVERIFY2(std::abs(duration - (out - in)) < 0.05, qPrintable(QString::number(duration)));
             return;
         }

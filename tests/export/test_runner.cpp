@@ -144,21 +144,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("status"); // ends in ": ": the reason follows
         const auto row = [](const char *tag, const QByteArray &body, const char *output,
-                            const char *status = "✅ Completed successfully") {
-            QTest::newRow(tag) << body << QString::fromUtf8(output) << QString::fromUtf8(status);
+                            const QString &status = QStringLiteral("✅ Completed successfully")) {
+            QTest::newRow(tag) << body << QString::fromUtf8(output) << status;
         };
         row("chunk just before exit", "printf 'bye' >&2; exit 0", "bye");
         row("standard output never arrives", "echo on-stdout; echo on-stderr >&2; echo more",
             "on-stderr\n");
         row("arguments unchanged", "for a in \"$@\"; do printf '[%s]' \"$a\" >&2; done",
             "[-ss][2.000][-i][/my in.mp4][/out.mp4]");
-        row("exit 1", "echo broken >&2; exit 1", "broken\n", "❌ Failed (exit code: 1)");
+        row("exit 1", "echo broken >&2; exit 1", "broken\n",
+            QStringLiteral("❌ Failed (exit code: 1)"));
         row("killed by SIGSEGV", "echo crashing >&2; kill -SEGV $$; sleep 5", "crashing\n",
-            "❌ Failed (exit code: 11)");
-        row("interpreter missing", "#!/nonexistent/sh", "", "❌ Could not launch ffmpeg: ");
-        row("not found", "", "",
-            "Error: ffmpeg not found.\nInstall it with your package manager, e.g. sudo apt "
-            "install ffmpeg");
+            QStringLiteral("❌ Failed (exit code: 11)"));
+        row("interpreter missing", "#!/nonexistent/sh", "",
+            QStringLiteral("❌ Could not launch ffmpeg: "));
+        row("not found", "", "", ffmpegNotFoundMessage);
     }
 
     void outcomes()
