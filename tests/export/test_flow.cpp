@@ -100,15 +100,19 @@ private Q_SLOTS:
             QVERIFY(QFile::exists(model.outputPath()));
     }
 
-    void missingToolAndTakenName()
+    // After a failed run the next export starts: here it finds no tool, and a
+    // taken name puts the line naming the free one first.
+    void exportsAgainAfterFailures()
     {
         VideoEditorViewModel model;
         prepare(model, QStringLiteral("taken.mp4"));
+        useStandIn(model, "echo bad input >&2; exit 1");
+        model.exportCut();
+        QVERIFY(finish(model));
         model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
         model.exportCut();
         QVERIFY(!model.isProcessing());
         QCOMPARE(model.logOutput(), ffmpegNotFoundMessage);
-        // The name was taken: the line naming the free one comes first.
         QFile(model.outputPath()).open(QIODevice::WriteOnly);
         model.exportCut();
         QCOMPARE(model.logOutput(),
