@@ -1,9 +1,12 @@
 #include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
+#include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
+#include "media/Player.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 using namespace trimora;
@@ -77,12 +80,131 @@ QString argumentsFrom(const QStringList &arguments, const QString &first, int co
 } // namespace
 
 // The cut's argument list decided from what was read of the source, the
-// number formatting and the shell text of the command.
+// number formatting, the shell text of the command, and the default and free
+// output names, checked against a real folder (one per test and row).
 class ArgumentsTest : public QObject
 {
     Q_OBJECT
 
+private:
+    QString m_root;
+    QTemporaryDir m_temp;
+
+    QString path(const QString &name) const { return m_root + QLatin1Char('/') + name; }
+    void touch(const QString &name) const { QFile(path(name)).open(QIODevice::WriteOnly); }
+
 private Q_SLOTS:
+    void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
+
+    void init()
+    {
+        m_root = m_temp.path() + QStringLiteral("/%1-%2")
+                                     .arg(QTest::currentTestFunction())
+                                     .arg(QString::fromUtf8(QTest::currentDataTag()));
+        QDir().mkpath(m_root);
+    }
+
+    // The requested name is taken unless it is the expected one; so are the
+    // others listed (a trailing slash makes a folder, which counts as taken).
+    void uniqueName_data()
+    {
+        QTest::addColumn<QString>("requested");
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *requested, const char *expected, QStringList taken = {}) {
+            if (qstrcmp(requested, expected) != 0)
+                taken << requested;
+            QTest::newRow((QByteArray(requested) + " to " + expected).constData())
+                << QString(requested) << taken << QString(expected);
+        };
+        row("x_cut_5.mp4", "x_cut_5.mp4");
+        row("x_cut_5.mp4", "x_cut_8.mp4", {"x_cut_6.mp4", "x_cut_7.mp4/"});
+        row("clip_cut_1.mp4", "clip_cut_2.mp4");
+        row("clip.mp4", "clip_1.mp4");
+        row("take_007.mov", "take_8.mov");                                 // leading zeros
+        row("movie_.mp4", "movie__1.mp4");                                 // empty suffix
+        row("x_-3.mp4", "x_-2.mp4");                                       // negative
+        row("x_-.mp4", "x_-_1.mp4");                                       // bare sign
+        row("x_99999999999999999999.mp4", "x_99999999999999999999_1.mp4"); // beyond 64 bits
+        row("x_9223372036854775807.mp4", "x_9223372036854775807_1.mp4");
+        row("x_-9223372036854775808.mp4", "x_-9223372036854775807.mp4");
+        // The counter never wraps past the largest value.
+        row("x_9223372036854775806.mp4", "x_9223372036854775807_1.mp4",
+            {"x_9223372036854775807.mp4"});
+        row("noext", "noext_1.");
+        row("B_1.MOV", "B_2.MOV"); // case kept
+    }
+
+    void uniqueName()
+    {
+        QFETCH(QString, requested);
+        QFETCH(QStringList, taken);
+        QFETCH(QString, expected);
+        for (const QString &name : taken) {
+            if (name.endsWith(QLatin1Char('/')))
+                QDir(m_root).mkdir(name);
+            else
+                touch(name);
+        }
+        QCOMPARE(uniqueOutputPath(path(requested)), path(expected));
+    }
+
+    // The movie's name with _cut_<n> and its extension (MP4 when it has none);
+    // each chosen name is then taken, and the next default skips it.
+    void defaultName()
+    {
+        VideoEditorViewModel model;
+        const char *cases[][2] = {{"b.mp4", "b_cut_1.mp4"},
+                                  {"b.mp4", "b_cut_2.mp4"},
+                                  {"B.MOV", "B_cut_1.MOV"},
+                                  {"clip", "clip_cut_1.mp4"},
+                                  {"a.b.mkv", "a.b_cut_1.mkv"}};
+        for (const auto &[source, expected] : cases) {
+            model.updateDefaultOutputPath(QUrl::fromLocalFile(path(source)));
+            QCOMPARE(model.outputPath(), path(expected));
+            touch(expected);
+        }
+    }
+
+    // A new movie gets its own default name unless the user chose the path:
+    // the next cut must not go into the previous movie's name and container.
+    void newMovieReplacesOnlyTheDefaultPath()
+    {
+        QFile::copy(media(QStringLiteral("clip1s.mp4")), path("clip.mp4"));
+        QFile::copy(media(QStringLiteral("mx-multi.mkv")), path("multi.mkv"));
+        VideoEditorViewModel model;
+        // Loaded once the keyframes are read, which starts when loading ends.
+        const auto load = [&](const QString &file) {
+            model.loadVideo(QUrl::fromLocalFile(file));
+            return waitFor(
+                [&] {
+                    return model.sourceURL() == QUrl::fromLocalFile(file) &&
+                           model.isCutSourceReady();
+                },
+                20000);
+        };
+        QVERIFY(load(path("clip.mp4")));
+        QCOMPARE(model.outputPath(), path("clip_cut_1.mp4"));
+        touch("clip_cut_1.mp4"); // exported
+        QVERIFY(load(path("multi.mkv")));
+        QCOMPARE(model.outputPath(), path("multi_cut_1.mkv"));
+        model.setOutputPath(path("typed.mov"));
+        QVERIFY(load(path("clip.mp4")));
+        QCOMPARE(model.outputPath(), path("typed.mov"));
+    }
+
+    void relativePathResolvesAgainstWorkingDirectory()
+    {
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(m_root);
+        touch("rel.mp4");
+        const QString free =
+            uniqueOutputPath(absoluteLocalPath(fileURLFromPath(QStringLiteral("rel.mp4"))));
+        QDir::setCurrent(saved);
+        QCOMPARE(free, path("rel_1.mp4"));
+        QCOMPARE(fileURLFromPath(QStringLiteral("-y")).toLocalFile(),
+                 QDir::current().absoluteFilePath(QStringLiteral("-y")));
+    }
     void secondsFormatting()
     {
         QCOMPARE(formatSeconds(12.3456), QStringLiteral("12.346"));
@@ -107,83 +229,67 @@ private Q_SLOTS:
                  QStringLiteral("-map 0 -c"));
     }
 
-    void emptyRangeIsRefused_data()
-    {
-        QTest::addColumn<double>("in");
-        QTest::addColumn<double>("out");
-        QTest::addColumn<bool>("known");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("equal marks") << 2.0 << 2.0 << true << true;
-        QTest::newRow("shorter than a frame") << 2.0 << 2.039 << true << true;
-        QTest::newRow("one frame") << 2.0 << 2.04 << true << false;
-        QTest::newRow("equal, nothing known") << 2.0 << 2.0 << false << true;
-        QTest::newRow("NaN") << 2.0 << qQNaN() << true << true;
-    }
-
     void emptyRangeIsRefused()
     {
-        QFETCH(double, in);
-        QFETCH(double, out);
-        QFETCH(bool, known);
-        QFETCH(bool, refused);
         const SourceLayout layout = layoutOf({h264});
-        const CutPlan cut =
-            plan(QStringLiteral("o.mkv"), in, out, known ? &layout : nullptr, nullptr);
-        QCOMPARE(cut.refusal,
-                 refused ? QStringLiteral("❌ Failed: the marked range is empty") : QString());
+        const struct
+        {
+            double out;
+            bool known, refused;
+        } rows[] = {{2.0, true, true},   // equal marks
+                    {2.039, true, true}, // shorter than a frame
+                    {2.04, true, false}, // one frame
+                    {2.0, false, true},  // equal, nothing known of the source
+                    {qQNaN(), true, true}};
+        for (const auto &row : rows) {
+            const CutPlan cut =
+                plan(QStringLiteral("o.mkv"), 2.0, row.out, row.known ? &layout : nullptr, nullptr);
+            QCOMPARE(cut.refusal, row.refused
+                                      ? QStringLiteral("❌ Failed: the marked range is empty")
+                                      : QString());
+        }
     }
 
+    // Each stream left out is named in the log; the rest are mapped in order.
     void streamsTheContainerCannotHold_data()
     {
         QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("maps");
-        QTest::addColumn<QStringList>("notes");
-        QTest::newRow("mkv keeps all") << "o.mkv"
-                                       << "0:0 0:1 0:2 0:3 0:4 0:5" << QStringList();
-        QTest::newRow("mp4") << "o.MP4"
-                             << "0:0 0:1 0:2 0:5"
-                             << QStringList({"Left out: subtitle stream 3 (subrip): MP4 cannot "
-                                             "hold it",
-                                             "Left out: attachment stream 4 (ttf): MP4 cannot "
-                                             "hold it"});
-        QTest::newRow("webm") << "o.webm"
-                              << "0:2"
-                              << QStringList(
-                                     {"Left out: video stream 0 (h264): WebM cannot hold it",
-                                      "Left out: audio stream 1 (aac): WebM cannot hold it",
-                                      "Left out: subtitle stream 3 (subrip): WebM cannot "
-                                      "hold it",
-                                      "Left out: attachment stream 4 (ttf): WebM cannot "
-                                      "hold it",
-                                      "Left out: picture stream 5 (mjpeg): WebM cannot "
-                                      "hold it"});
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QList<int>>("leftOut");
+        const auto row = [](const char *output, const char *container, QList<int> leftOut) {
+            QTest::newRow(output) << QString(output) << QString(container) << leftOut;
+        };
+        row("o.mkv", "MKV", {});
+        row("o.MP4", "MP4", {3, 4});
+        row("o.webm", "WebM", {0, 1, 3, 4, 5});
         // The transport stream muxer would write them as unreadable private data.
-        QTest::newRow("ts") << "o.ts"
-                            << "0:0 0:1 0:2"
-                            << QStringList({"Left out: subtitle stream 3 (subrip): MPEG-TS cannot "
-                                            "hold it",
-                                            "Left out: attachment stream 4 (ttf): MPEG-TS cannot "
-                                            "hold it",
-                                            "Left out: picture stream 5 (mjpeg): MPEG-TS cannot "
-                                            "hold it"});
+        row("o.ts", "MPEG-TS", {3, 4, 5});
     }
 
     void streamsTheContainerCannotHold()
     {
         QFETCH(QString, output);
-        QFETCH(QString, maps);
-        QFETCH(QStringList, notes);
+        QFETCH(QString, container);
+        QFETCH(QList<int>, leftOut);
         const SourceLayout layout = layoutOf({h264, aac, stream(2, StreamKind::Audio, "opus"),
                                               stream(3, StreamKind::Subtitle, "subrip"),
                                               stream(4, StreamKind::Attachment, "ttf"),
                                               stream(5, StreamKind::Video, "mjpeg", true)});
-        const CutPlan cut = plan(output, 1, 2, &layout, nullptr);
-        QStringList mapped;
-        for (qsizetype i = 0; i + 1 < cut.arguments.size(); ++i) {
-            if (cut.arguments[i] == QLatin1String("-map"))
-                mapped << cut.arguments[i + 1];
+        const char *kinds[] = {"video", "audio", "audio", "subtitle", "attachment", "picture"};
+        QStringList maps, notes;
+        for (const SourceStream &s : layout.streams) {
+            if (!leftOut.contains(s.index))
+                maps << QStringLiteral("-map 0:%1").arg(s.index);
+            else
+                notes << QStringLiteral("Left out: %1 stream %2 (%3): %4 cannot hold it")
+                             .arg(kinds[s.index])
+                             .arg(s.index)
+                             .arg(QString::fromStdString(s.codecName), container);
         }
-        QCOMPARE(mapped.join(QLatin1Char(' ')), maps);
+        const CutPlan cut = plan(output, 1, 2, &layout, nullptr);
+        QCOMPARE(argumentsFrom(cut.arguments, QStringLiteral("-map"), 2 * maps.size()),
+                 maps.join(QLatin1Char(' ')));
+        QCOMPARE(cut.arguments.count(QStringLiteral("-map")), maps.size());
         QCOMPARE(cut.notes, notes);
         QVERIFY(cut.refusal.isEmpty());
     }
@@ -198,6 +304,7 @@ private Q_SLOTS:
     // Keyframes every 2 s. The seek is aimed so that the tool lands on the
     // keyframe at or before the frame shown at In: by presentation time for
     // index demuxers (minus the tool's own lead), by decode time for MPEG-TS.
+    // A container that cannot start there names the keyframe it starts at.
     void start_data()
     {
         QTest::addColumn<QString>("output");
@@ -205,34 +312,24 @@ private Q_SLOTS:
         QTest::addColumn<double>("lead");
         QTest::addColumn<double>("in");
         QTest::addColumn<QString>("seek");
-        QTest::addColumn<QString>("note");
-        QTest::newRow("mp4 at the frame")
-            << "o.mp4" << true << 0.0 << 2.6 << "-ss 2.600 -i" << QString();
-        QTest::newRow("mp4 inside a frame: its start")
-            << "o.mp4" << true << 0.0 << 2.63 << "-ss 2.600 -i" << QString();
-        QTest::newRow("mkv between keyframes")
-            << "o.mkv" << true << dtsHeuristic << 2.6 << "-ss 2.131 -i"
-            << "Starts at the keyframe at 00:00:02.000, 0.600 s before In: MKV cannot start "
-               "between keyframes without re-encoding";
-        QTest::newRow("mkv inside the keyframe's frame")
-            << "o.mkv" << true << dtsHeuristic << 2.03 << "-ss 2.131 -i" << QString();
-        QTest::newRow("mkv from a source without reordering")
-            << "o.mkv" << true << 0.0 << 5.0 << "-ss 4.000 -i"
-            << "Starts at the keyframe at 00:00:04.000, 1.000 s before In: MKV cannot start "
-               "between keyframes without re-encoding";
+        QTest::addColumn<double>("keyframe"); // named in the log; NaN: none
+        const auto row = [](const char *tag, const char *output, bool byIndex, double lead,
+                            double in, const char *seek, double keyframe) {
+            QTest::newRow(tag) << QString(output) << byIndex << lead << in << QString(seek)
+                               << keyframe;
+        };
+        const double none = qQNaN();
+        row("mp4 at the frame", "o.mp4", true, 0.0, 2.6, "-ss 2.600 -i", none);
+        row("mp4 inside a frame: its start", "o.mp4", true, 0.0, 2.63, "-ss 2.600 -i", none);
+        row("mkv between keyframes", "o.mkv", true, dtsHeuristic, 2.6, "-ss 2.131 -i", 2.0);
+        row("mkv inside the keyframe's frame", "o.mkv", true, dtsHeuristic, 2.03, "-ss 2.131 -i",
+            none);
+        row("mkv without reordering", "o.mkv", true, 0.0, 5.0, "-ss 4.000 -i", 4.0);
         // Keyframe decoded at 1.92; two frames earlier, plus the lead.
-        QTest::newRow("ts from ts")
-            << "o.ts" << false << dtsHeuristic << 2.6 << "-ss 1.971 -i"
-            << "Starts at the keyframe at 00:00:02.000, 0.600 s before In: MPEG-TS cannot start "
-               "between keyframes without re-encoding";
-        QTest::newRow("mp4 from ts: lands on the keyframe, shifted to In")
-            << "o.mp4" << false << dtsHeuristic << 2.6 << "-ss 1.971 -itsoffset -0.629 -i"
-            << QString();
-        QTest::newRow("ts at the first keyframe")
-            << "o.ts" << false << dtsHeuristic << 0.5 << "-ss 0.000 -i"
-            << "Starts at the keyframe at 00:00:00.000, "
-               "0.500 s before In: MPEG-TS cannot start "
-               "between keyframes without re-encoding";
+        row("ts from ts", "o.ts", false, dtsHeuristic, 2.6, "-ss 1.971 -i", 2.0);
+        row("mp4 from ts: lands on the keyframe, shifted to In", "o.mp4", false, dtsHeuristic, 2.6,
+            "-ss 1.971 -itsoffset -0.629 -i", none);
+        row("ts at the first keyframe", "o.ts", false, dtsHeuristic, 0.5, "-ss 0.000 -i", 0.0);
     }
 
     void start()
@@ -242,16 +339,21 @@ private Q_SLOTS:
         QFETCH(double, lead);
         QFETCH(double, in);
         QFETCH(QString, seek);
-        QFETCH(QString, note);
+        QFETCH(double, keyframe);
         const SourceLayout layout = layoutOf({h264, aac}, seeksByIndex, lead);
         const VideoIndex index = ibbp(150, 50);
         const CutPlan cut = plan(output, in, 5.5, &layout, &index);
         const qsizetype ss = cut.arguments.indexOf(QStringLiteral("-ss"));
-        QCOMPARE(cut.arguments.mid(ss, cut.arguments.indexOf(QStringLiteral("-i")) - ss + 1)
-                     .join(QLatin1Char(' ')),
+        QCOMPARE(argumentsFrom(cut.arguments, QStringLiteral("-ss"),
+                               cut.arguments.indexOf(QStringLiteral("-i")) - ss + 1),
                  seek);
-        QCOMPARE(cut.notes.filter(QStringLiteral("Starts at")),
-                 note.isEmpty() ? QStringList() : QStringList{note});
+        QStringList note;
+        if (!qIsNaN(keyframe))
+            note << QStringLiteral("Starts at the keyframe at %1, %2 s before In: %3 cannot start "
+                                   "between keyframes without re-encoding")
+                        .arg(clockTime(keyframe), formatSeconds(in - keyframe),
+                             output.endsWith(QLatin1String(".ts")) ? "MPEG-TS" : "MKV");
+        QCOMPARE(cut.notes.filter(QStringLiteral("Starts at")), note);
     }
 
     // P-frames every third frame, each followed in decode order by the two
@@ -261,62 +363,52 @@ private Q_SLOTS:
     {
         QTest::addColumn<double>("out");
         QTest::addColumn<QString>("limit"); // -t, from In 0.4 (an MP4 starts there)
-        QTest::addColumn<QString>("note");
+        QTest::addColumn<double>("endsAt"); // named in the log; NaN: not past Out
         // Frame 24 (0.96) is a P-frame, decoded before 22 and 23: all before Out.
-        QTest::newRow("after a P-frame") << 1.0 << "0.518" << QString();
-        QTest::newRow("inside a group")
-            << 0.95 << "0.518"
-            << "Ends at 00:00:01.000, 0.050 s after Out: the frames before Out are decoded from "
-               "a later frame, which stream copy keeps";
+        QTest::newRow("after a P-frame") << 1.0 << "0.518" << qQNaN();
+        QTest::newRow("inside a group") << 0.95 << "0.518" << 1.0;
         // Frame 22 needs P24, which is shown after 23: 23 is kept as well
         // rather than leaving a hole.
-        QTest::newRow("no frame is skipped")
-            << 0.9 << "0.500"
-            << "Ends at 00:00:01.000, 0.100 s after Out: the frames before Out are decoded from "
-               "a later frame, which stream copy keeps";
-        QTest::newRow("past the last frame") << 7.0 << "6.600" << QString();
+        QTest::newRow("no frame is skipped") << 0.9 << "0.500" << 1.0;
+        QTest::newRow("past the last frame") << 7.0 << "6.600" << qQNaN();
     }
 
     void end()
     {
         QFETCH(double, out);
         QFETCH(QString, limit);
-        QFETCH(QString, note);
+        QFETCH(double, endsAt);
         const SourceLayout layout = layoutOf({h264, aac});
         const VideoIndex index = ibbp(150, 50);
         const CutPlan cut = plan(QStringLiteral("o.mp4"), 0.4, out, &layout, &index);
         QCOMPARE(argumentsFrom(cut.arguments, QStringLiteral("-t"), 2),
                  QStringLiteral("-t ") + limit);
-        QCOMPARE(cut.notes.filter(QStringLiteral("Ends at")),
-                 note.isEmpty() ? QStringList() : QStringList{note});
+        QStringList note;
+        if (!qIsNaN(endsAt))
+            note << QStringLiteral("Ends at %1, %2 s after Out: the frames before Out are decoded "
+                                   "from a later frame, which stream copy keeps")
+                        .arg(clockTime(endsAt), formatSeconds(endsAt - out));
+        QCOMPARE(cut.notes.filter(QStringLiteral("Ends at")), note);
     }
 
     void quoting_data()
     {
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain path") << "/Movies/clip.mov"
-                                    << "/Movies/clip.mov";
-        QTest::newRow("all safe punctuation") << "a._-/+=:@%,b"
-                                              << "a._-/+=:@%,b";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("space") << "/My Movies/clip.mov"
-                               << "'/My Movies/clip.mov'";
-        QTest::newRow("apostrophe") << "it's.mov"
-                                    << "'it'\\''s.mov'";
-        QTest::newRow("command substitution") << "$(rm -rf ~)"
-                                              << "'$(rm -rf ~)'";
-        QTest::newRow("newline") << "a\nb"
-                                 << "'a\nb'";
-        QTest::newRow("accented") << "/Vidéos/été.mov"
-                                  << "/Vidéos/été.mov";
-        QTest::newRow("astral letter") << "\U0001D400.mp4"
-                                       << "\U0001D400.mp4";
-        QTest::newRow("emoji") << "\U0001F600.mp4"
-                               << "'\U0001F600.mp4'";
-        QTest::newRow("no-break space") << "a\u00A0b"
-                                        << "'a\u00A0b'";
+        const auto row = [](const char *tag, const char *word, const char *quoted) {
+            QTest::newRow(tag) << QString::fromUtf8(word) << QString::fromUtf8(quoted);
+        };
+        row("plain path", "/Movies/clip.mov", "/Movies/clip.mov");
+        row("all safe punctuation", "a._-/+=:@%,b", "a._-/+=:@%,b");
+        row("empty", "", "");
+        row("space", "/My Movies/clip.mov", "'/My Movies/clip.mov'");
+        row("apostrophe", "it's.mov", "'it'\\''s.mov'");
+        row("command substitution", "$(rm -rf ~)", "'$(rm -rf ~)'");
+        row("newline", "a\nb", "'a\nb'");
+        row("accented", "/Vidéos/été.mov", "/Vidéos/été.mov");
+        row("astral letter", "\U0001D400.mp4", "\U0001D400.mp4");
+        row("emoji", "\U0001F600.mp4", "'\U0001F600.mp4'");
+        row("no-break space", "a\u00A0b", "'a\u00A0b'");
     }
 
     void quoting()
@@ -328,12 +420,11 @@ private Q_SLOTS:
 
     void commandText()
     {
-        QTemporaryDir dir;
-        const QString tool = writeStandIn(dir.path(), QStringLiteral("ffmpeg"), "exit 0");
+        const QString tool = writeStandIn(m_root, QStringLiteral("ffmpeg"), "exit 0");
         const QStringList arguments{"-n", "-i", "/My Movies/it's.mov", "/out/日本.mov"};
-        QCOMPARE(shellCommand(arguments, {dir.path() + "/none"}),
+        QCOMPARE(shellCommand(arguments, {path("none")}),
                  QStringLiteral("ffmpeg -n -i '/My Movies/it'\\''s.mov' /out/日本.mov"));
-        QVERIFY(shellCommand(arguments, {dir.path() + "/none", tool})
+        QVERIFY(shellCommand(arguments, {path("none"), tool})
                     .startsWith(tool + QStringLiteral(" -n ")));
     }
 
@@ -341,11 +432,10 @@ private Q_SLOTS:
     // would write now, never one that exists.
     void commandPreview()
     {
-        QTemporaryDir dir;
         VideoEditorViewModel model;
-        model.ffmpegLocationsForTesting = QStringList{dir.path() + QStringLiteral("/none")};
+        model.ffmpegLocationsForTesting = QStringList{path("none")};
         QSignalSpy changed(&model, &VideoEditorViewModel::commandPreviewChanged);
-        const QString output = dir.path() + QStringLiteral("/out.mp4");
+        const QString output = path("out.mp4");
         model.setOutputPath(output);
         QCOMPARE(model.commandPreview(), QString()); // no source
         model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
@@ -357,8 +447,7 @@ private Q_SLOTS:
                      output);
         QCOMPARE(changed.count(), 4);
         QFile(output).open(QIODevice::WriteOnly);
-        QVERIFY(model.commandPreview().endsWith(QStringLiteral(" ") + dir.path() +
-                                                QStringLiteral("/out_1.mp4")));
+        QVERIFY(model.commandPreview().endsWith(QStringLiteral(" ") + path("out_1.mp4")));
         model.setOutputPath(QString());
         QCOMPARE(model.commandPreview(), QString());
     }

@@ -92,20 +92,16 @@ QStringList streamsOf(const QString &file, QStringList *tags = nullptr)
     return streams;
 }
 
-double clockSeconds(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char(':'));
-    return parts[0].toDouble() * 3600 + parts[1].toDouble() * 60 + parts[2].toDouble();
-}
-
+// The time of the log line starting with prefix, as "HH:MM:SS.mmm,".
 std::optional<double> noteTime(const QString &log, const QString &prefix)
 {
-    const QRegularExpression pattern(QRegularExpression::escape(prefix) +
-                                     QStringLiteral(" (\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d),"));
-    const QRegularExpressionMatch match = pattern.match(log);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QRegularExpression::escape(prefix) + " (\\d\\d):(\\d\\d):([\\d.]{6}),")
+            .match(log);
     if (!match.hasMatch())
         return std::nullopt;
-    return clockSeconds(match.captured(1));
+    return match.captured(1).toDouble() * 3600 + match.captured(2).toDouble() * 60 +
+           match.captured(3).toDouble();
 }
 
 qsizetype indexOfTime(const QVector<double> &times, double t)
@@ -158,37 +154,27 @@ private Q_SLOTS:
         QTest::addColumn<double>("out");
         QTest::addColumn<bool>("keyframeStart"); // the container cannot start at In
         QTest::addColumn<QList<int>>("leftOut");
+        const auto row = [](const char *tag, const char *source, const char *output, double in,
+                            double out, bool keyframeStart, QList<int> leftOut = {}) {
+            QTest::newRow(tag) << QString(source) << QString(output) << in << out << keyframeStart
+                               << leftOut;
+        };
         // In and Out fall between keyframes (every 2 s) and inside B-frame groups.
-        QTest::newRow("mp4") << "mx-h264.mp4"
-                             << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{};
-        QTest::newRow("mov") << "mx.mov"
-                             << "cut.mov" << 2.63 << 4.95 << false << QList<int>{};
-        QTest::newRow("hevc") << "mx-hevc.mp4"
-                              << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{};
-        QTest::newRow("29.97 fps") << "mx-ntsc.mp4"
-                                   << "cut.mp4" << 2.5 << 4.5 << false << QList<int>{};
-        QTest::newRow("phone") << "mx-phone.mp4"
-                               << "cut.mp4" << 1.3 << 3.7 << false << QList<int>{};
-        QTest::newRow("mp4 from 10 s") << "mx-offset10.mp4"
-                                       << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{};
-        QTest::newRow("mkv") << "mx-multi.mkv"
-                             << "cut.mkv" << 2.6 << 4.9 << true << QList<int>{};
-        QTest::newRow("mkv as mp4") << "mx-multi.mkv"
-                                    << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{3};
-        QTest::newRow("multi mp4") << "mx-multi.mp4"
-                                   << "cut.mp4" << 2.6 << 4.9 << false << QList<int>{};
-        QTest::newRow("multi mp4 as mkv") << "mx-multi.mp4"
-                                          << "cut.mkv" << 1.3 << 4.2 << true << QList<int>{3};
-        QTest::newRow("webm") << "mx-vp9.webm"
-                              << "cut.webm" << 2.6 << 4.9 << true << QList<int>{};
-        QTest::newRow("ts from 1.46 s") << "mx.ts"
-                                        << "cut.ts" << 2.6 << 4.9 << true << QList<int>{};
-        QTest::newRow("ts from 11.4 s") << "mx-offset10.ts"
-                                        << "cut.ts" << 2.6 << 4.9 << true << QList<int>{};
-        QTest::newRow("ts as mp4") << "mx-offset10.ts"
-                                   << "cut.mp4" << 1.3 << 4.9 << false << QList<int>{};
-        QTest::newRow("audio only") << "mx-audio.m4a"
-                                    << "cut.m4a" << 1.3 << 4.2 << false << QList<int>{};
+        row("mp4", "mx-h264.mp4", "cut.mp4", 2.6, 4.9, false);
+        row("mov", "mx.mov", "cut.mov", 2.63, 4.95, false);
+        row("hevc", "mx-hevc.mp4", "cut.mp4", 2.6, 4.9, false);
+        row("29.97 fps", "mx-ntsc.mp4", "cut.mp4", 2.5, 4.5, false);
+        row("phone", "mx-phone.mp4", "cut.mp4", 1.3, 3.7, false);
+        row("mp4 from 10 s", "mx-offset10.mp4", "cut.mp4", 2.6, 4.9, false);
+        row("mkv", "mx-multi.mkv", "cut.mkv", 2.6, 4.9, true);
+        row("mkv as mp4", "mx-multi.mkv", "cut.mp4", 2.6, 4.9, false, {3});
+        row("multi mp4", "mx-multi.mp4", "cut.mp4", 2.6, 4.9, false);
+        row("multi mp4 as mkv", "mx-multi.mp4", "cut.mkv", 1.3, 4.2, true, {3});
+        row("webm", "mx-vp9.webm", "cut.webm", 2.6, 4.9, true);
+        row("ts from 1.46 s", "mx.ts", "cut.ts", 2.6, 4.9, true);
+        row("ts from 11.4 s", "mx-offset10.ts", "cut.ts", 2.6, 4.9, true);
+        row("ts as mp4", "mx-offset10.ts", "cut.mp4", 1.3, 4.9, false);
+        row("audio only", "mx-audio.m4a", "cut.m4a", 1.3, 4.2, false);
     }
 
     void matrix()
@@ -254,9 +240,7 @@ private Q_SLOTS:
         QCOMPARE(startNote.has_value(), keyframeStart);
         if (wanted.filter(QRegularExpression("^video,")).isEmpty()) {
             // Sound alone starts and ends where it was marked.
-            const double duration =
-                field(probe(cut, {"-show_entries", "format=duration"}), {"format", "duration"})
-                    .toDouble();
+            const double duration = probedDuration(cut);
             QVERIFY2(std::abs(duration - (out - in)) < 0.05, qPrintable(QString::number(duration)));
             return;
         }
@@ -284,13 +268,6 @@ private Q_SLOTS:
                 last = i; // the last picture before Out
         }
         QVERIFY(first >= 0 && last > first);
-        const auto label = [&](const QStringList &sums) {
-            return QStringLiteral("%1 pictures, first %2, last %3")
-                .arg(sums.size())
-                .arg(from.md5.indexOf(sums.value(0)))
-                .arg(from.md5.indexOf(sums.value(sums.size() - 1)));
-        };
-        QCOMPARE(label(written_.md5), label(from.md5.mid(first, last - first + 1)));
         QCOMPARE(written_.md5, from.md5.mid(first, last - first + 1));
     }
 
