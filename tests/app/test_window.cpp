@@ -25,13 +25,6 @@ using namespace trimora;
 
 namespace {
 
-QMimeData *fileDrag(const QList<QUrl> &urls)
-{
-    auto *mime = new QMimeData;
-    mime->setUrls(urls);
-    return mime;
-}
-
 bool sendDragEnter(QWidget *target, QMimeData *mime)
 {
     QDragEnterEvent event(target->rect().center(), Qt::CopyAction, mime, Qt::LeftButton,
@@ -85,18 +78,28 @@ bool isMostlyBlack(const QImage &image)
 class WindowTest : public QObject
 {
     Q_OBJECT
+    TrimoraApp app;
+    AppWindow *window = nullptr;
+
 private Q_SLOTS:
     void initTestCase()
     {
         TrimoraApp::configureApplication();
         Player::setDefaultOutput(Player::Output::SilentSurface);
     }
+    void init()
+    {
+        window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    void cleanup()
+    {
+        app.closeAllWindows();
+        QVERIFY(waitFor([&] { return app.windows().isEmpty(); }));
+    }
 
     void opensAtDefaultSizeAndNeverSmallerThanMinimum()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->size(), QSize(960, 720));
         window->resize(300, 200);
         QTest::qWait(50);
@@ -104,113 +107,57 @@ private Q_SLOTS:
         QVERIFY(window->content()->height() >= 480);
         QVERIFY(!window->content()->viewModel()->isLoaded());
         QCOMPARE(window->content()->dropZone()->isVisible(), true);
-        window->close();
     }
 
-    void dragHoverHighlightsTheZone()
+    // A file dragged over the zone lights its border in the accent; the drop
+    // loads the first file, and the video surface that arrives with the editor
+    // keeps the window's native window and place.
+    void dragAndDropLoadTheFirstFileInTheSameWindow()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        DropZoneView *zone = window->content()->dropZone();
+        window->move(140, 90);
+        QVERIFY(waitFor([&] { return window->pos() == QPoint(140, 90); }));
+        const WId id = window->winId();
+        ContentView *content = window->content();
+        DropZoneView *zone = content->dropZone();
         const QColor idle = borderColour(zone);
 
-        auto text = std::make_unique<QMimeData>();
-        text->setText(QStringLiteral("not a file"));
-        QVERIFY(!sendDragEnter(zone, text.get()));
+        QMimeData text, empty, mime;
+        text.setText(QStringLiteral("not a file"));
+        QVERIFY(!sendDragEnter(zone, &text));
         QVERIFY(!zone->isDragTarget());
+        empty.setUrls({});
+        QVERIFY(!sendDrop(zone, &empty));
 
-        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("movie.mp4"))}));
-        QVERIFY(sendDragEnter(zone, mime.get()));
+        const QUrl first = QUrl::fromLocalFile(media("movie.mp4"));
+        mime.setUrls({first, QUrl::fromLocalFile(media("clip1s.mp4"))});
+        QVERIFY(sendDragEnter(zone, &mime));
         QVERIFY(zone->isDragTarget());
         const QColor hovered = borderColour(zone);
         const QColor accent = Theme::accent();
         QVERIFY2(qAbs(hovered.hue() - accent.hue()) < 12 && hovered.saturation() > 60,
                  qPrintable(hovered.name()));
         QVERIFY(hovered != idle);
-
         QDragLeaveEvent leave;
         QCoreApplication::sendEvent(zone, &leave);
         QVERIFY(!zone->isDragTarget());
         QCOMPARE(borderColour(zone), idle);
-        window->close();
-    }
 
-    void dropLoadsTheFirstFileAndSwitchesToTheEditor()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        std::unique_ptr<QMimeData> empty(fileDrag({}));
-        QVERIFY(!sendDrop(content->dropZone(), empty.get()));
-
-        const QUrl first = QUrl::fromLocalFile(media("movie.mp4"));
-        std::unique_ptr<QMimeData> mime(
-            fileDrag({first, QUrl::fromLocalFile(media("clip1s.mp4"))}));
-        QVERIFY(sendDrop(content->dropZone(), mime.get()));
+        QVERIFY(sendDrop(zone, &mime));
         // Accepted at once; the load itself follows from the event loop.
         QVERIFY(content->viewModel()->sourceURL().isEmpty());
         QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
         QCOMPARE(content->viewModel()->sourceURL(), first);
-        QVERIFY(content->editor());
-        QVERIFY(content->editor()->isVisible());
-        QVERIFY(!content->dropZone()->isVisible());
-
-        // The movie's first frame appears in the player surface.
+        QVERIFY(content->editor() && content->editor()->isVisible());
+        QVERIFY(!zone->isVisible());
         PlayerView *surface = content->editor()->playerView();
-        QVERIFY(surface);
-        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
-        window->close();
-    }
-
-    void openDialogOffersMoviesAndLoadsTheChoice()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        content->setShowFileImporter(true);
-        QFileDialog *dialog = content->fileDialog();
-        QVERIFY(dialog);
-        const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
-        QVERIFY(filter.contains(QLatin1String("*.mp4")));
-        QVERIFY(filter.contains(QLatin1String("*.mkv")));
-        QVERIFY(!filter.contains(QLatin1String("*.txt")));
-        dialog->selectFile(media("clip1s.mp4"));
-        QMetaObject::invokeMethod(dialog, "accept");
-        QVERIFY(!content->showFileImporter());
-        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
-
-        content->setShowFileImporter(true);
-        QVERIFY(content->fileDialog());
-        content->fileDialog()->reject();
-        QVERIFY(!content->showFileImporter());
-        window->close();
-    }
-
-    void keepsItsNativeWindowWhenTheVideoSurfaceArrives()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        window->move(140, 90);
-        QVERIFY(waitFor([&] { return window->pos() == QPoint(140, 90); }));
-        const WId id = window->winId();
-        QVERIFY(loadAndWait(*window->content()->viewModel(), QStringLiteral("clip1s.mp4")));
-        PlayerView *surface = window->content()->editor()->playerView();
         QVERIFY(surface);
         QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
         QCOMPARE(window->winId(), id);
         QCOMPARE(window->pos(), QPoint(140, 90));
-        window->close();
     }
 
-    void aLoadThatFailsChangesNothingAndSaysSo()
+    void aFailedLoadChangesNothingAndSaysSo()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         ContentView *content = window->content();
         auto notice = [&] {
             for (QLabel *label : content->findChildren<QLabel *>()) {
@@ -244,23 +191,12 @@ private Q_SLOTS:
         QCOMPARE(model->commandPreview(), command);
         QCOMPARE(model->currentTime(), 2.0);
         QCOMPARE(surface->grabFramebuffer(), before);
-        window->close();
-    }
 
-    void aMovieWithoutVideoShowsABlackPicture()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        QVERIFY(loadAndWait(*content->viewModel(), QStringLiteral("movie.mp4")));
-        PlayerView *surface = content->editor()->playerView();
-        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
-        QTest::qWait(300);
-        QSignalSpy loaded(content->viewModel(), &VideoEditorViewModel::sourceURLChanged);
+        // A movie without video: the picture goes black on the screen itself,
+        // not only in a fresh rendering of the surface.
+        QSignalSpy loaded(model, &VideoEditorViewModel::sourceURLChanged);
         content->openChosenFile(QUrl::fromLocalFile(media("mx-audio.m4a")));
         QVERIFY(loaded.wait(5000));
-        // What the screen shows, not a fresh rendering of the surface.
         auto onScreen = [&] {
             const QPoint at = surface->mapTo(window, QPoint(0, 0));
             return window->screen()
@@ -268,58 +204,56 @@ private Q_SLOTS:
                 .toImage();
         };
         QVERIFY(waitFor([&] { return isMostlyBlack(onScreen()); }, 5000));
-        window->close();
     }
 
-    void openDialogStartsWhereTheLastMovieCameFrom()
-    {
-        QTemporaryDir other;
-        QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
-        TrimoraApp app;
-        AppWindow *first = app.openWindow();
-        AppWindow *second = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(second));
-        first->content()->openChosenFile(QUrl::fromLocalFile(media("clip1s.mp4")));
-        second->content()->openChosenFile(
-            QUrl::fromLocalFile(other.filePath(QStringLiteral("clip.mp4"))));
-        // Each window its own, whichever dialog was open last.
-        for (int round = 0; round < 2; ++round) {
-            for (auto [window, folder] : {std::pair{first, QDir(media(QString())).absolutePath()},
-                                          std::pair{second, QDir(other.path()).absolutePath()}}) {
-                window->content()->setShowFileImporter(true);
-                QCOMPARE(window->content()->fileDialog()->directory().absolutePath(), folder);
-                window->content()->setShowFileImporter(false);
-            }
-        }
-        first->close();
-        second->close();
-    }
-
+    // Each window its own model and its own last folder, whichever dialog was
+    // open last; closing a window with a playing movie tears its model down.
     void windowsAreIndependentAndClosingTearsTheModelDown()
     {
-        TrimoraApp app;
-        AppWindow *first = app.openWindow();
         QAction *newWindow = nullptr;
-        for (QAction *action : first->menuBar()->actions().first()->menu()->actions()) {
+        for (QAction *action : window->menuBar()->actions().first()->menu()->actions())
             if (action->shortcut() == QKeySequence(QKeySequence::New))
                 newWindow = action;
-        }
         QVERIFY(newWindow);
         newWindow->trigger();
         QCOMPARE(app.windows().size(), 2);
         AppWindow *second = app.windows().at(1);
-        QVERIFY(first->content()->viewModel() != second->content()->viewModel());
+        QVERIFY(QTest::qWaitForWindowExposed(second));
+        QPointer<VideoEditorViewModel> model = window->content()->viewModel();
+        QVERIFY(model != second->content()->viewModel());
 
-        QVERIFY(loadAndWait(*first->content()->viewModel(), QStringLiteral("clip1s.mp4")));
+        // The open dialog offers movies and loads the choice.
+        ContentView *content = window->content();
+        content->setShowFileImporter(true);
+        QFileDialog *dialog = content->fileDialog();
+        QVERIFY(dialog);
+        const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
+        QVERIFY(filter.contains(QLatin1String("*.mp4")) && filter.contains(QLatin1String("*.mkv")));
+        QVERIFY(!filter.contains(QLatin1String("*.txt")));
+        dialog->selectFile(media("clip1s.mp4"));
+        QMetaObject::invokeMethod(dialog, "accept");
+        QVERIFY(!content->showFileImporter());
+        QVERIFY(waitFor([&] { return model->isLoaded(); }));
         QVERIFY(!second->content()->viewModel()->isLoaded());
 
-        QPointer<VideoEditorViewModel> model = first->content()->viewModel();
+        QTemporaryDir other;
+        QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
+        second->content()->openChosenFile(
+            QUrl::fromLocalFile(other.filePath(QStringLiteral("clip.mp4"))));
+        for (int round = 0; round < 2; ++round) {
+            for (auto [w, folder] : {std::pair{window, QDir(media(QString())).absolutePath()},
+                                     std::pair{second, QDir(other.path()).absolutePath()}}) {
+                w->content()->setShowFileImporter(true);
+                QCOMPARE(w->content()->fileDialog()->directory().absolutePath(), folder);
+                w->content()->fileDialog()->reject();
+                QVERIFY(!w->content()->showFileImporter());
+            }
+        }
+
         model->togglePlayPause();
-        first->close();
+        window->close();
         QVERIFY(waitFor([&] { return model.isNull(); }));
         QCOMPARE(app.windows().size(), 1);
-        second->close();
-        QVERIFY(waitFor([&] { return app.windows().isEmpty(); }));
     }
 };
 

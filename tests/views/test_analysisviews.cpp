@@ -90,54 +90,41 @@ private Q_SLOTS:
         QVERIFY(image.pixelColor(20, 2).alpha() > 40);
         // Half-height values: bars of 17 px.
         QVERIFY(qAbs(barHeight(image, 20) - 17) <= 1);
+        // One column still draws.
+        QVERIFY(render(view, 1, 40).pixelColor(0, 20).alpha() > 200);
     }
 
     // Silence and missing data (left of time 0) draw 1 px; 1.0 fills 85% of 40 px.
+    // 266 samples of 8000 Hz a value: 30.08 values a second, not 30. At 9.99 s
+    // (column 48 at 10.19 s) the strip shows value 300, where the loud part
+    // starts; drawn at 30 a second it would still show value 299.
     void barHeights_data()
     {
-        QTest::addColumn<float>("value");
+        QTest::addColumn<QVector<float>>("samples");
+        QTest::addColumn<double>("current");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("x");
         QTest::addColumn<int>("expected");
-        QTest::newRow("missing data") << 0.0f << 41 << 5 << 1;
-        QTest::newRow("silence") << 0.0f << 41 << 80 << 1;
-        QTest::newRow("full scale") << 1.0f << 40 << 70 << 34;
+        const QVector<float> silence(300, 0.0f), full(300, 1.0f);
+        QVector<float> loudFrom300(400, 0.1f);
+        std::fill(loudFrom300.begin() + 300, loudFrom300.end(), 1.0f);
+        QTest::newRow("missing data") << silence << 2.0 << 41 << 5 << 1;
+        QTest::newRow("silence") << silence << 2.0 << 41 << 80 << 1;
+        QTest::newRow("full scale") << full << 2.0 << 40 << 70 << 34;
+        QTest::newRow("values at their real rate") << loudFrom300 << 10.19 << 40 << 48 << 34;
     }
 
     void barHeights()
     {
-        QFETCH(float, value);
+        QFETCH(QVector<float>, samples);
+        QFETCH(double, current);
         QFETCH(int, height);
         QFETCH(int, x);
-        QFETCH(int, expected);
         WaveformView view;
-        view.setSamples(QVector<float>(300, value));
-        view.setStartTime(0.0);
-        view.setCurrentTime(2.0);
-        QCOMPARE(barHeight(render(view, 100, height), x), expected);
-    }
-
-    // 266 samples of 8000 Hz a value: 30.08 values a second, not 30. At
-    // 9.99 s the strip shows value 300, where the loud part starts; drawn at
-    // 30 a second it would still show value 299, 0.0075 s of drift a second.
-    void valuesAreDrawnAtTheirRealRate()
-    {
-        WaveformView view;
-        QVector<float> samples(400, 0.1f);
-        std::fill(samples.begin() + 300, samples.end(), 1.0f);
         view.setSamples(samples);
         view.setStartTime(0.0);
-        view.setCurrentTime(10.19); // column 48 of 100 shows 9.99 s
-        QCOMPARE(barHeight(render(view, 100, 40), 48), 34);
-    }
-
-    void oneColumnStillDraws()
-    {
-        WaveformView view;
-        view.setSamples(QVector<float>(300, 1.0f));
-        view.setCurrentTime(5.0);
-        const QImage one = render(view, 1, 40);
-        QVERIFY(one.pixelColor(0, 20).alpha() > 200);
+        view.setCurrentTime(current);
+        QTEST(barHeight(render(view, 100, height), x), "expected");
     }
 
     void scanRowFollowsTheModel()

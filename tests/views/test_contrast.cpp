@@ -37,65 +37,27 @@ double contrast(QRgb a, QRgb b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-struct Measured
+// The text a widget shows and the colour it writes it in (its palette, or a
+// plain button's own); an empty text for widgets without one.
+std::pair<QString, QColor> textAndColour(QWidget *w)
 {
-    QRgb text = 0;
-    QRgb background = 0;
-    double ratio = 0.0;
-};
-
-QColor writtenIn(QWidget *w)
-{
-    if (auto *plain = qobject_cast<PlainButton *>(w))
-        return plain->color();
     const QPalette &p = w->palette();
-    if (auto *field = qobject_cast<QLineEdit *>(w))
-        return p.color(field->text().isEmpty() ? QPalette::PlaceholderText : QPalette::Text);
-    if (auto *pane = qobject_cast<QPlainTextEdit *>(w))
-        return p.color(pane->toPlainText().isEmpty() ? QPalette::PlaceholderText : QPalette::Text);
-    if (qobject_cast<QTextEdit *>(w))
-        return p.color(QPalette::Text);
-    if (qobject_cast<QAbstractButton *>(w))
-        return p.color(QPalette::ButtonText);
-    return p.color(w->foregroundRole());
-}
-
-Measured measure(const QImage &shot, const QRect &box, const QColor &text)
-{
-    QHash<QRgb, int> counts;
-    for (int y = box.top(); y <= box.bottom(); ++y)
-        for (int x = box.left(); x <= box.right(); ++x)
-            ++counts[shot.pixel(x, y)];
-    Measured m;
-    int most = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (it.value() > most) {
-            most = it.value();
-            m.background = it.key();
-        }
-    }
-    const QColor under(m.background);
-    const double a = text.alphaF();
-    m.text = QColor::fromRgbF(static_cast<float>(text.redF() * a + under.redF() * (1 - a)),
-                              static_cast<float>(text.greenF() * a + under.greenF() * (1 - a)),
-                              static_cast<float>(text.blueF() * a + under.blueF() * (1 - a)))
-                 .rgb();
-    m.ratio = contrast(m.text, m.background);
-    return m;
-}
-
-QString textOf(QWidget *w)
-{
-    if (auto *label = qobject_cast<QLabel *>(w))
-        return label->text();
+    auto typed = [&](const QString &text, const QString &placeholder) {
+        return std::pair{text.isEmpty() ? placeholder : text,
+                         p.color(text.isEmpty() ? QPalette::PlaceholderText : QPalette::Text)};
+    };
+    if (auto *plain = qobject_cast<PlainButton *>(w))
+        return {plain->text(), plain->color()};
     if (auto *button = qobject_cast<QAbstractButton *>(w))
-        return button->text();
+        return {button->text(), p.color(QPalette::ButtonText)};
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return {label->text(), p.color(w->foregroundRole())};
     if (auto *field = qobject_cast<QLineEdit *>(w))
-        return field->text().isEmpty() ? field->placeholderText() : field->text();
+        return typed(field->text(), field->placeholderText());
     if (auto *pane = qobject_cast<QPlainTextEdit *>(w))
-        return pane->toPlainText().isEmpty() ? pane->placeholderText() : pane->toPlainText();
+        return typed(pane->toPlainText(), pane->placeholderText());
     if (auto *view = qobject_cast<QTextEdit *>(w))
-        return view->toPlainText();
+        return {view->toPlainText(), p.color(QPalette::Text)};
     return {};
 }
 
@@ -105,7 +67,7 @@ int checkTexts(QWidget &window, const QStringList &expected)
     const QImage shot = grabbed(window);
     QStringList seen, failed;
     for (QWidget *w : window.findChildren<QWidget *>()) {
-        const QString text = textOf(w);
+        const auto [text, colour] = textAndColour(w);
         if (text.isEmpty() || !w->isVisible() || !w->isEnabled())
             continue;
         QWidget *box = w;
@@ -119,12 +81,28 @@ int checkTexts(QWidget &window, const QStringList &expected)
         const QRect rect = QRect(box->mapTo(&window, QPoint(0, 0)), box->size())
                                .adjusted(inset, inset, -inset, -inset) &
                            shot.rect();
-        const Measured m = measure(shot, rect, writtenIn(w));
+        // The background is the commonest colour of the box; the text is laid over it.
+        QHash<QRgb, int> counts;
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                ++counts[shot.pixel(x, y)];
+        QRgb background = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        const QColor under(background);
+        const double a = colour.alphaF();
+        const QRgb written =
+            QColor::fromRgbF(static_cast<float>(colour.redF() * a + under.redF() * (1 - a)),
+                             static_cast<float>(colour.greenF() * a + under.greenF() * (1 - a)),
+                             static_cast<float>(colour.blueF() * a + under.blueF() * (1 - a)))
+                .rgb();
+        const double ratio = contrast(written, background);
         const QString what =
             QStringLiteral("\"%1\" (%2 on %3): %4:1")
-                .arg(text.left(30), QColor(m.text).name(), QColor(m.background).name())
-                .arg(m.ratio, 0, 'f', 2);
-        if (m.ratio < 4.5)
+                .arg(text.left(30), QColor(written).name(), QColor(background).name())
+                .arg(ratio, 0, 'f', 2);
+        if (ratio < 4.5)
             failed << what;
         seen << what;
     }

@@ -59,170 +59,145 @@ class EditorControlsTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
-    void layoutWithoutPlayer();
-    void stepAndSnapButtonsSeek_data();
-    void stepAndSnapButtonsSeek();
-    void jumpButtons();
-    void markButtons();
-    void textsFollowTheModel();
-    void timelineDrivesTheModel();
-    void playPauseSymbolFollowsPlayback();
+
+    void layoutWithoutPlayer()
+    {
+        Screen s;
+        QVERIFY(!s.view.playerView());
+        QAbstractButton *open = button(&s.view, QStringLiteral("Open\u2026"));
+        QVERIFY(open);
+        QTest::mouseClick(open, Qt::LeftButton);
+        QVERIFY(s.importerShown);
+    }
+
+    // On a 12.5 s movie: a click at the playhead time "now" with the marks at
+    // In and Out; the playhead and marks after it, and how often the playhead
+    // changed (once for a move, never for a mark).
+    void buttonsMoveThePlayheadAndMarks_data()
+    {
+        QTest::addColumn<double>("now");
+        QTest::addColumn<double>("in");
+        QTest::addColumn<double>("out");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<double>("now2");
+        QTest::addColumn<double>("in2");
+        QTest::addColumn<double>("out2");
+        QTest::addColumn<int>("changes");
+        const QString setIn = QStringLiteral("\u25C0 Set In");
+        const QString setOut = QStringLiteral("Set Out \u25B6");
+        auto row = [](const char *name, double now, double in, double out, const QString &label,
+                      double now2, double in2, double out2, int changes = 1) {
+            QTest::newRow(name) << now << in << out << label << now2 << in2 << out2 << changes;
+        };
+        row("-30s clamps at 0", 3.2, 1, 9, minus + "30s", 0, 1, 9);
+        row("-5s from 2 clamps at 0", 2, 1, 9, minus + "5s", 0, 1, 9);
+        row("-0.1s", 3.2, 1, 9, minus + "0.1s", 3.2 - 0.1, 1, 9);
+        row("snap down", 3.2, 1, 9, ".000", 3, 1, 9);
+        row("snap half up", 3.5, 1, 9, ".000", 4, 1, 9);
+        row("snap 2.4999", 2.4999, 1, 9, ".000", 2, 1, 9);
+        row("+0.1s", 3.2, 1, 9, "+0.1s", 3.2 + 0.1, 1, 9);
+        row("+30s clamps at the end", 3.2, 1, 9, "+30s", 12.5, 1, 9);
+        row("to the end", 5, 1, 9, "goToEnd", 12.5, 1, 9);
+        row("to the start", 5, 1, 9, "goToStart", 0, 1, 9);
+        row("to Out", 5, 1, 9, "Go to Out", 9, 1, 9);
+        row("to In", 5, 1, 9, "Go to In", 1, 1, 9);
+        row("Set In past Out clamps at Out", 8, 1, 5, setIn, 8, 5, 5, 0);
+        row("Set Out before In clamps at In", 2, 4, 9, setOut, 2, 4, 4, 0);
+        row("Set Out", 6, 4, 4, setOut, 6, 4, 6, 0);
+        row("Set In", 5, 4, 6, setIn, 5, 5, 6, 0);
+    }
+
+    void buttonsMoveThePlayheadAndMarks()
+    {
+        QFETCH(double, now);
+        QFETCH(double, in);
+        QFETCH(double, out);
+        QFETCH(QString, label);
+        QFETCH(int, changes);
+        Screen s;
+        s.model.setInPointValue(in);
+        s.model.setOutPointValue(out);
+        s.model.setCurrentTime(now);
+        QCOMPARE(s.click(label), changes);
+        QTEST(s.model.currentTime(), "now2");
+        QTEST(s.model.inPoint(), "in2");
+        QTEST(s.model.outPoint(), "out2");
+        QVERIFY(!s.model.isPlaying());
+    }
+
+    void textsFollowTheModel()
+    {
+        Screen s;
+        s.model.setCurrentTime(3725.5);
+        QCOMPARE(s.view.currentTimeLabel()->text(), QStringLiteral("01:02:05.500"));
+        QCOMPARE(s.view.lengthLabel()->text(), QStringLiteral("/ 00:00:12.500"));
+
+        QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:01.000"));
+        QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:09.000"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:08.000"));
+        s.model.setInPointValue(2.25);
+        QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:02.250"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:06.750"));
+        // Marks written out of order show an empty selection, not a negative one.
+        s.model.setOutPointValue(1.0);
+        QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
+    }
+
+    void timelineDrivesTheModel()
+    {
+        Screen s;
+        s.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        TimelineView *timeline = s.view.timeline();
+        QCOMPARE(timeline->duration(), 12.5);
+        const int w = timeline->width();
+        QVERIFY(w > 100);
+        auto xOf = [w](double t) { return qRound(w * t / 12.5); };
+
+        // Playhead at 5, In at 1, Out at 9: press at 6 grabs the playhead.
+        s.model.setCurrentTime(5.0);
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), 14));
+        QTest::mouseMove(timeline, QPoint(xOf(7.0), 14));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), 14));
+        QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
+        QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
+
+        // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), 14));
+        QTest::mouseMove(timeline, QPoint(0, 14));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, 14));
+        QCOMPARE(s.model.outPoint(), 1.0);
+        QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
+        QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
+    }
+
+    void playPauseSymbolFollowsPlayback()
+    {
+        Screen s;
+        auto *playPause = qobject_cast<PlainButton *>(button(&s.view, "playPause"));
+        QVERIFY(playPause);
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+
+        s.model.loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return s.model.isLoaded(); }));
+        QVERIFY(s.view.playerView()); // the surface arrives with the player
+
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QVERIFY(s.model.isPlaying());
+        QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QVERIFY(!s.model.isPlaying());
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+
+        // Played to the end, the model clears isPlaying and the symbol follows.
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
+        QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+        QVERIFY(s.model.currentTime() > 0.5);
+    }
 };
-
-void EditorControlsTest::layoutWithoutPlayer()
-{
-    Screen s;
-    QVERIFY(!s.view.playerView());
-    QAbstractButton *open = button(&s.view, QStringLiteral("Open\u2026"));
-    QVERIFY(open);
-    QTest::mouseClick(open, Qt::LeftButton);
-    QVERIFY(s.importerShown);
-}
-
-void EditorControlsTest::stepAndSnapButtonsSeek_data()
-{
-    QTest::addColumn<double>("now");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("-30s clamps at 0") << 3.2 << minus + "30s" << 0.0;
-    QTest::newRow("-5s from 2 clamps at 0") << 2.0 << minus + "5s" << 0.0;
-    QTest::newRow("-0.1s") << 3.2 << minus + "0.1s" << 3.2 - 0.1;
-    QTest::newRow("snap down") << 3.2 << ".000" << 3.0;
-    QTest::newRow("snap half up") << 3.5 << ".000" << 4.0;
-    QTest::newRow("snap 2.4999") << 2.4999 << ".000" << 2.0;
-    QTest::newRow("+0.1s") << 3.2 << "+0.1s" << 3.2 + 0.1;
-    QTest::newRow("+30s clamps at the end") << 3.2 << "+30s" << 12.5;
-}
-
-void EditorControlsTest::stepAndSnapButtonsSeek()
-{
-    QFETCH(double, now);
-    QFETCH(QString, label);
-    QFETCH(double, expected);
-    Screen s;
-    s.model.setCurrentTime(now);
-    QCOMPARE(s.click(label), 1);
-    QCOMPARE(s.model.currentTime(), expected);
-    // Steps and snap move the playhead only.
-    QCOMPARE(s.model.inPoint(), 1.0);
-    QCOMPARE(s.model.outPoint(), 9.0);
-    QVERIFY(!s.model.isPlaying());
-}
-
-void EditorControlsTest::jumpButtons()
-{
-    Screen s;
-    s.model.setCurrentTime(5.0);
-    QCOMPARE(s.click("goToEnd"), 1);
-    QCOMPARE(s.model.currentTime(), 12.5);
-    QCOMPARE(s.click("goToStart"), 1);
-    QCOMPARE(s.model.currentTime(), 0.0);
-    QCOMPARE(s.click("Go to Out"), 1);
-    QCOMPARE(s.model.currentTime(), 9.0);
-    QCOMPARE(s.click("Go to In"), 1);
-    QCOMPARE(s.model.currentTime(), 1.0);
-    QCOMPARE(s.model.inPoint(), 1.0);
-    QCOMPARE(s.model.outPoint(), 9.0);
-}
-
-void EditorControlsTest::markButtons()
-{
-    Screen s;
-    const QString setIn = QStringLiteral("\u25C0 Set In");
-    const QString setOut = QStringLiteral("Set Out \u25B6");
-    s.model.setOutPointValue(5.0);
-    s.model.setCurrentTime(8.0);
-    QCOMPARE(s.click(setIn), 0);
-    QCOMPARE(s.model.inPoint(), 5.0);
-    QCOMPARE(s.model.currentTime(), 8.0);
-
-    s.model.setInPointValue(4.0);
-    s.model.setCurrentTime(2.0);
-    s.click(setOut);
-    QCOMPARE(s.model.outPoint(), 4.0);
-
-    s.model.setCurrentTime(6.0);
-    s.click(setOut);
-    QCOMPARE(s.model.inPoint(), 4.0);
-    QCOMPARE(s.model.outPoint(), 6.0);
-    s.model.setCurrentTime(5.0);
-    s.click(setIn);
-    QCOMPARE(s.model.inPoint(), 5.0);
-    QCOMPARE(s.model.currentTime(), 5.0);
-}
-
-void EditorControlsTest::textsFollowTheModel()
-{
-    Screen s;
-    s.model.setCurrentTime(3725.5);
-    QCOMPARE(s.view.currentTimeLabel()->text(), QStringLiteral("01:02:05.500"));
-    QCOMPARE(s.view.lengthLabel()->text(), QStringLiteral("/ 00:00:12.500"));
-
-    QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:01.000"));
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:09.000"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:08.000"));
-    s.model.setInPointValue(2.25);
-    QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:02.250"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:06.750"));
-    // Marks written out of order show an empty selection, not a negative one.
-    s.model.setOutPointValue(1.0);
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
-}
-
-void EditorControlsTest::timelineDrivesTheModel()
-{
-    Screen s;
-    s.view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-    TimelineView *timeline = s.view.timeline();
-    QCOMPARE(timeline->duration(), 12.5);
-    const int w = timeline->width();
-    QVERIFY(w > 100);
-    auto xOf = [w](double t) { return qRound(w * t / 12.5); };
-
-    // Playhead at 5, In at 1, Out at 9: press at 6 grabs the playhead.
-    s.model.setCurrentTime(5.0);
-    QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), 14));
-    QTest::mouseMove(timeline, QPoint(xOf(7.0), 14));
-    QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), 14));
-    QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
-    QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
-
-    // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
-    QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), 14));
-    QTest::mouseMove(timeline, QPoint(0, 14));
-    QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, 14));
-    QCOMPARE(s.model.outPoint(), 1.0);
-    QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
-}
-
-void EditorControlsTest::playPauseSymbolFollowsPlayback()
-{
-    Screen s;
-    auto *playPause = qobject_cast<PlainButton *>(button(&s.view, "playPause"));
-    QVERIFY(playPause);
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-
-    s.model.loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
-    QVERIFY(waitFor([&] { return s.model.isLoaded(); }));
-    QVERIFY(s.view.playerView()); // the surface arrives with the player
-
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QVERIFY(s.model.isPlaying());
-    QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QVERIFY(!s.model.isPlaying());
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-
-    // Played to the end, the model clears isPlaying and the symbol follows.
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
-    QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-    QVERIFY(s.model.currentTime() > 0.5);
-}
 
 QTEST_MAIN(EditorControlsTest)
 #include "test_editorcontrols.moc"

@@ -98,11 +98,7 @@ private Q_SLOTS:
             const QSize least = w->minimumSizeHint();
             if (!qobject_cast<LogPane *>(w) && !qobject_cast<QLineEdit *>(w) && least.isValid())
                 QVERIFY2(w->width() >= least.width() && w->height() >= least.height(),
-                         qPrintable(describe(w) + QStringLiteral(" squeezed: %1x%2 < %3x%4")
-                                                      .arg(w->width())
-                                                      .arg(w->height())
-                                                      .arg(least.width())
-                                                      .arg(least.height())));
+                         qPrintable(describe(w) + QStringLiteral(" squeezed")));
             for (QWidget *other : all) {
                 if (other == w || other->isAncestorOf(w) || w->isAncestorOf(other))
                     continue;
@@ -111,10 +107,7 @@ private Q_SLOTS:
             }
         }
         // The waveform has room to show something, the log its last lines.
-        QVERIFY2(editor->waveform()->width() >= 60 && editor->waveform()->height() >= 24,
-                 qPrintable(QStringLiteral("waveform %1x%2")
-                                .arg(editor->waveform()->width())
-                                .arg(editor->waveform()->height())));
+        QVERIFY(editor->waveform()->width() >= 60 && editor->waveform()->height() >= 24);
         auto *log = editor->findChild<LogPane *>();
         QVERIFY(log->viewport()->height() >= 3 * log->fontMetrics().lineSpacing() + 12);
         QVERIFY(editor->playerView()->height() >= 80);
