@@ -3,11 +3,15 @@
 #include "support/TestSupport.h"
 #include "views/EditorView.h"
 #include "views/PlainButton.h"
+#include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
+
+#include <limits>
 
 using namespace trimora;
 
@@ -196,6 +200,89 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
         QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
         QVERIFY(s.model.currentTime() > 0.5);
+    }
+
+    void formats_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("zero") << 0.0 << "00:00:00.000";
+        QTest::newRow("negative zero") << -0.0 << "00:00:00.000";
+        QTest::newRow("hour minute second") << 3725.5 << "01:02:05.500";
+        QTest::newRow("never rounds up to the next second") << 59.9999 << "00:00:59.999";
+        QTest::newRow("just below an hour") << 3599.9999 << "00:59:59.999";
+        // Stored a hair below themselves, they still show as what they are.
+        QTest::newRow("1.001") << 1.001 << "00:00:01.001";
+        QTest::newRow("2.675") << 2.675 << "00:00:02.675";
+        QTest::newRow("a frame at 13.6 s, origin 9.978 s") << 13.6 - 9.978 << "00:00:03.622";
+        QTest::newRow("ten steps of 0.1 back to 1 s")
+            << 2.0 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 << "00:00:01.000";
+        QTest::newRow("hours are not wrapped") << 360000.25 << "100:00:00.250";
+        QTest::newRow("negative") << -0.5 << "00:00:00.000";
+        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << "00:00:00.000";
+        QTest::newRow("+inf") << inf << "00:00:00.000";
+        QTest::newRow("-inf") << -inf << "00:00:00.000";
+    }
+    void formats()
+    {
+        QFETCH(double, seconds);
+        QTEST(formatTime(seconds), "text");
+    }
+
+    // Scrubbing a long-GOP 1080p movie: every exact seek decodes from the only
+    // key frame, so seeks that queue up would leave the picture far behind the pointer.
+    void dragFollowsThePointer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("MP4") << "scrub1080.mp4";
+        // No index: every seek demuxes from a whole GOP before its target.
+        QTest::newRow("MPEG-TS") << "scrub1080.ts";
+    }
+
+    void dragFollowsThePointer()
+    {
+        QFETCH(QString, name);
+        VideoEditorViewModel model;
+        EditorView view(&model, [](bool) {});
+        view.resize(960, 600);
+        QVERIFY(showExposed(&view));
+        QVERIFY(loadAndWait(model, name));
+        Player *player = model.player();
+        QVERIFY(waitFor([&] { return player->lastReportedTime().has_value(); }, 10000));
+
+        // The frames the player lands on, read at every pointer move.
+        QSet<double> shown;
+        TimelineView *timeline = view.timeline();
+        const int w = timeline->width();
+        const int steps = 60;
+        const int endX = w * 8 / 10;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(w / 10, 14));
+        for (int i = 1; i <= steps; ++i) {
+            QTest::qWait(16); // one pointer event per frame of a 60 Hz display
+            QTest::mouseMove(timeline, QPoint(w / 10 + (endX - w / 10) * i / steps, 14));
+            shown.insert(*player->lastReportedTime());
+        }
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(endX, 14));
+        const qint64 dragMs = clock.elapsed();
+        const int duringDrag = static_cast<int>(shown.size());
+        const double target = model.currentTime();
+        QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
+        const qint64 settleMs = clock.elapsed() - dragMs;
+        QVERIFY(qAbs(*player->lastReportedTime() - target) < 1.0 / 24);
+        // The picture moves during the drag and lands on the last target, not on
+        // a backlog of stale ones.
+        QVERIFY(duringDrag >= 2);
+        QVERIFY(settleMs < 3000);
+
+        // A seek to the very end must not leave the player unable to seek again.
+        model.seek(model.videoDuration());
+        QTest::qWait(500);
+        model.seek(2.0);
+        QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
+        QVERIFY(qAbs(*player->lastReportedTime() - 2.0) < 1.0 / 24);
     }
 };
 
