@@ -219,8 +219,8 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return isMostlyBlack(onScreen()); }, 5000));
     }
 
-    // Each window its own model and its own last folder, whichever dialog was
-    // open last; closing a window with a playing movie tears its model down.
+    // Each window its own model, its own last folder, whichever dialog was open
+    // last, and its own keys; closing a window with a playing movie tears its model down.
     void windowsAreIndependentAndClosingTearsTheModelDown()
     {
         QAction *newWindow = nullptr;
@@ -262,6 +262,17 @@ private Q_SLOTS:
                 QVERIFY(!w->content()->showFileImporter());
             }
         }
+        // The keys act on the focused window only.
+        VideoEditorViewModel *theirs = second->content()->viewModel();
+        QVERIFY(waitFor([&] { return theirs->isLoaded() && second->content()->editor(); }));
+        second->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(second));
+        QTest::keyClick(second->content()->editor(), Qt::Key_End);
+        QTest::keyClick(second->content()->editor(), Qt::Key_O);
+        QCOMPARE(theirs->currentTime(), theirs->videoDuration());
+        QCOMPARE(model->currentTime(), 0.0);
+        QCOMPARE(model->outPoint(), model->videoDuration());
+        QVERIFY(!model->isPlaying());
 
         model->togglePlayPause();
         window->close();

@@ -258,24 +258,6 @@ private Q_SLOTS:
         QCOMPARE(model->outPoint(), 3.0);
     }
 
-    void keysActOnlyOnTheFocusedWindow()
-    {
-        VideoEditorViewModel *first = load(QStringLiteral("clip1s.mp4"));
-        QVERIFY(first);
-        AppWindow *other = m_app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(other));
-        VideoEditorViewModel *second = other->content()->viewModel();
-        QVERIFY(loadAndWait(*second, QStringLiteral("clip1s.mp4")));
-        other->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(other));
-        QTest::keyClick(other->content()->editor(), Qt::Key_End);
-        QTest::keyClick(other->content()->editor(), Qt::Key_O);
-        QCOMPARE(second->currentTime(), second->videoDuration());
-        QCOMPARE(first->currentTime(), 0.0);
-        QCOMPARE(first->outPoint(), first->videoDuration());
-        QVERIFY(!first->isPlaying());
-    }
-
     void exportCopyOpenAndHelp()
     {
         VideoEditorViewModel *model = load(QStringLiteral("clip1s.mp4"));
