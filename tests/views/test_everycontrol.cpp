@@ -130,11 +130,6 @@ int checkTexts(QWidget &window, const QStringList &expected)
     return static_cast<int>(seen.size());
 }
 
-int hue(QWidget *w)
-{
-    return w->palette().color(w->foregroundRole()).hslHue();
-}
-
 bool isInteractive(QAccessible::Role role)
 {
     return QList<QAccessible::Role>{QAccessible::Button,       QAccessible::CheckBox,
@@ -242,8 +237,11 @@ private Q_SLOTS:
                                     "Output:", "$", "Export", "Export log will"}) > 0);
         // The colours keep their roles.
         EditorView *editor = window.editor();
-        const int in = hue(editor->findChild<QLabel *>(QStringLiteral("inTime")));
-        const int out = hue(editor->findChild<QLabel *>(QStringLiteral("outTime")));
+        const auto hue = [&](const char *name) {
+            auto *label = editor->findChild<QLabel *>(QLatin1String(name));
+            return label->palette().color(label->foregroundRole()).hslHue();
+        };
+        const int in = hue("inTime"), out = hue("outTime");
         QVERIFY2(in > 90 && in < 160, qPrintable(QString::number(in)));
         QVERIFY2(out < 15 || out > 345, qPrintable(QString::number(out)));
 

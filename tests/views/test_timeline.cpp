@@ -153,17 +153,12 @@ private Q_SLOTS:
         const QColor background = image.pixelColor(120, 1);
 
         // Each handle exactly where its time is, none wider than it should be.
-        for (const auto &[x, colour] : {std::pair{80, Theme::green()},
-                                        {83, Theme::green()},
-                                        {79, background},
-                                        {84, background},
-                                        {316, Theme::red()},
-                                        {319, Theme::red()},
-                                        {320, background},
-                                        {315, background},
-                                        {199, QColor(Qt::white)},
-                                        {200, QColor(Qt::white)},
-                                        {205, background}})
+        const QColor green = Theme::green(), red = Theme::red(), white(Qt::white);
+        // clang-format off
+        for (const auto &[x, colour] : {std::pair{80, green}, {83, green}, {79, background}, {84, background},
+                                        {316, red}, {319, red}, {320, background}, {315, background},
+                                        {199, white}, {200, white}, {205, background}})
+            // clang-format on
             PIXEL_IS(image, x, 8, colour);
         // Handles span 3..25; nothing above or below them.
         PIXEL_IS(image, 81, 1, background);
