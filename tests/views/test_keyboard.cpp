@@ -9,6 +9,7 @@
 #include "views/KeyboardShortcuts.h"
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
+#include "views/Theme.h"
 #include "views/TimelineView.h"
 
 #include <QClipboard>
@@ -19,6 +20,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+
+#include <cmath>
 
 using namespace trimora;
 
@@ -76,15 +79,38 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return m_app.windows().isEmpty(); }));
     }
 
-    // On a 6 s movie with a keyframe every 2 s: from "from" with the marks at
-    // In and Out, a key; the playhead and marks at once, and after the landing.
-    // Then the keys that play.
+    // On a 6 s movie with a keyframe every 2 s: the keyframes' ticks; from
+    // "from" with the marks at In and Out, a key; the playhead and marks at
+    // once, and after the landing. Then the keys that play.
     void keysMoveSetMarksAndPlay()
     {
         VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
         QVERIFY(model);
         QVERIFY(qAbs(model->videoDuration() - 6.0) < 1e-6);
         QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 20000)); // the keyframes
+        // Once they are read, a thin tick stands at 2 s and at 4 s, beneath the marks.
+        TimelineView *timeline = m_window->content()->editor()->timeline();
+        QTest::qWait(50);
+        QImage image = grabbed(*timeline);
+        const auto xAt = [&](double t) { return int(std::floor(image.width() * t / 6.0)); };
+        const auto near = [](QColor a, QColor b) {
+            return qAbs(a.red() - b.red()) <= 6 && qAbs(a.green() - b.green()) <= 6 &&
+                   qAbs(a.blue() - b.blue()) <= 6;
+        };
+        const QColor background = image.pixelColor(xAt(3), 9);
+        for (double keyframe : {2.0, 4.0}) {
+            const QColor tick = image.pixelColor(xAt(keyframe), 9);
+            QVERIFY2(qAbs(qGray(tick.rgb()) - qGray(background.rgb())) > 40,
+                     qPrintable(tick.name() + QStringLiteral(" on ") + background.name()));
+            // One pixel wide, and no higher than the handles.
+            QVERIFY(near(image.pixelColor(xAt(keyframe) + 1, 9), background));
+            QVERIFY(near(image.pixelColor(xAt(keyframe), 1), image.pixelColor(xAt(3), 1)));
+        }
+        // The In handle is drawn over the tick.
+        model->setInPointValue(2.0);
+        QTest::qWait(50);
+        image = grabbed(*timeline);
+        QVERIFY(near(image.pixelColor(xAt(2.0), 9), Theme::green()));
         struct Row
         {
             const char *what;

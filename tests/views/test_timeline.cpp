@@ -1,8 +1,4 @@
-#include "app/ContentView.h"
-#include "media/Player.h"
-#include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
-#include "views/EditorView.h"
 #include "views/Theme.h"
 #include "views/TimelineView.h"
 
@@ -205,41 +201,6 @@ private Q_SLOTS:
             for (const auto &[x, colour] : look.at)
                 PIXEL_IS(image, x, 8, colour.isValid() ? colour : image.pixelColor(100, 1));
         }
-    }
-
-    // The editor on a 6 s movie with a keyframe every 2 s: once the keyframes
-    // are read, a thin tick stands at 2 s and at 4 s, beneath the marks.
-    void keyframeTicksOfALoadedMovie()
-    {
-        Player::setDefaultOutput(Player::Output::SilentSurface);
-        ContentView window;
-        window.resize(960, 720);
-        QVERIFY(showExposed(&window));
-        VideoEditorViewModel *model = window.viewModel();
-        model->loadVideo(QUrl::fromLocalFile(media(QStringLiteral("mx-h264.mp4"))));
-        QVERIFY(waitFor([&] { return window.editor() && model->isCutSourceReady(); }, 20000));
-        auto *timeline = window.editor()->findChild<TimelineView *>();
-        QVERIFY(timeline);
-        QTest::qWait(50);
-        QImage image = grabbed(*timeline);
-        const int width = image.width();
-        const auto xAt = [&](double t) {
-            return int(std::floor(width * t / model->videoDuration()));
-        };
-        const QColor background = image.pixelColor(xAt(3), 9);
-        for (double keyframe : {2.0, 4.0}) {
-            const QColor tick = image.pixelColor(xAt(keyframe), 9);
-            QVERIFY2(qAbs(qGray(tick.rgb()) - qGray(background.rgb())) > 40,
-                     qPrintable(tick.name() + QStringLiteral(" on ") + background.name()));
-            // One pixel wide, and no higher than the handles.
-            PIXEL_IS(image, xAt(keyframe) + 1, 9, background);
-            PIXEL_IS(image, xAt(keyframe), 1, image.pixelColor(xAt(3), 1));
-        }
-        // The In handle is drawn over the tick.
-        model->setInPointValue(2.0);
-        QTest::qWait(50);
-        image = grabbed(*timeline);
-        PIXEL_IS(image, xAt(2.0), 9, Theme::green());
     }
 };
 
