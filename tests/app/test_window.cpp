@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -25,26 +26,16 @@ using namespace trimora;
 
 namespace {
 
-QMimeData *fileDrag(const QList<QUrl> &urls)
+// Sends a drag entering target, and with drop a drop after it: whether the
+// last was accepted.
+bool sendDrag(QWidget *target, QMimeData *mime, bool drop = false)
 {
-    auto *mime = new QMimeData;
-    mime->setUrls(urls);
-    return mime;
-}
-
-bool sendDragEnter(QWidget *target, QMimeData *mime)
-{
-    QDragEnterEvent event(target->rect().center(), Qt::CopyAction, mime, Qt::LeftButton,
-                          Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &event);
-    return event.isAccepted();
-}
-
-bool sendDrop(QWidget *target, QMimeData *mime)
-{
-    sendDragEnter(target, mime);
-    QDropEvent event(QPointF(target->rect().center()), Qt::CopyAction, mime, Qt::LeftButton,
-                     Qt::NoModifier);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!drop)
+        return enter.isAccepted();
+    QDropEvent event(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &event);
     return event.isAccepted();
 }
@@ -80,137 +71,103 @@ bool isMostlyBlack(const QImage &image)
     return bright < 20;
 }
 
+QString runTrimora(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // As on a terminal without a display: the answers must not need one.
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TRIMORA_BINARY), arguments);
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
 } // namespace
 
 class WindowTest : public QObject
 {
     Q_OBJECT
+    TrimoraApp app;
+    AppWindow *window = nullptr;
+
 private Q_SLOTS:
     void initTestCase()
     {
         TrimoraApp::configureApplication();
         Player::setDefaultOutput(Player::Output::SilentSurface);
     }
+    void init()
+    {
+        window = app.openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    void cleanup()
+    {
+        app.closeAllWindows();
+        QVERIFY(waitFor([&] { return app.windows().isEmpty(); }));
+    }
 
     void opensAtDefaultSizeAndNeverSmallerThanMinimum()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->size(), QSize(960, 720));
         window->resize(300, 200);
         QTest::qWait(50);
         QVERIFY(window->content()->width() >= 640);
         QVERIFY(window->content()->height() >= 480);
-        QVERIFY(!window->content()->viewModel()->isLoaded());
-        QCOMPARE(window->content()->dropZone()->isVisible(), true);
-        window->close();
     }
 
-    void dragHoverHighlightsTheZone()
+    // A file dragged over the zone lights its border in the accent; the drop
+    // loads the first file, and the video surface that arrives with the editor
+    // keeps the window's native window and place.
+    void dragAndDropLoadTheFirstFileInTheSameWindow()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        DropZoneView *zone = window->content()->dropZone();
+        window->move(140, 90);
+        QVERIFY(waitFor([&] { return window->pos() == QPoint(140, 90); }));
+        const WId id = window->winId();
+        ContentView *content = window->content();
+        DropZoneView *zone = content->dropZone();
         const QColor idle = borderColour(zone);
 
-        auto text = std::make_unique<QMimeData>();
-        text->setText(QStringLiteral("not a file"));
-        QVERIFY(!sendDragEnter(zone, text.get()));
+        QMimeData text, empty, mime;
+        text.setText(QStringLiteral("not a file"));
+        QVERIFY(!sendDrag(zone, &text));
         QVERIFY(!zone->isDragTarget());
+        empty.setUrls({});
+        QVERIFY(!sendDrag(zone, &empty, true));
 
-        std::unique_ptr<QMimeData> mime(fileDrag({QUrl::fromLocalFile(media("movie.mp4"))}));
-        QVERIFY(sendDragEnter(zone, mime.get()));
+        const QUrl first = QUrl::fromLocalFile(media("movie.mp4"));
+        mime.setUrls({first, QUrl::fromLocalFile(media("clip1s.mp4"))});
+        QVERIFY(sendDrag(zone, &mime));
         QVERIFY(zone->isDragTarget());
         const QColor hovered = borderColour(zone);
         const QColor accent = Theme::accent();
         QVERIFY2(qAbs(hovered.hue() - accent.hue()) < 12 && hovered.saturation() > 60,
                  qPrintable(hovered.name()));
         QVERIFY(hovered != idle);
-
         QDragLeaveEvent leave;
         QCoreApplication::sendEvent(zone, &leave);
         QVERIFY(!zone->isDragTarget());
         QCOMPARE(borderColour(zone), idle);
-        window->close();
-    }
 
-    void dropLoadsTheFirstFileAndSwitchesToTheEditor()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        std::unique_ptr<QMimeData> empty(fileDrag({}));
-        QVERIFY(!sendDrop(content->dropZone(), empty.get()));
-
-        const QUrl first = QUrl::fromLocalFile(media("movie.mp4"));
-        std::unique_ptr<QMimeData> mime(
-            fileDrag({first, QUrl::fromLocalFile(media("clip1s.mp4"))}));
-        QVERIFY(sendDrop(content->dropZone(), mime.get()));
+        QVERIFY(sendDrag(zone, &mime, true));
         // Accepted at once; the load itself follows from the event loop.
         QVERIFY(content->viewModel()->sourceURL().isEmpty());
         QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
         QCOMPARE(content->viewModel()->sourceURL(), first);
-        QVERIFY(content->editor());
-        QVERIFY(content->editor()->isVisible());
-        QVERIFY(!content->dropZone()->isVisible());
-
-        // The movie's first frame appears in the player surface.
+        QVERIFY(content->editor() && content->editor()->isVisible());
+        QVERIFY(!zone->isVisible());
         PlayerView *surface = content->editor()->playerView();
-        QVERIFY(surface);
-        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
-        window->close();
-    }
-
-    void openDialogOffersMoviesAndLoadsTheChoice()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        content->setShowFileImporter(true);
-        QFileDialog *dialog = content->fileDialog();
-        QVERIFY(dialog);
-        const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
-        QVERIFY(filter.contains(QLatin1String("*.mp4")));
-        QVERIFY(filter.contains(QLatin1String("*.mkv")));
-        QVERIFY(!filter.contains(QLatin1String("*.txt")));
-        dialog->selectFile(media("clip1s.mp4"));
-        QMetaObject::invokeMethod(dialog, "accept");
-        QVERIFY(!content->showFileImporter());
-        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
-
-        content->setShowFileImporter(true);
-        QVERIFY(content->fileDialog());
-        content->fileDialog()->reject();
-        QVERIFY(!content->showFileImporter());
-        window->close();
-    }
-
-    void keepsItsNativeWindowWhenTheVideoSurfaceArrives()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        window->move(140, 90);
-        QVERIFY(waitFor([&] { return window->pos() == QPoint(140, 90); }));
-        const WId id = window->winId();
-        QVERIFY(loadAndWait(*window->content()->viewModel(), QStringLiteral("clip1s.mp4")));
-        PlayerView *surface = window->content()->editor()->playerView();
         QVERIFY(surface);
         QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
         QCOMPARE(window->winId(), id);
         QCOMPARE(window->pos(), QPoint(140, 90));
-        window->close();
     }
 
-    void aLoadThatFailsChangesNothingAndSaysSo()
+    void aFailedLoadChangesNothingAndSaysSo()
     {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         ContentView *content = window->content();
         auto notice = [&] {
             for (QLabel *label : content->findChildren<QLabel *>()) {
@@ -244,23 +201,12 @@ private Q_SLOTS:
         QCOMPARE(model->commandPreview(), command);
         QCOMPARE(model->currentTime(), 2.0);
         QCOMPARE(surface->grabFramebuffer(), before);
-        window->close();
-    }
 
-    void aMovieWithoutVideoShowsABlackPicture()
-    {
-        TrimoraApp app;
-        AppWindow *window = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        ContentView *content = window->content();
-        QVERIFY(loadAndWait(*content->viewModel(), QStringLiteral("movie.mp4")));
-        PlayerView *surface = content->editor()->playerView();
-        QVERIFY(waitFor([&] { return !isMostlyBlack(surface->grabFramebuffer()); }, 8000));
-        QTest::qWait(300);
-        QSignalSpy loaded(content->viewModel(), &VideoEditorViewModel::sourceURLChanged);
+        // A movie without video: the picture goes black on the screen itself,
+        // not only in a fresh rendering of the surface.
+        QSignalSpy loaded(model, &VideoEditorViewModel::sourceURLChanged);
         content->openChosenFile(QUrl::fromLocalFile(media("mx-audio.m4a")));
         QVERIFY(loaded.wait(5000));
-        // What the screen shows, not a fresh rendering of the surface.
         auto onScreen = [&] {
             const QPoint at = surface->mapTo(window, QPoint(0, 0));
             return window->screen()
@@ -268,58 +214,98 @@ private Q_SLOTS:
                 .toImage();
         };
         QVERIFY(waitFor([&] { return isMostlyBlack(onScreen()); }, 5000));
-        window->close();
     }
 
-    void openDialogStartsWhereTheLastMovieCameFrom()
-    {
-        QTemporaryDir other;
-        QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
-        TrimoraApp app;
-        AppWindow *first = app.openWindow();
-        AppWindow *second = app.openWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(second));
-        first->content()->openChosenFile(QUrl::fromLocalFile(media("clip1s.mp4")));
-        second->content()->openChosenFile(
-            QUrl::fromLocalFile(other.filePath(QStringLiteral("clip.mp4"))));
-        // Each window its own, whichever dialog was open last.
-        for (int round = 0; round < 2; ++round) {
-            for (auto [window, folder] : {std::pair{first, QDir(media(QString())).absolutePath()},
-                                          std::pair{second, QDir(other.path()).absolutePath()}}) {
-                window->content()->setShowFileImporter(true);
-                QCOMPARE(window->content()->fileDialog()->directory().absolutePath(), folder);
-                window->content()->setShowFileImporter(false);
-            }
-        }
-        first->close();
-        second->close();
-    }
-
+    // Each window its own model, its own last folder, whichever dialog was open
+    // last, and its own keys; closing a window with a playing movie tears its model down.
     void windowsAreIndependentAndClosingTearsTheModelDown()
     {
-        TrimoraApp app;
-        AppWindow *first = app.openWindow();
         QAction *newWindow = nullptr;
-        for (QAction *action : first->menuBar()->actions().first()->menu()->actions()) {
+        for (QAction *action : window->menuBar()->actions().first()->menu()->actions())
             if (action->shortcut() == QKeySequence(QKeySequence::New))
                 newWindow = action;
-        }
         QVERIFY(newWindow);
         newWindow->trigger();
         QCOMPARE(app.windows().size(), 2);
         AppWindow *second = app.windows().at(1);
-        QVERIFY(first->content()->viewModel() != second->content()->viewModel());
+        QVERIFY(QTest::qWaitForWindowExposed(second));
+        QPointer<VideoEditorViewModel> model = window->content()->viewModel();
+        QVERIFY(model != second->content()->viewModel());
 
-        QVERIFY(loadAndWait(*first->content()->viewModel(), QStringLiteral("clip1s.mp4")));
+        // The open dialog offers movies and loads the choice.
+        ContentView *content = window->content();
+        content->setShowFileImporter(true);
+        QFileDialog *dialog = content->fileDialog();
+        QVERIFY(dialog);
+        const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
+        QVERIFY(filter.contains(QLatin1String("*.mp4")) && filter.contains(QLatin1String("*.mkv")));
+        QVERIFY(!filter.contains(QLatin1String("*.txt")));
+        dialog->selectFile(media("clip1s.mp4"));
+        QMetaObject::invokeMethod(dialog, "accept");
+        QVERIFY(!content->showFileImporter());
+        QVERIFY(waitFor([&] { return model->isLoaded(); }));
         QVERIFY(!second->content()->viewModel()->isLoaded());
 
-        QPointer<VideoEditorViewModel> model = first->content()->viewModel();
+        QTemporaryDir other;
+        QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
+        second->content()->openChosenFile(
+            QUrl::fromLocalFile(other.filePath(QStringLiteral("clip.mp4"))));
+        for (int round = 0; round < 2; ++round) {
+            for (auto [w, folder] : {std::pair{window, QDir(media(QString())).absolutePath()},
+                                     std::pair{second, QDir(other.path()).absolutePath()}}) {
+                w->content()->setShowFileImporter(true);
+                QCOMPARE(w->content()->fileDialog()->directory().absolutePath(), folder);
+                w->content()->fileDialog()->reject();
+                QVERIFY(!w->content()->showFileImporter());
+            }
+        }
+        // The keys act on the focused window only.
+        VideoEditorViewModel *theirs = second->content()->viewModel();
+        QVERIFY(waitFor([&] { return theirs->isLoaded() && second->content()->editor(); }));
+        second->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(second));
+        QTest::keyClick(second->content()->editor(), Qt::Key_End);
+        QTest::keyClick(second->content()->editor(), Qt::Key_O);
+        QCOMPARE(theirs->currentTime(), theirs->videoDuration());
+        QCOMPARE(model->currentTime(), 0.0);
+        QCOMPARE(model->outPoint(), model->videoDuration());
+        QVERIFY(!model->isPlaying());
+
         model->togglePlayPause();
-        first->close();
+        window->close();
         QVERIFY(waitFor([&] { return model.isNull(); }));
         QCOMPARE(app.windows().size(), 1);
-        second->close();
-        QVERIFY(waitFor([&] { return app.windows().isEmpty(); }));
+    }
+
+    // One window a file; a relative path counts from the working directory,
+    // and a missing file still opens its window, on the drop zone.
+    void severalFilesOpenOneWindowEach()
+    {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(QStringLiteral(TRIMORA_TEST_MEDIA));
+        app.openFiles(
+            {QStringLiteral("movie.mp4"), media("clip1s.mp4"), media("no-such-movie.mp4")});
+        QDir::setCurrent(previous);
+        QCOMPARE(app.windows().size(), 4); // with the one already open
+        VideoEditorViewModel *first = app.windows().at(1)->content()->viewModel();
+        VideoEditorViewModel *second = app.windows().at(2)->content()->viewModel();
+        QVERIFY(waitFor([&] { return first->isLoaded() && second->isLoaded(); }));
+        QCOMPARE(first->sourceURL(), QUrl::fromLocalFile(media("movie.mp4")));
+        QCOMPARE(second->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
+        ContentView *missing = app.windows().at(3)->content();
+        QTest::qWait(600);
+        QVERIFY(!missing->viewModel()->isLoaded());
+        QVERIFY(missing->dropZone()->isVisibleTo(missing));
+    }
+
+    void versionAndHelpAnswerOnStandardOutput()
+    {
+        const QString version = runTrimora({QStringLiteral("--version")});
+        QVERIFY2(version.startsWith(QStringLiteral("Trimora " TRIMORA_VERSION)),
+                 qPrintable(version));
+        const QString help = runTrimora({QStringLiteral("--help")});
+        QVERIFY(help.contains(QStringLiteral("--version")));
+        QVERIFY(help.contains(QStringLiteral("files")));
     }
 };
 

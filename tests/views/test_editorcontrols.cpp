@@ -3,11 +3,15 @@
 #include "support/TestSupport.h"
 #include "views/EditorView.h"
 #include "views/PlainButton.h"
+#include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
+
+#include <limits>
 
 using namespace trimora;
 
@@ -59,170 +63,217 @@ class EditorControlsTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
-    void layoutWithoutPlayer();
-    void stepAndSnapButtonsSeek_data();
-    void stepAndSnapButtonsSeek();
-    void jumpButtons();
-    void markButtons();
-    void textsFollowTheModel();
-    void timelineDrivesTheModel();
-    void playPauseSymbolFollowsPlayback();
+
+    // On a 12.5 s movie: a click at the playhead time "now" with the marks at
+    // In and Out; the playhead and marks after it, and how often the playhead
+    // changed (once for a move, never for a mark).
+    void buttonsMoveThePlayheadAndMarks_data()
+    {
+        QTest::addColumn<double>("now");
+        QTest::addColumn<double>("in");
+        QTest::addColumn<double>("out");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<double>("now2");
+        QTest::addColumn<double>("in2");
+        QTest::addColumn<double>("out2");
+        QTest::addColumn<int>("changes");
+        const QString setIn = QStringLiteral("\u25C0 Set In");
+        const QString setOut = QStringLiteral("Set Out \u25B6");
+        auto row = [](const char *name, double now, double in, double out, const QString &label,
+                      double now2, double in2, double out2, int changes = 1) {
+            QTest::newRow(name) << now << in << out << label << now2 << in2 << out2 << changes;
+        };
+        row("-30s clamps at 0", 3.2, 1, 9, minus + "30s", 0, 1, 9);
+        row("-5s from 2 clamps at 0", 2, 1, 9, minus + "5s", 0, 1, 9);
+        row("-0.1s", 3.2, 1, 9, minus + "0.1s", 3.2 - 0.1, 1, 9);
+        row("snap down", 3.2, 1, 9, ".000", 3, 1, 9);
+        row("snap half up", 3.5, 1, 9, ".000", 4, 1, 9);
+        row("snap 2.4999", 2.4999, 1, 9, ".000", 2, 1, 9);
+        row("+0.1s", 3.2, 1, 9, "+0.1s", 3.2 + 0.1, 1, 9);
+        row("+30s clamps at the end", 3.2, 1, 9, "+30s", 12.5, 1, 9);
+        row("to the end", 5, 1, 9, "goToEnd", 12.5, 1, 9);
+        row("to the start", 5, 1, 9, "goToStart", 0, 1, 9);
+        row("to Out", 5, 1, 9, "Go to Out", 9, 1, 9);
+        row("to In", 5, 1, 9, "Go to In", 1, 1, 9);
+        row("Set In past Out clamps at Out", 8, 1, 5, setIn, 8, 5, 5, 0);
+        row("Set Out before In clamps at In", 2, 4, 9, setOut, 2, 4, 4, 0);
+        row("Set Out", 6, 4, 4, setOut, 6, 4, 6, 0);
+        row("Set In", 5, 4, 6, setIn, 5, 5, 6, 0);
+    }
+
+    void buttonsMoveThePlayheadAndMarks()
+    {
+        QFETCH(double, now);
+        QFETCH(double, in);
+        QFETCH(double, out);
+        QFETCH(QString, label);
+        QFETCH(int, changes);
+        Screen s;
+        s.model.setInPointValue(in);
+        s.model.setOutPointValue(out);
+        s.model.setCurrentTime(now);
+        QCOMPARE(s.click(label), changes);
+        QTEST(s.model.currentTime(), "now2");
+        QTEST(s.model.inPoint(), "in2");
+        QTEST(s.model.outPoint(), "out2");
+        QVERIFY(!s.model.isPlaying());
+    }
+
+    // The texts follow the model, and the timeline writes to it.
+    void textsAndTimelineFollowTheModel()
+    {
+        Screen s;
+        s.model.setCurrentTime(3725.5);
+        QCOMPARE(s.view.currentTimeLabel()->text(), QStringLiteral("01:02:05.500"));
+        QCOMPARE(s.view.lengthLabel()->text(), QStringLiteral("/ 00:00:12.500"));
+        s.model.setInPointValue(2.25);
+        QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:02.250"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:06.750"));
+        // Marks written out of order show an empty selection, not a negative one.
+        s.model.setOutPointValue(1.0);
+        QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
+
+        s.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        TimelineView *timeline = s.view.timeline();
+        QCOMPARE(timeline->duration(), 12.5);
+        const int w = timeline->width();
+        QVERIFY(w > 100);
+        auto xOf = [w](double t) { return qRound(w * t / 12.5); };
+        // Playhead at 5, In at 1, Out at 9: press at 6 grabs the playhead.
+        s.model.setInPointValue(1.0);
+        s.model.setOutPointValue(9.0);
+        s.model.setCurrentTime(5.0);
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), 14));
+        QTest::mouseMove(timeline, QPoint(xOf(7.0), 14));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), 14));
+        QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
+        QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
+        // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), 14));
+        QTest::mouseMove(timeline, QPoint(0, 14));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, 14));
+        QCOMPARE(s.model.outPoint(), 1.0);
+        QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
+        QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
+        QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
+    }
+
+    // Without a movie there is no surface, and Open… works; the surface comes
+    // with the player, and the play symbol follows playback to its end.
+    void playPauseSymbolFollowsPlayback()
+    {
+        Screen s;
+        QVERIFY(!s.view.playerView());
+        QTest::mouseClick(button(&s.view, QStringLiteral("Open\u2026")), Qt::LeftButton);
+        QVERIFY(s.importerShown);
+        auto *playPause = qobject_cast<PlainButton *>(button(&s.view, "playPause"));
+        QVERIFY(playPause);
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+
+        s.model.loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return s.model.isLoaded(); }));
+        QVERIFY(s.view.playerView()); // the surface arrives with the player
+
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QVERIFY(s.model.isPlaying());
+        QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QVERIFY(!s.model.isPlaying());
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+
+        // Played to the end, the model clears isPlaying and the symbol follows.
+        QTest::mouseClick(playPause, Qt::LeftButton);
+        QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
+        QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
+        QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
+        QVERIFY(s.model.currentTime() > 0.5);
+    }
+
+    void formats_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("zero") << 0.0 << "00:00:00.000";
+        QTest::newRow("negative zero") << -0.0 << "00:00:00.000";
+        QTest::newRow("hour minute second") << 3725.5 << "01:02:05.500";
+        QTest::newRow("never rounds up to the next second") << 59.9999 << "00:00:59.999";
+        QTest::newRow("just below an hour") << 3599.9999 << "00:59:59.999";
+        // Stored a hair below themselves, they still show as what they are.
+        QTest::newRow("1.001") << 1.001 << "00:00:01.001";
+        QTest::newRow("2.675") << 2.675 << "00:00:02.675";
+        QTest::newRow("a frame at 13.6 s, origin 9.978 s") << 13.6 - 9.978 << "00:00:03.622";
+        QTest::newRow("ten steps of 0.1 back to 1 s")
+            << 2.0 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 - 0.1 << "00:00:01.000";
+        QTest::newRow("hours are not wrapped") << 360000.25 << "100:00:00.250";
+        QTest::newRow("negative") << -0.5 << "00:00:00.000";
+        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << "00:00:00.000";
+        QTest::newRow("+inf") << inf << "00:00:00.000";
+        QTest::newRow("-inf") << -inf << "00:00:00.000";
+    }
+    void formats()
+    {
+        QFETCH(double, seconds);
+        QTEST(formatTime(seconds), "text");
+    }
+
+    // Scrubbing a long-GOP 1080p movie: every exact seek decodes from the only
+    // key frame, so seeks that queue up would leave the picture far behind the pointer.
+    void dragFollowsThePointer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("MP4") << "scrub1080.mp4";
+        // No index: every seek demuxes from a whole GOP before its target.
+        QTest::newRow("MPEG-TS") << "scrub1080.ts";
+    }
+
+    void dragFollowsThePointer()
+    {
+        QFETCH(QString, name);
+        VideoEditorViewModel model;
+        EditorView view(&model, [](bool) {});
+        view.resize(960, 600);
+        QVERIFY(showExposed(&view));
+        QVERIFY(loadAndWait(model, name));
+        Player *player = model.player();
+        QVERIFY(waitFor([&] { return player->lastReportedTime().has_value(); }, 10000));
+
+        // The frames the player lands on, read at every pointer move.
+        QSet<double> shown;
+        TimelineView *timeline = view.timeline();
+        const int w = timeline->width();
+        const int steps = 60;
+        const int endX = w * 8 / 10;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(w / 10, 14));
+        for (int i = 1; i <= steps; ++i) {
+            QTest::qWait(16); // one pointer event per frame of a 60 Hz display
+            QTest::mouseMove(timeline, QPoint(w / 10 + (endX - w / 10) * i / steps, 14));
+            shown.insert(*player->lastReportedTime());
+        }
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(endX, 14));
+        const qint64 dragMs = clock.elapsed();
+        const int duringDrag = static_cast<int>(shown.size());
+        const double target = model.currentTime();
+        QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
+        const qint64 settleMs = clock.elapsed() - dragMs;
+        QVERIFY(qAbs(*player->lastReportedTime() - target) < 1.0 / 24);
+        // The picture moves during the drag and lands on the last target, not on
+        // a backlog of stale ones.
+        QVERIFY(duringDrag >= 2);
+        QVERIFY(settleMs < 3000);
+
+        // A seek to the very end must not leave the player unable to seek again.
+        model.seek(model.videoDuration());
+        QTest::qWait(500);
+        model.seek(2.0);
+        QVERIFY(waitFor([&] { return !player->isSeeking(); }, 10000));
+        QVERIFY(qAbs(*player->lastReportedTime() - 2.0) < 1.0 / 24);
+    }
 };
-
-void EditorControlsTest::layoutWithoutPlayer()
-{
-    Screen s;
-    QVERIFY(!s.view.playerView());
-    QAbstractButton *open = button(&s.view, QStringLiteral("Open\u2026"));
-    QVERIFY(open);
-    QTest::mouseClick(open, Qt::LeftButton);
-    QVERIFY(s.importerShown);
-}
-
-void EditorControlsTest::stepAndSnapButtonsSeek_data()
-{
-    QTest::addColumn<double>("now");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("-30s clamps at 0") << 3.2 << minus + "30s" << 0.0;
-    QTest::newRow("-5s from 2 clamps at 0") << 2.0 << minus + "5s" << 0.0;
-    QTest::newRow("-0.1s") << 3.2 << minus + "0.1s" << 3.2 - 0.1;
-    QTest::newRow("snap down") << 3.2 << ".000" << 3.0;
-    QTest::newRow("snap half up") << 3.5 << ".000" << 4.0;
-    QTest::newRow("snap 2.4999") << 2.4999 << ".000" << 2.0;
-    QTest::newRow("+0.1s") << 3.2 << "+0.1s" << 3.2 + 0.1;
-    QTest::newRow("+30s clamps at the end") << 3.2 << "+30s" << 12.5;
-}
-
-void EditorControlsTest::stepAndSnapButtonsSeek()
-{
-    QFETCH(double, now);
-    QFETCH(QString, label);
-    QFETCH(double, expected);
-    Screen s;
-    s.model.setCurrentTime(now);
-    QCOMPARE(s.click(label), 1);
-    QCOMPARE(s.model.currentTime(), expected);
-    // Steps and snap move the playhead only.
-    QCOMPARE(s.model.inPoint(), 1.0);
-    QCOMPARE(s.model.outPoint(), 9.0);
-    QVERIFY(!s.model.isPlaying());
-}
-
-void EditorControlsTest::jumpButtons()
-{
-    Screen s;
-    s.model.setCurrentTime(5.0);
-    QCOMPARE(s.click("goToEnd"), 1);
-    QCOMPARE(s.model.currentTime(), 12.5);
-    QCOMPARE(s.click("goToStart"), 1);
-    QCOMPARE(s.model.currentTime(), 0.0);
-    QCOMPARE(s.click("Go to Out"), 1);
-    QCOMPARE(s.model.currentTime(), 9.0);
-    QCOMPARE(s.click("Go to In"), 1);
-    QCOMPARE(s.model.currentTime(), 1.0);
-    QCOMPARE(s.model.inPoint(), 1.0);
-    QCOMPARE(s.model.outPoint(), 9.0);
-}
-
-void EditorControlsTest::markButtons()
-{
-    Screen s;
-    const QString setIn = QStringLiteral("\u25C0 Set In");
-    const QString setOut = QStringLiteral("Set Out \u25B6");
-    s.model.setOutPointValue(5.0);
-    s.model.setCurrentTime(8.0);
-    QCOMPARE(s.click(setIn), 0);
-    QCOMPARE(s.model.inPoint(), 5.0);
-    QCOMPARE(s.model.currentTime(), 8.0);
-
-    s.model.setInPointValue(4.0);
-    s.model.setCurrentTime(2.0);
-    s.click(setOut);
-    QCOMPARE(s.model.outPoint(), 4.0);
-
-    s.model.setCurrentTime(6.0);
-    s.click(setOut);
-    QCOMPARE(s.model.inPoint(), 4.0);
-    QCOMPARE(s.model.outPoint(), 6.0);
-    s.model.setCurrentTime(5.0);
-    s.click(setIn);
-    QCOMPARE(s.model.inPoint(), 5.0);
-    QCOMPARE(s.model.currentTime(), 5.0);
-}
-
-void EditorControlsTest::textsFollowTheModel()
-{
-    Screen s;
-    s.model.setCurrentTime(3725.5);
-    QCOMPARE(s.view.currentTimeLabel()->text(), QStringLiteral("01:02:05.500"));
-    QCOMPARE(s.view.lengthLabel()->text(), QStringLiteral("/ 00:00:12.500"));
-
-    QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:01.000"));
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:09.000"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:08.000"));
-    s.model.setInPointValue(2.25);
-    QCOMPARE(s.view.inLabel()->text(), QStringLiteral("In: 00:00:02.250"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:06.750"));
-    // Marks written out of order show an empty selection, not a negative one.
-    s.model.setOutPointValue(1.0);
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
-    QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
-}
-
-void EditorControlsTest::timelineDrivesTheModel()
-{
-    Screen s;
-    s.view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-    TimelineView *timeline = s.view.timeline();
-    QCOMPARE(timeline->duration(), 12.5);
-    const int w = timeline->width();
-    QVERIFY(w > 100);
-    auto xOf = [w](double t) { return qRound(w * t / 12.5); };
-
-    // Playhead at 5, In at 1, Out at 9: press at 6 grabs the playhead.
-    s.model.setCurrentTime(5.0);
-    QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), 14));
-    QTest::mouseMove(timeline, QPoint(xOf(7.0), 14));
-    QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), 14));
-    QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
-    QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
-
-    // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
-    QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), 14));
-    QTest::mouseMove(timeline, QPoint(0, 14));
-    QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, 14));
-    QCOMPARE(s.model.outPoint(), 1.0);
-    QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
-    QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
-}
-
-void EditorControlsTest::playPauseSymbolFollowsPlayback()
-{
-    Screen s;
-    auto *playPause = qobject_cast<PlainButton *>(button(&s.view, "playPause"));
-    QVERIFY(playPause);
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-
-    s.model.loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
-    QVERIFY(waitFor([&] { return s.model.isLoaded(); }));
-    QVERIFY(s.view.playerView()); // the surface arrives with the player
-
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QVERIFY(s.model.isPlaying());
-    QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QVERIFY(!s.model.isPlaying());
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-
-    // Played to the end, the model clears isPlaying and the symbol follows.
-    QTest::mouseClick(playPause, Qt::LeftButton);
-    QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
-    QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
-    QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
-    QVERIFY(s.model.currentTime() > 0.5);
-}
 
 QTEST_MAIN(EditorControlsTest)
 #include "test_editorcontrols.moc"

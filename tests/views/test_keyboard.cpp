@@ -9,6 +9,7 @@
 #include "views/KeyboardShortcuts.h"
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
+#include "views/Theme.h"
 #include "views/TimelineView.h"
 
 #include <QClipboard>
@@ -19,6 +20,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+
+#include <cmath>
 
 using namespace trimora;
 
@@ -41,6 +44,21 @@ bool settled(VideoEditorViewModel &model)
 class KeyboardTest : public QObject
 {
     Q_OBJECT
+    VideoEditorViewModel *load(const QString &name)
+    {
+        VideoEditorViewModel *model = m_window->content()->viewModel();
+        if (!loadAndWait(*model, name) || !settled(*model))
+            return nullptr;
+        return model;
+    }
+    void press(const Key &key)
+    {
+        QTest::keyClick(m_window->content()->editor(), key.key, key.modifiers);
+    }
+
+    TrimoraApp m_app;
+    AppWindow *m_window = nullptr;
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -61,270 +79,240 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return m_app.windows().isEmpty(); }));
     }
 
-    void keysMoveThePlayheadAndSetMarks_data();
-    void keysMoveThePlayheadAndSetMarks();
-    void arrowsStepFromTheFrameOnShow_data();
-    void arrowsStepFromTheFrameOnShow();
-    void playKeysAndSpeed();
-    void keysAreTheFieldsWhileTyping();
-    void keysActOnlyOnTheFocusedWindow();
-    void exportCopyOpenAndHelp();
-
-private:
-    VideoEditorViewModel *load(const QString &name)
+    // On a 6 s movie with a keyframe every 2 s: the keyframes' ticks; from
+    // "from" with the marks at In and Out, a key; the playhead and marks at
+    // once, and after the landing. Then the keys that play.
+    void keysMoveSetMarksAndPlay()
     {
-        VideoEditorViewModel *model = m_window->content()->viewModel();
-        if (!loadAndWait(*model, name) || !settled(*model))
-            return nullptr;
-        return model;
+        VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
+        QVERIFY(model);
+        QVERIFY(qAbs(model->videoDuration() - 6.0) < 1e-6);
+        QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 20000)); // the keyframes
+        // Once they are read, a thin tick stands at 2 s and at 4 s, beneath the marks.
+        TimelineView *timeline = m_window->content()->editor()->timeline();
+        QTest::qWait(50);
+        QImage image = grabbed(*timeline);
+        const auto xAt = [&](double t) { return int(std::floor(image.width() * t / 6.0)); };
+        const auto near = [](QColor a, QColor b) {
+            return qAbs(a.red() - b.red()) <= 6 && qAbs(a.green() - b.green()) <= 6 &&
+                   qAbs(a.blue() - b.blue()) <= 6;
+        };
+        const QColor background = image.pixelColor(xAt(3), 9);
+        for (double keyframe : {2.0, 4.0}) {
+            const QColor tick = image.pixelColor(xAt(keyframe), 9);
+            QVERIFY2(qAbs(qGray(tick.rgb()) - qGray(background.rgb())) > 40,
+                     qPrintable(tick.name() + QStringLiteral(" on ") + background.name()));
+            // One pixel wide, and no higher than the handles.
+            QVERIFY(near(image.pixelColor(xAt(keyframe) + 1, 9), background));
+            QVERIFY(near(image.pixelColor(xAt(keyframe), 1), image.pixelColor(xAt(3), 1)));
+        }
+        // The In handle is drawn over the tick.
+        model->setInPointValue(2.0);
+        QTest::qWait(50);
+        image = grabbed(*timeline);
+        QVERIFY(near(image.pixelColor(xAt(2.0), 9), Theme::green()));
+        struct Row
+        {
+            const char *what;
+            double from, in0, out0;
+            Key key;
+            double time, in, out;
+        };
+        const auto shift = Qt::ShiftModifier;
+        // clang-format off
+        for (const Row &row : {
+                 Row{"Shift+→ one second on",   2.5, 0, 6, {Qt::Key_Right, shift}, 3.5, 0,   6},
+                 Row{"Shift+← one second back", 2.5, 0, 6, {Qt::Key_Left, shift},  1.5, 0,   6},
+                 Row{"Shift+← stops at 0",      0.4, 0, 6, {Qt::Key_Left, shift},  0,   0,   6},
+                 Row{"↓ next keyframe",         0.5, 0, 6, {Qt::Key_Down},         2,   0,   6},
+                 Row{"↑ previous keyframe",     5.5, 0, 6, {Qt::Key_Up},           4,   0,   6},
+                 Row{"Home",                    3.3, 0, 6, {Qt::Key_Home},         0,   0,   6},
+                 Row{"End",                     3.3, 0, 6, {Qt::Key_End},          6,   0,   6},
+                 Row{"I",                       2.2, 0, 6, {Qt::Key_I},            2.2, 2.2, 6},
+                 Row{"O",                       4.1, 0, 6, {Qt::Key_O},            4.1, 0,   4.1},
+                 Row{"Shift+I: to In",          3,   1, 5, {Qt::Key_I, shift},     1,   1,   5},
+                 Row{"Shift+O: to Out",         3,   1, 5, {Qt::Key_O, shift},     5,   1,   5}}) {
+            // clang-format on
+            model->setInPointValue(row.in0);
+            model->setOutPointValue(row.out0);
+            model->seek(row.from);
+            press(row.key);
+            const auto at = [&] {
+                return qAbs(model->currentTime() - row.time) < 1e-9 &&
+                       qAbs(model->inPoint() - row.in) < 1e-9 &&
+                       qAbs(model->outPoint() - row.out) < 1e-9;
+            };
+            QVERIFY2(at(), row.what);
+            QVERIFY(settled(*model));
+            QTest::qWait(50);
+            QVERIFY2(at(), row.what); // the landing does not move it
+        }
+        // Space plays and pauses; K plays at 1x or pauses; L plays, then doubles up to 4x.
+        struct Step
+        {
+            Qt::Key key;
+            bool playing;
+            double speed;
+        };
+        for (const Step &step :
+             {Step{Qt::Key_Space, true, 1}, Step{Qt::Key_Space, false, 1}, Step{Qt::Key_K, true, 1},
+              Step{Qt::Key_L, true, 2}, Step{Qt::Key_L, true, 4}, Step{Qt::Key_L, true, 4},
+              Step{Qt::Key_K, false, 1}, Step{Qt::Key_L, true, 1}, Step{Qt::Key_L, true, 2},
+              Step{Qt::Key_Space, false, 1}}) {
+            press({step.key});
+            QCOMPARE(model->isPlaying(), step.playing);
+            QCOMPARE(model->playbackSpeed(), step.speed);
+        }
     }
-    void press(const Key &key)
+
+    void arrowsStepFromTheFrameOnShow_data()
     {
-        QTest::keyClick(m_window->content()->editor(), key.key, key.modifiers);
+        QTest::addColumn<QString>("name");
+        QTest::newRow("25 fps") << "mx-h264.mp4";
+        QTest::newRow("29.97 fps") << "mx-ntsc.mp4";
+        QTest::newRow("MPEG-TS starting at 11.4 s") << "mx-offset10.ts";
     }
 
-    TrimoraApp m_app;
-    AppWindow *m_window = nullptr;
-};
-
-void KeyboardTest::keysMoveThePlayheadAndSetMarks_data()
-{
-    QTest::addColumn<double>("from");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<double>("time");
-    QTest::addColumn<double>("in");
-    QTest::addColumn<double>("out");
-    const double end = 6.0; // mx-h264.mp4
-    const int shift = Qt::ShiftModifier;
-    QTest::newRow("Shift+→ one second on")
-        << 2.5 << int(Qt::Key_Right) << shift << 3.5 << 0.0 << end;
-    QTest::newRow("Shift+← one second back")
-        << 2.5 << int(Qt::Key_Left) << shift << 1.5 << 0.0 << end;
-    QTest::newRow("Shift+← stops at 0") << 0.4 << int(Qt::Key_Left) << shift << 0.0 << 0.0 << end;
-    QTest::newRow("↓ next keyframe") << 0.5 << int(Qt::Key_Down) << 0 << 2.0 << 0.0 << end;
-    QTest::newRow("↑ previous keyframe") << 5.5 << int(Qt::Key_Up) << 0 << 4.0 << 0.0 << end;
-    QTest::newRow("Home") << 3.3 << int(Qt::Key_Home) << 0 << 0.0 << 0.0 << end;
-    QTest::newRow("End") << 3.3 << int(Qt::Key_End) << 0 << end << 0.0 << end;
-    QTest::newRow("I") << 2.2 << int(Qt::Key_I) << 0 << 2.2 << 2.2 << end;
-    QTest::newRow("O") << 4.1 << int(Qt::Key_O) << 0 << 4.1 << 0.0 << 4.1;
-    QTest::newRow("Shift+I: to In") << 3.0 << int(Qt::Key_I) << shift << 1.0 << 1.0 << 5.0;
-    QTest::newRow("Shift+O: to Out") << 3.0 << int(Qt::Key_O) << shift << 5.0 << 1.0 << 5.0;
-}
-
-void KeyboardTest::keysMoveThePlayheadAndSetMarks()
-{
-    QFETCH(double, from);
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(double, time);
-    QFETCH(double, in);
-    QFETCH(double, out);
-    VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
-    QVERIFY(model);
-    QVERIFY(qAbs(model->videoDuration() - 6.0) < 1e-6);
-    if (key == Qt::Key_Up || key == Qt::Key_Down) // keyframes every 2 s, read after loading
-        QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 20000));
-    if (modifiers == Qt::ShiftModifier && (key == Qt::Key_I || key == Qt::Key_O)) {
-        model->setInPointValue(1.0);
-        model->setOutPointValue(5.0);
-    }
-    model->seek(from);
-    press({Qt::Key(key), Qt::KeyboardModifiers(modifiers)});
-    QVERIFY(qAbs(model->currentTime() - time) < 1e-9);
-    QVERIFY(qAbs(model->inPoint() - in) < 1e-9);
-    QVERIFY(qAbs(model->outPoint() - out) < 1e-9);
-    QVERIFY(settled(*model));
-    QTest::qWait(50);
-    QVERIFY(qAbs(model->currentTime() - time) < 1e-9); // the landing does not move it
-}
-
-void KeyboardTest::arrowsStepFromTheFrameOnShow_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("25 fps") << "mx-h264.mp4";
-    QTest::newRow("29.97 fps") << "mx-ntsc.mp4";
-    QTest::newRow("MPEG-TS starting at 11.4 s") << "mx-offset10.ts";
-}
-
-void KeyboardTest::arrowsStepFromTheFrameOnShow()
-{
-    QFETCH(QString, name);
-    const SourceFrames source = decodeSourceFrames(name);
-    QVERIFY(source.isValid());
-    VideoEditorViewModel *model = load(name);
-    QVERIFY(model);
-    model->seek(1.0);
-    QVERIFY(settled(*model));
-    const int start = source.frameAt(1.0);
-    QCOMPARE(source.shownBy(*model->player()), start);
-    for (const auto &[key, presses, expected] :
-         {std::tuple{Qt::Key_Right, 1, 1}, std::tuple{Qt::Key_Right, 5, 6},
-          std::tuple{Qt::Key_Left, 2, 4}}) {
-        for (int i = 0; i < presses; ++i)
-            press({key});
+    void arrowsStepFromTheFrameOnShow()
+    {
+        QFETCH(QString, name);
+        const SourceFrames source = decodeSourceFrames(name);
+        QVERIFY(source.isValid());
+        VideoEditorViewModel *model = load(name);
+        QVERIFY(model);
+        model->seek(1.0);
         QVERIFY(settled(*model));
-        QVERIFY2(qAbs(model->currentTime() - source.times[start + expected]) < 1e-4,
-                 qPrintable(QStringLiteral("%1, frame at %2 expected")
-                                .arg(model->currentTime())
-                                .arg(source.times[start + expected])));
-        QCOMPARE(source.shownBy(*model->player()), start + expected);
+        const int start = source.frameAt(1.0);
+        QCOMPARE(source.shownBy(*model->player()), start);
+        for (const auto &[key, presses, expected] :
+             {std::tuple{Qt::Key_Right, 1, 1}, std::tuple{Qt::Key_Right, 5, 6},
+              std::tuple{Qt::Key_Left, 2, 4}}) {
+            for (int i = 0; i < presses; ++i)
+                press({key});
+            QVERIFY(settled(*model));
+            QVERIFY2(qAbs(model->currentTime() - source.times[start + expected]) < 1e-4,
+                     qPrintable(QStringLiteral("%1, frame at %2 expected")
+                                    .arg(model->currentTime())
+                                    .arg(source.times[start + expected])));
+            QCOMPARE(source.shownBy(*model->player()), start + expected);
+        }
+        // Keys typed faster than the steps land act in order, each on the frame
+        // the keys before it land on.
+        for (const Key &key : {Key{Qt::Key_Right}, Key{Qt::Key_Right}, Key{Qt::Key_Right},
+                               Key{Qt::Key_I}, Key{Qt::Key_Right, Qt::ShiftModifier},
+                               Key{Qt::Key_Left}, Key{Qt::Key_Left}, Key{Qt::Key_O}})
+            press(key);
+        QVERIFY(settled(*model));
+        QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
+                 qPrintable(QString::number(model->inPoint())));
+        const int out = source.frameAt(source.times[start + 7] + 1.0) - 2;
+        QVERIFY2(qAbs(model->outPoint() - source.times[out]) < 1e-4,
+                 qPrintable(QString::number(model->outPoint())));
+        QCOMPARE(source.shownBy(*model->player()), out);
+        // Playing, an arrow pauses first.
+        press({Qt::Key_Space});
+        QVERIFY(model->isPlaying());
+        QTest::qWait(300);
+        press({Qt::Key_Right});
+        QVERIFY(!model->isPlaying());
+        QVERIFY(settled(*model));
+        QTest::qWait(100);
+        const int shown = source.shownBy(*model->player());
+        QVERIFY(qAbs(model->currentTime() - source.times[shown]) < 1e-4);
     }
-    // Keys typed faster than the steps land act in order, each on the frame
-    // the keys before it land on.
-    for (const Key &key : {Key{Qt::Key_Right}, Key{Qt::Key_Right}, Key{Qt::Key_Right},
-                           Key{Qt::Key_I}, Key{Qt::Key_Right, Qt::ShiftModifier}, Key{Qt::Key_Left},
-                           Key{Qt::Key_Left}, Key{Qt::Key_O}})
-        press(key);
-    QVERIFY(settled(*model));
-    QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
-             qPrintable(QString::number(model->inPoint())));
-    const int out = source.frameAt(source.times[start + 7] + 1.0) - 2;
-    QVERIFY2(qAbs(model->outPoint() - source.times[out]) < 1e-4,
-             qPrintable(QString::number(model->outPoint())));
-    QCOMPARE(source.shownBy(*model->player()), out);
-    // Playing, an arrow pauses first.
-    press({Qt::Key_Space});
-    QVERIFY(model->isPlaying());
-    QTest::qWait(300);
-    press({Qt::Key_Right});
-    QVERIFY(!model->isPlaying());
-    QVERIFY(settled(*model));
-    QTest::qWait(100);
-    const int shown = source.shownBy(*model->player());
-    QVERIFY(qAbs(model->currentTime() - source.times[shown]) < 1e-4);
-}
 
-void KeyboardTest::playKeysAndSpeed()
-{
-    VideoEditorViewModel *model = load(QStringLiteral("movie.mp4"));
-    QVERIFY(model);
-    struct Step
+    void keysAreTheFieldsWhileTyping()
     {
-        Qt::Key key;
-        bool playing;
-        double speed;
-    };
-    for (const Step &step :
-         {Step{Qt::Key_Space, true, 1}, Step{Qt::Key_Space, false, 1}, Step{Qt::Key_K, true, 1},
-          Step{Qt::Key_L, true, 2}, Step{Qt::Key_L, true, 4}, Step{Qt::Key_L, true, 4},
-          Step{Qt::Key_K, false, 1}, Step{Qt::Key_L, true, 1}, Step{Qt::Key_L, true, 2},
-          Step{Qt::Key_Space, false, 1}}) {
-        press({step.key});
-        QCOMPARE(model->isPlaying(), step.playing);
-        QCOMPARE(model->playbackSpeed(), step.speed);
+        VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
+        QVERIFY(model);
+        model->seek(2.0);
+        QVERIFY(settled(*model));
+        QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
+        QLineEdit *field = m_window->findChild<OutputRow *>()->pathField();
+        field->setFocus();
+        QVERIFY(waitFor([&] { return field->hasFocus(); }));
+        field->selectAll();
+        QTest::keyClicks(field, QStringLiteral("/tmp/KLIO take 2.mp4"));
+        for (const Key &key :
+             {Key{Qt::Key_Home}, Key{Qt::Key_End}, Key{Qt::Key_Left},
+              Key{Qt::Key_Right, Qt::ShiftModifier}, Key{Qt::Key_Up}, Key{Qt::Key_Down},
+              Key{Qt::Key_I, Qt::ShiftModifier}, Key{Qt::Key_E, Qt::ControlModifier},
+              Key{Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier}})
+            QTest::keyClick(field, key.key, key.modifiers);
+        // The letters and the space were typed, the keys moved the cursor there.
+        QVERIFY2(model->outputPath().startsWith(QStringLiteral("/tmp/KLIO take 2.mp")) &&
+                     model->outputPath().endsWith(QLatin1Char('i'), Qt::CaseInsensitive),
+                 qPrintable(model->outputPath()));
+        QCOMPARE(model->currentTime(), 2.0);
+        QCOMPARE(model->inPoint(), 0.0);
+        QCOMPARE(model->outPoint(), model->videoDuration());
+        QVERIFY(!model->isPlaying());
+        QVERIFY(!model->isProcessing());
+        QVERIFY(model->logOutput().isEmpty());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
+
+        // Back on the editor, the keys are the editor's again.
+        m_window->content()->editor()->timeline()->setFocus();
+        press({Qt::Key_I});
+        QCOMPARE(model->inPoint(), 2.0);
+
+        // Nobody types into the log: after a click there the keys stay the editor's.
+        auto *log = m_window->findChild<LogPane *>();
+        QTest::mouseClick(log->viewport(), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
+        QCOMPARE(model->outPoint(), 2.0);
+
+        // Nor after a click on a button that the click hides: the focus must not
+        // pass on to the output field, where the next key would replace the path.
+        const QString path = model->outputPath();
+        QAbstractButton *scan = nullptr;
+        for (QAbstractButton *button : m_window->findChildren<QAbstractButton *>())
+            if (button->text() == QStringLiteral("Scan B/W Frames"))
+                scan = button;
+        QVERIFY(scan);
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QVERIFY(waitFor([&] { return model->hasScanned() && !model->isScanning(); }, 20000));
+        model->seek(3.0);
+        QVERIFY(settled(*model));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window,
+                        Qt::Key_O);
+        QCOMPARE(model->outputPath(), path);
+        QCOMPARE(model->outPoint(), 3.0);
     }
-}
 
-void KeyboardTest::keysAreTheFieldsWhileTyping()
-{
-    VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
-    QVERIFY(model);
-    model->seek(2.0);
-    QVERIFY(settled(*model));
-    QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
-    QLineEdit *field = m_window->findChild<OutputRow *>()->pathField();
-    field->setFocus();
-    QVERIFY(waitFor([&] { return field->hasFocus(); }));
-    field->selectAll();
-    QTest::keyClicks(field, QStringLiteral("/tmp/KLIO take 2.mp4"));
-    for (const Key &key :
-         {Key{Qt::Key_Home}, Key{Qt::Key_End}, Key{Qt::Key_Left},
-          Key{Qt::Key_Right, Qt::ShiftModifier}, Key{Qt::Key_Up}, Key{Qt::Key_Down},
-          Key{Qt::Key_I, Qt::ShiftModifier}, Key{Qt::Key_E, Qt::ControlModifier},
-          Key{Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier}})
-        QTest::keyClick(field, key.key, key.modifiers);
-    // The letters and the space were typed, the keys moved the cursor there.
-    QVERIFY2(model->outputPath().startsWith(QStringLiteral("/tmp/KLIO take 2.mp")) &&
-                 model->outputPath().endsWith(QLatin1Char('i'), Qt::CaseInsensitive),
-             qPrintable(model->outputPath()));
-    QCOMPARE(model->currentTime(), 2.0);
-    QCOMPARE(model->inPoint(), 0.0);
-    QCOMPARE(model->outPoint(), model->videoDuration());
-    QVERIFY(!model->isPlaying());
-    QVERIFY(!model->isProcessing());
-    QVERIFY(model->logOutput().isEmpty());
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
+    void exportCopyOpenAndHelp()
+    {
+        VideoEditorViewModel *model = load(QStringLiteral("clip1s.mp4"));
+        QVERIFY(model);
+        QTemporaryDir out;
+        model->setOutputPath(out.filePath(QStringLiteral("cut.mp4")));
 
-    // Back on the editor, the keys are the editor's again.
-    m_window->content()->editor()->timeline()->setFocus();
-    press({Qt::Key_I});
-    QCOMPARE(model->inPoint(), 2.0);
+        press({Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier});
+        QCOMPARE(QGuiApplication::clipboard()->text(), model->commandPreview());
 
-    // Nobody types into the log: after a click there the keys stay the editor's.
-    auto *log = m_window->findChild<LogPane *>();
-    QTest::mouseClick(log->viewport(), Qt::LeftButton);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
-    QCOMPARE(model->outPoint(), 2.0);
+        press({Qt::Key_E, Qt::ControlModifier});
+        QVERIFY(waitFor([&] { return !model->logOutput().isEmpty() && !model->isProcessing(); },
+                        30000));
+        QVERIFY(QFileInfo::exists(out.filePath(QStringLiteral("cut.mp4"))));
 
-    // Nor after a click on a button that the click hides: the focus must not
-    // pass on to the output field, where the next key would replace the path.
-    const QString path = model->outputPath();
-    QAbstractButton *scan = nullptr;
-    for (QAbstractButton *button : m_window->findChildren<QAbstractButton *>())
-        if (button->text() == QStringLiteral("Scan B/W Frames"))
-            scan = button;
-    QVERIFY(scan);
-    QTest::mouseClick(scan, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return model->hasScanned() && !model->isScanning(); }, 20000));
-    model->seek(3.0);
-    QVERIFY(settled(*model));
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window,
-                    Qt::Key_O);
-    QCOMPARE(model->outputPath(), path);
-    QCOMPARE(model->outPoint(), 3.0);
-}
+        // Open works from the menu's key, on the drop zone as on the editor.
+        QTest::keyClick(m_window, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(waitFor([&] { return m_window->content()->fileDialog() != nullptr; }));
+        m_window->content()->setShowFileImporter(false);
 
-void KeyboardTest::keysActOnlyOnTheFocusedWindow()
-{
-    VideoEditorViewModel *first = load(QStringLiteral("clip1s.mp4"));
-    QVERIFY(first);
-    AppWindow *other = m_app.openWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(other));
-    VideoEditorViewModel *second = other->content()->viewModel();
-    QVERIFY(loadAndWait(*second, QStringLiteral("clip1s.mp4")));
-    other->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(other));
-    QTest::keyClick(other->content()->editor(), Qt::Key_End);
-    QTest::keyClick(other->content()->editor(), Qt::Key_O);
-    QCOMPARE(second->currentTime(), second->videoDuration());
-    QCOMPARE(first->currentTime(), 0.0);
-    QCOMPARE(first->outPoint(), first->videoDuration());
-    QVERIFY(!first->isPlaying());
-}
-
-void KeyboardTest::exportCopyOpenAndHelp()
-{
-    VideoEditorViewModel *model = load(QStringLiteral("clip1s.mp4"));
-    QVERIFY(model);
-    QTemporaryDir out;
-    model->setOutputPath(out.filePath(QStringLiteral("cut.mp4")));
-
-    press({Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier});
-    QCOMPARE(QGuiApplication::clipboard()->text(), model->commandPreview());
-
-    press({Qt::Key_E, Qt::ControlModifier});
-    QVERIFY(
-        waitFor([&] { return !model->logOutput().isEmpty() && !model->isProcessing(); }, 30000));
-    QVERIFY(QFileInfo::exists(out.filePath(QStringLiteral("cut.mp4"))));
-
-    // Open works from the menu's key, on the drop zone as on the editor.
-    QTest::keyClick(m_window, Qt::Key_O, Qt::ControlModifier);
-    QVERIFY(waitFor([&] { return m_window->content()->fileDialog() != nullptr; }));
-    m_window->content()->setShowFileImporter(false);
-
-    // Help ▸ Keyboard Shortcuts lists every key with what it does.
-    QAction *help = nullptr;
-    for (QAction *menu : m_window->menuBar()->actions())
-        for (QAction *item : menu->menu()->actions())
-            if (item->text() == QStringLiteral("Keyboard Shortcuts"))
-                help = item;
-    QVERIFY(help);
-    help->trigger();
-    QVERIFY(m_window->shortcutsWindow());
-    QVERIFY(QTest::qWaitForWindowExposed(m_window->shortcutsWindow()));
-    QVERIFY(m_window->shortcutsWindow()->findChild<QTableWidget *>()->rowCount() >= 13);
-}
+        // Help ▸ Keyboard Shortcuts lists every key with what it does.
+        QAction *help = nullptr;
+        for (QAction *menu : m_window->menuBar()->actions())
+            for (QAction *item : menu->menu()->actions())
+                if (item->text() == QStringLiteral("Keyboard Shortcuts"))
+                    help = item;
+        QVERIFY(help);
+        help->trigger();
+        QVERIFY(m_window->shortcutsWindow());
+        QVERIFY(QTest::qWaitForWindowExposed(m_window->shortcutsWindow()));
+        QVERIFY(m_window->shortcutsWindow()->findChild<QTableWidget *>()->rowCount() >= 13);
+    }
+};
 
 QTEST_MAIN(KeyboardTest)
 #include "test_keyboard.moc"

@@ -1,11 +1,8 @@
-#include "app/ContentView.h"
-#include "media/Player.h"
-#include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
-#include "views/EditorView.h"
 #include "views/Theme.h"
 #include "views/TimelineView.h"
 
+#include <algorithm>
 #include <memory>
 
 using namespace trimora;
@@ -66,274 +63,146 @@ class TimelineTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void tiesGoToPlayheadThenIn();
-    void outWinsOnlyWhenStrictlyNearest();
-    void dragKeepsItsHandle();
-    void clampsAtEndsAndAgainstTheOtherMark();
-    void zeroDurationAndZeroWidth();
-    void pixelsAtComputedPositions();
-    void outBarStaysInsideAtTheStart();
-    void keyframeTicksOfALoadedMovie();
-};
 
-void TimelineTest::tiesGoToPlayheadThenIn()
-{
-    Bar bar;
-    QVERIFY(bar.show());
-    // Playhead at x 80, In at x 160: a press midway grabs the playhead.
-    bar.current = 2;
-    bar.in = 4;
-    bar.out = 10;
-    bar.press(120);
-    QCOMPARE(bar.view->dragging(), Handle::Playhead);
-    QCOMPARE(bar.current, 3.0);
-    QCOMPARE(bar.seeks, QVector<double>{3.0});
-    QCOMPARE(bar.in, 4.0);
-    bar.release(120);
-    QVERIFY(!bar.view->dragging());
-
-    // In at x 160, Out at x 240, playhead far left: midway grabs In.
-    bar.current = 0;
-    bar.in = 4;
-    bar.out = 6;
-    bar.seeks.clear();
-    bar.press(200);
-    QCOMPARE(bar.view->dragging(), Handle::InMark);
-    QCOMPARE(bar.in, 5.0);
-    QCOMPARE(bar.out, 6.0);
-    QCOMPARE(bar.current, 0.0);
-    QVERIFY(bar.seeks.isEmpty());
-    bar.release(200);
-
-    // Coinciding marks: In is grabbed and can only go left of Out.
-    bar.in = 5;
-    bar.out = 5;
-    bar.press(200);
-    QCOMPARE(bar.view->dragging(), Handle::InMark);
-    bar.move(300);
-    QCOMPARE(bar.in, 5.0);
-    bar.move(100);
-    QCOMPARE(bar.in, 2.5);
-    QCOMPARE(bar.out, 5.0);
-    bar.release(100);
-}
-
-void TimelineTest::outWinsOnlyWhenStrictlyNearest()
-{
-    Bar bar;
-    QVERIFY(bar.show());
-    bar.current = 0;
-    bar.in = 0;
-    bar.out = 10;
-    bar.press(390);
-    QCOMPARE(bar.view->dragging(), Handle::OutMark);
-    QCOMPARE(bar.out, 9.75);
-    QVERIFY(bar.seeks.isEmpty());
-    bar.release(390);
-
-    // Out and playhead at the same place: the playhead wins the tie.
-    bar.current = 10;
-    bar.out = 10;
-    bar.press(390);
-    QCOMPARE(bar.view->dragging(), Handle::Playhead);
-    QCOMPARE(bar.out, 10.0);
-    QCOMPARE(bar.current, 9.75);
-    bar.release(390);
-}
-
-void TimelineTest::dragKeepsItsHandle()
-{
-    Bar bar;
-    QVERIFY(bar.show());
-    bar.current = 5; // x 200
-    bar.in = 2;      // x 80
-    bar.out = 10;
-    bar.press(80);
-    QCOMPARE(bar.view->dragging(), Handle::InMark);
-    bar.move(200); // right over the playhead
-    bar.move(240);
-    QCOMPARE(bar.view->dragging(), Handle::InMark);
-    QCOMPARE(bar.in, 6.0);
-    QCOMPARE(bar.current, 5.0);
-    QVERIFY(bar.seeks.isEmpty());
-    bar.release(240);
-
-    // The playhead, once grabbed, runs across both marks.
-    bar.press(200);
-    QCOMPARE(bar.view->dragging(), Handle::Playhead);
-    bar.move(240);
-    bar.move(400);
-    bar.move(20);
-    QCOMPARE(bar.current, 0.5);
-    QCOMPARE(bar.seeks, (QVector<double>{5.0, 6.0, 10.0, 0.5}));
-    QCOMPARE(bar.in, 6.0);
-    QCOMPARE(bar.out, 10.0);
-    bar.release(20);
-
-    // A new drag chooses again.
-    bar.press(392);
-    QCOMPARE(bar.view->dragging(), Handle::OutMark);
-    bar.release(392);
-}
-
-void TimelineTest::clampsAtEndsAndAgainstTheOtherMark()
-{
-    Bar bar;
-    QVERIFY(bar.show());
-    bar.current = 5;
-    bar.in = 2;
-    bar.out = 8;
-    bar.press(200);
-    bar.move(700);
-    QCOMPARE(bar.current, 10.0);
-    bar.move(-50);
-    QCOMPARE(bar.current, 0.0);
-    QCOMPARE(bar.seeks.last(), 0.0);
-    bar.release(-50);
-
-    bar.current = 5;
-    bar.press(80);
-    QCOMPARE(bar.view->dragging(), Handle::InMark);
-    bar.move(380); // past Out
-    QCOMPARE(bar.in, 8.0);
-    bar.move(-30);
-    QCOMPARE(bar.in, 0.0);
-    bar.move(40);
-    QCOMPARE(bar.in, 1.0);
-    bar.release(40);
-
-    bar.press(320);
-    QCOMPARE(bar.view->dragging(), Handle::OutMark);
-    bar.move(0); // past In
-    QCOMPARE(bar.out, 1.0);
-    bar.move(900);
-    QCOMPARE(bar.out, 10.0);
-    bar.release(900);
-}
-
-void TimelineTest::zeroDurationAndZeroWidth()
-{
+    // Pressing at the first x, moving through the others and releasing at the last:
+    // which handle the press grabs, and the times and seeks that follow. Ties go to
+    // the playhead, then In; Out wins only when strictly nearest; a drag keeps its
+    // handle over the others; marks clamp at the ends and at each other.
+    void dragsPickAHandleAndClamp()
     {
-        Bar bar(400, 0);
+        struct Drag
+        {
+            const char *what;
+            int width;
+            double duration, current, in, out;
+            QVector<int> xs;
+            std::optional<Handle> handle;
+            double current2, in2, out2;
+            QVector<double> seeks;
+        };
+        const auto P = Handle::Playhead, I = Handle::InMark, O = Handle::OutMark;
+        // clang-format off
+        const Drag drags[] = {
+            // what                                       width dur  at  In  Out  xs                    grabs  at    In   Out  seeks
+            {"playhead x 80, In x 160: midway is playhead", 400, 10, 2,  4,  10, {120},                P, 3,    4,   10,   {3}},
+            {"In x 160, Out x 240: midway is In",           400, 10, 0,  4,  6,  {200},                I, 0,    5,   6,    {}},
+            {"coinciding marks: In, not right of Out",      400, 10, 0,  5,  5,  {200, 300},           I, 0,    5,   5,    {}},
+            {"coinciding marks: In goes left",              400, 10, 0,  5,  5,  {200, 300, 100},      I, 0,    2.5, 5,    {}},
+            {"Out strictly nearest",                        400, 10, 0,  0,  10, {390},                O, 0,    0,   9.75, {}},
+            {"Out and playhead together: the playhead",     400, 10, 10, 0,  10, {390},                P, 9.75, 0,   10,   {9.75}},
+            {"In dragged over the playhead stays In",       400, 10, 5,  2,  10, {80, 200, 240},       I, 5,    6,   10,   {}},
+            {"the playhead runs across both marks",         400, 10, 5,  6,  10, {200, 240, 400, 20},  P, 0.5,  6,   10,   {5, 6, 10, 0.5}},
+            {"the playhead clamps at both ends",            400, 10, 5,  2,  8,  {200, 700, -50},      P, 0,    2,   8,    {5, 10, 0}},
+            {"In clamps at Out",                            400, 10, 5,  2,  8,  {80, 380},            I, 5,    8,   8,    {}},
+            {"In clamps at 0 and comes back",               400, 10, 5,  2,  8,  {80, 380, -30, 40},   I, 5,    1,   8,    {}},
+            {"In clamps at 0",                              400, 10, 5,  2,  8,  {80, -30},            I, 5,    0,   8,    {}},
+            {"Out clamps at In",                            400, 10, 5,  1,  8,  {320, 0},             O, 5,    1,   1,    {}},
+            {"Out clamps at the end",                       400, 10, 5,  1,  8,  {320, 900},           O, 5,    1,   10,   {}},
+            // Stale values from before a zero duration: all measured at x 0.
+            {"zero duration",                               400, 0,  3,  1,  2,  {300},                P, 0,    1,   2,    {0}},
+            // A bar without width has no time under the pointer: nothing moves.
+            {"zero width",                                  0,   10, 4,  0,  10, {0, 10},              {}, 4,   0,   10,   {}},
+        };
+        // clang-format on
+        // One bar for rows of one size, so each press also shows that the drag
+        // before it let go of its handle.
+        std::unique_ptr<Bar> bar;
+        for (const Drag &d : drags) {
+            if (!bar || bar->view->width() != d.width || bar->view->duration() != d.duration) {
+                bar = std::make_unique<Bar>(d.width, d.duration);
+                if (d.width > 0)
+                    QVERIFY(bar->show());
+                else
+                    bar->view->resize(0, TimelineView::barHeight);
+            }
+            bar->current = d.current;
+            bar->in = d.in;
+            bar->out = d.out;
+            bar->seeks.clear();
+            bar->press(d.xs.first());
+            for (int x : d.xs.mid(1))
+                bar->move(x);
+            QVERIFY2(bar->view->dragging() == d.handle, d.what);
+            bar->release(d.xs.last());
+            QVERIFY2(!bar->view->dragging(), d.what);
+            QVERIFY2(bar->current == d.current2 && bar->in == d.in2 && bar->out == d.out2 &&
+                         std::ranges::equal(bar->seeks, d.seeks),
+                     qPrintable(QStringLiteral("%1: at %2, In %3, Out %4")
+                                    .arg(QLatin1String(d.what))
+                                    .arg(bar->current)
+                                    .arg(bar->in)
+                                    .arg(bar->out)));
+        }
+    }
+
+    void pixelsAtComputedPositions()
+    {
+        Bar bar;
+        bar.current = 5; // playhead 199..201
+        bar.in = 2;      // In handle 80..84
+        bar.out = 8;     // Out handle 316..320
+        bar.view->setMarkers({6.5, 20.0});
         QVERIFY(bar.show());
-        bar.current = 3; // stale values from before: all drawn and measured at x 0
-        bar.in = 1;
-        bar.out = 2;
-        bar.press(300);
-        QCOMPARE(bar.view->dragging(), Handle::Playhead);
-        QCOMPARE(bar.current, 0.0);
-        QCOMPARE(bar.seeks, QVector<double>{0.0});
-        bar.release(300);
         const QImage image = grabbed(*bar.view);
-        PIXEL_IS(image, 0, 8, QColor(Qt::white));
-        PIXEL_IS(image, 1, 8, QColor(Qt::white));
+        QCOMPARE(image.width(), 400);
+        QCOMPARE(image.height(), 28);
+        const QColor background = image.pixelColor(120, 1);
+
+        // Each handle exactly where its time is, none wider than it should be.
+        const QColor green = Theme::green(), red = Theme::red(), white(Qt::white);
+        // clang-format off
+        for (const auto &[x, colour] : {std::pair{80, green}, {83, green}, {79, background}, {84, background},
+                                        {316, red}, {319, red}, {320, background}, {315, background},
+                                        {199, white}, {200, white}, {205, background}})
+            // clang-format on
+            PIXEL_IS(image, x, 8, colour);
+        // Handles span 3..25; nothing above or below them.
+        PIXEL_IS(image, 81, 1, background);
+        PIXEL_IS(image, 81, 26, background);
+
+        // Diamond centred at (260, 14), 5 high on each side.
+        QVERIFY(isOrange(image.pixelColor(259, 14)));
+        QVERIFY(isOrange(image.pixelColor(260, 11)));
+        QVERIFY(!isOrange(image.pixelColor(260, 7)));
+        QVERIFY(!isOrange(image.pixelColor(264, 14)));
+        // A marker past the end sits on the right edge, half of it cut off.
+        QVERIFY(isOrange(image.pixelColor(399, 14)));
+        QVERIFY(!isOrange(image.pixelColor(396, 14)));
+
+        // The selected range tints the track between the marks only.
+        QVERIFY(image.pixelColor(150, 14) != image.pixelColor(40, 14));
+        QCOMPARE(image.pixelColor(40, 14), image.pixelColor(360, 14));
     }
+
+    // At the edges everything stays drawn inside the bar: with no duration, stale
+    // values all at x 0; an Out at 0.05 s (x 2), whose red bar would start at -2;
+    // a playhead at the far end, centred on it. An invalid colour is the background.
+    void edgesStayInsideTheBar()
     {
-        // A bar without width has no time under the pointer: nothing moves.
-        Bar bar(0);
-        bar.view->resize(0, TimelineView::barHeight);
-        bar.current = 4;
-        bar.press(0);
-        bar.move(10);
-        bar.release(10);
-        QVERIFY(!bar.view->dragging());
-        QCOMPARE(bar.current, 4.0);
-        QVERIFY(bar.seeks.isEmpty());
+        struct Look
+        {
+            double duration, current, in, out;
+            QVector<std::pair<int, QColor>> at;
+        };
+        const QColor white(Qt::white);
+        for (const Look &look :
+             {Look{0, 3, 1, 2, {{0, white}, {1, white}}},
+              Look{10,
+                   10,
+                   0,
+                   0.05,
+                   {{0, Theme::red()}, {3, Theme::red()}, {4, {}}, {399, white}}}}) {
+            Bar bar(400, look.duration);
+            bar.current = look.current;
+            bar.in = look.in;
+            bar.out = look.out;
+            QVERIFY(bar.show());
+            const QImage image = grabbed(*bar.view);
+            for (const auto &[x, colour] : look.at)
+                PIXEL_IS(image, x, 8, colour.isValid() ? colour : image.pixelColor(100, 1));
+        }
     }
-}
-
-void TimelineTest::pixelsAtComputedPositions()
-{
-    Bar bar;
-    bar.current = 5; // playhead 199..201
-    bar.in = 2;      // In handle 80..84
-    bar.out = 8;     // Out handle 316..320
-    bar.view->setMarkers({6.5, 20.0});
-    QVERIFY(bar.show());
-    const QImage image = grabbed(*bar.view);
-    QCOMPARE(image.width(), 400);
-    QCOMPARE(image.height(), 28);
-    const QColor background = image.pixelColor(120, 1);
-
-    // Each handle exactly where its time is, none wider than it should be.
-    for (const auto &[x, colour] : {std::pair{80, Theme::green()},
-                                    {83, Theme::green()},
-                                    {79, background},
-                                    {84, background},
-                                    {316, Theme::red()},
-                                    {319, Theme::red()},
-                                    {320, background},
-                                    {315, background},
-                                    {199, QColor(Qt::white)},
-                                    {200, QColor(Qt::white)},
-                                    {205, background}})
-        PIXEL_IS(image, x, 8, colour);
-    // Handles span 3..25; nothing above or below them.
-    PIXEL_IS(image, 81, 1, background);
-    PIXEL_IS(image, 81, 26, background);
-
-    // Diamond centred at (260, 14), 5 high on each side.
-    QVERIFY(isOrange(image.pixelColor(259, 14)));
-    QVERIFY(isOrange(image.pixelColor(260, 11)));
-    QVERIFY(!isOrange(image.pixelColor(260, 7)));
-    QVERIFY(!isOrange(image.pixelColor(264, 14)));
-    // A marker past the end sits on the right edge, half of it cut off.
-    QVERIFY(isOrange(image.pixelColor(399, 14)));
-    QVERIFY(!isOrange(image.pixelColor(396, 14)));
-
-    // The selected range tints the track between the marks only.
-    QVERIFY(image.pixelColor(150, 14) != image.pixelColor(40, 14));
-    QCOMPARE(image.pixelColor(40, 14), image.pixelColor(360, 14));
-}
-
-void TimelineTest::outBarStaysInsideAtTheStart()
-{
-    Bar bar;
-    bar.current = 10;
-    bar.in = 0;
-    bar.out = 0.05; // x 2: the red bar would start at -2
-    QVERIFY(bar.show());
-    const QImage image = grabbed(*bar.view);
-    PIXEL_IS(image, 0, 8, Theme::red());
-    PIXEL_IS(image, 3, 8, Theme::red());
-    PIXEL_IS(image, 4, 8, image.pixelColor(100, 1));
-    // The playhead at the far end keeps its full width inside the bar only
-    // on the left; on the right it is centred on the end.
-    PIXEL_IS(image, 399, 8, QColor(Qt::white));
-}
-
-// The editor on a 6 s movie with a keyframe every 2 s: once the keyframes
-// are read, a thin tick stands at 2 s and at 4 s, beneath the marks.
-void TimelineTest::keyframeTicksOfALoadedMovie()
-{
-    Player::setDefaultOutput(Player::Output::SilentSurface);
-    ContentView window;
-    window.resize(960, 720);
-    QVERIFY(showExposed(&window));
-    VideoEditorViewModel *model = window.viewModel();
-    model->loadVideo(QUrl::fromLocalFile(media(QStringLiteral("mx-h264.mp4"))));
-    QVERIFY(waitFor([&] { return window.editor() && model->isCutSourceReady(); }, 20000));
-    auto *timeline = window.editor()->findChild<TimelineView *>();
-    QVERIFY(timeline);
-    QTest::qWait(50);
-    QImage image = grabbed(*timeline);
-    const int width = image.width();
-    const auto xAt = [&](double t) { return int(std::floor(width * t / model->videoDuration())); };
-    const QColor background = image.pixelColor(xAt(3), 9);
-    for (double keyframe : {2.0, 4.0}) {
-        const QColor tick = image.pixelColor(xAt(keyframe), 9);
-        QVERIFY2(qAbs(qGray(tick.rgb()) - qGray(background.rgb())) > 40,
-                 qPrintable(tick.name() + QStringLiteral(" on ") + background.name()));
-        // One pixel wide, and no higher than the handles.
-        PIXEL_IS(image, xAt(keyframe) + 1, 9, background);
-        PIXEL_IS(image, xAt(keyframe), 1, image.pixelColor(xAt(3), 1));
-    }
-    // The In handle is drawn over the tick.
-    model->setInPointValue(2.0);
-    QTest::qWait(50);
-    image = grabbed(*timeline);
-    PIXEL_IS(image, xAt(2.0), 9, Theme::green());
-}
+};
 
 QTEST_MAIN(TimelineTest)
 #include "test_timeline.moc"
