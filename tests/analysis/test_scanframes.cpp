@@ -1,13 +1,10 @@
 #include "analysis/FrameMatcher.h"
 #include "analysis/ScanLogic.h"
 #include "media/FrameReader.h"
+#include "support/FrameRule.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
-
-#include <algorithm>
-#include <cmath>
-#include <iterator>
 
 using namespace trimora;
 
@@ -17,17 +14,10 @@ namespace {
 
 char letter(Answer answer)
 {
-    switch (answer) {
-    case Answer::Hit:
-        return 'H';
-    case Answer::Miss:
-        return 'M';
-    case Answer::NoFrame:
-        return 'N';
-    case Answer::Unserved:
-        return 'U';
-    }
-    return '?';
+    return answer == Answer::Hit       ? 'H'
+           : answer == Answer::Miss    ? 'M'
+           : answer == Answer::NoFrame ? 'N'
+                                       : 'U';
 }
 
 // A classification that changes from frame to frame, so that any difference
@@ -35,29 +25,6 @@ char letter(Answer answer)
 bool oddPixel(const std::optional<Rgb> &pixel)
 {
     return pixel && (pixel->r + pixel->g + pixel->b) % 2 == 1;
-}
-
-struct Frame
-{
-    double time;
-    bool reference;
-    bool hit;
-};
-
-// The rule applied by brute force over a whole movie's frames, distances
-// equal up to rounding being a tie.
-std::optional<Frame> chosen(const std::vector<Frame> &frames, double t, double tolerance)
-{
-    std::optional<Frame> best;
-    for (const Frame &f : frames) {
-        const double d = std::abs(f.time - t);
-        if (d > tolerance + 1e-6)
-            continue;
-        if (!best || (f.reference && !best->reference) ||
-            (f.reference == best->reference && d < std::abs(best->time - t) - 1e-6))
-            best = f;
-    }
-    return best;
 }
 
 } // namespace
@@ -221,17 +188,8 @@ private Q_SLOTS:
         QFETCH(bool, someUnserved);
         const std::string file = mediaPath(movie);
 
-        std::vector<Frame> all;
-        auto reader = FrameReader::open(file);
-        QVERIFY(reader);
-        reader->read([](double) { return FrameSkip::Nothing; },
-                     [&](const DecodedFrame &f) {
-                         all.push_back({f.time(), f.isReference(), oddPixel(f.pixel())});
-                         return true;
-                     });
-        std::vector<Frame> references;
-        std::copy_if(all.begin(), all.end(), std::back_inserter(references),
-                     [](const Frame &f) { return f.reference; });
+        const std::vector<RuleFrame> all = ruleFrames(file, oddPixel);
+        QVERIFY(!all.empty());
 
         const std::vector<double> coarseTimes = scan::coarseTimes(duration);
         std::vector<Answer> coarseAnswers(coarseTimes.size(), Answer::NoFrame);
@@ -241,7 +199,7 @@ private Q_SLOTS:
         scan::FrameMatcher fine({gridAnswers.size(), [](std::size_t k) { return k * 0.1; }},
                                 scan::fineTolerance,
                                 [&](std::size_t k, double, Answer a) { gridAnswers[k] = a; });
-        reader = FrameReader::open(file);
+        auto reader = FrameReader::open(file);
         QVERIFY(reader->read(
             [&](double t) {
                 fine.packet(t);
@@ -258,10 +216,10 @@ private Q_SLOTS:
         fine.finish();
 
         auto expected = [&](double t, double tolerance, bool referencesOnly) {
-            const std::optional<Frame> f = chosen(referencesOnly ? references : all, t, tolerance);
+            const std::optional<RuleFrame> f = ruleChoice(all, t, tolerance, !referencesOnly);
             if (f && f->reference)
                 return f->hit ? Answer::Hit : Answer::Miss;
-            const bool leftOut = f || chosen(all, t, tolerance);
+            const bool leftOut = f || ruleChoice(all, t, tolerance);
             return leftOut ? Answer::Unserved : Answer::NoFrame;
         };
         std::size_t hits = 0;

@@ -1,9 +1,9 @@
+#include "analysis/WaveformFold.h"
 #include "media/AudioReader.h"
 #include "media/FrameReader.h"
 #include "media/Thumbnail.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 
 #include <algorithm>
 #include <cmath>
@@ -35,6 +35,29 @@ Reduced nearestFrame(const QString &name, double t)
                      });
     }
     return best;
+}
+
+// A whole file's sound at the waveform's rate, folded into its peaks.
+struct Sound
+{
+    AudioReadStatus status = AudioReadStatus::NotStarted;
+    std::size_t samples = 0;
+    QVector<float> peaks;
+};
+
+Sound soundOf(const QString &name)
+{
+    Sound read;
+    WaveformFold fold;
+    read.status = readAudioRange(
+        mediaPath(name), 0.0, 10.0, waveform::readRate,
+        [&](const std::int16_t *samples, std::size_t count) {
+            read.samples += count;
+            foldSamples(fold, samples, count);
+        },
+        [] { return false; });
+    read.peaks = finishFold(std::move(fold));
+    return read;
 }
 
 Rgb thumbnailPixel(const Reduced &r)
@@ -166,6 +189,30 @@ private Q_SLOTS:
                      mediaPath("movie.mp4"), 0, 6, 8000, [](const std::int16_t *, std::size_t) {},
                      [&] { return ++calls >= 2; }),
                  AudioReadStatus::Stopped);
+    }
+
+    // A decoder may change channel layout or sample rate between frames; the
+    // reader must follow, not read planes that are not there or mistime samples.
+    void channelCountDropsMidStream()
+    {
+        const Sound read = soundOf("stereo-then-mono.mp3");
+        QCOMPARE(read.status, AudioReadStatus::Finished);
+        // Two halves of 0.5 s, plus the encoders' padding.
+        QVERIFY2(read.samples >= 7600 && read.samples <= 11000,
+                 qPrintable(QString::number(read.samples)));
+        // The tone (amplitude 1/8) is heard in the mono half too.
+        const qsizetype n = read.peaks.size();
+        QVERIFY(n > 10);
+        QVERIFY(*std::max_element(read.peaks.begin() + n / 2, read.peaks.end() - 2) > 0.05f);
+    }
+
+    void sampleRateRisesMidStream()
+    {
+        // Resampled as 8 kHz input, the 22.05 kHz half would last 1.4 s.
+        const Sound read = soundOf("rate-change.mp3");
+        QCOMPARE(read.status, AudioReadStatus::Finished);
+        QVERIFY2(read.samples >= 7600 && read.samples <= 11000,
+                 qPrintable(QString::number(read.samples)));
     }
 };
 

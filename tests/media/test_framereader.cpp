@@ -1,4 +1,5 @@
 #include "media/FrameReader.h"
+#include "support/FrameRule.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -8,23 +9,11 @@ using namespace trimora;
 
 namespace {
 
-struct Seen
-{
-    double time;
-    bool reference;
-};
+using Seen = RuleFrame;
 
 std::vector<Seen> readAll(const QString &name, FrameSkip skip)
 {
-    std::vector<Seen> seen;
-    if (auto reader = FrameReader::open(mediaPath(name))) {
-        reader->read([skip](double) { return skip; },
-                     [&](const DecodedFrame &frame) {
-                         seen.push_back({frame.time(), frame.isReference()});
-                         return true;
-                     });
-    }
-    return seen;
+    return ruleFrames(mediaPath(name), {}, skip);
 }
 
 std::vector<double> timesOf(const std::vector<Seen> &seen, bool referencesOnly = false)
