@@ -138,32 +138,36 @@ class ReadersTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void everyFrameOnceAndTheReferencesKeptWhenSkipping_data()
+    void everyFrameOnceKeptWhenSkippingAndAfterASeek_data()
     {
         QTest::addColumn<QString>("movie");
         QTest::addColumn<int>("frames");
         QTest::addColumn<double>("interval");
         QTest::addColumn<double>("keptShare"); // of all frames, roughly
-        QTest::newRow("mp4") << "mx-h264.mp4" << 150 << 0.04 << 0.67;
-        QTest::newRow("mov") << "mx.mov" << 150 << 0.04 << 0.67;
-        QTest::newRow("mpeg-ts, start codes") << "mx.ts" << 150 << 0.04 << 0.67;
-        QTest::newRow("mp4 starting at 10 s") << "mx-offset10.mp4" << 150 << 0.04 << 0.67;
-        QTest::newRow("mpeg-ts starting at 10 s") << "mx-offset10.ts" << 150 << 0.04 << 0.67;
-        QTest::newRow("mkv, two sound tracks") << "mx-multi.mkv" << 150 << 0.04 << 0.67;
-        QTest::newRow("29.97 fps") << "mx-ntsc.mp4" << 180 << 1001.0 / 30000 << 0.67;
-        QTest::newRow("every fourth a reference") << "scan-sparse.mp4" << 500 << 0.04 << 0.25;
-        QTest::newRow("every fourth, mpeg-ts") << "scan-sparse-offset.ts" << 500 << 0.04 << 0.25;
-        QTest::newRow("pyramid") << "scan-pyramid.mkv" << 500 << 0.04 << 0.5;
-        QTest::newRow("without b-frames") << "frames-nob.mp4" << 100 << 0.04 << 1.0;
-        QTest::newRow("hevc mp4, sample flags") << "mx-hevc.mp4" << 150 << 0.04 << 0.5;
-        QTest::newRow("hevc mkv, lengths") << "frames-hevc.mkv" << 100 << 0.04 << 0.5;
-        QTest::newRow("hevc mpeg-ts, start codes") << "frames-hevc.ts" << 100 << 0.04 << 0.5;
-        QTest::newRow("mpeg-2 program stream") << "frames-mpeg2.mpg" << 100 << 0.04 << 0.33;
+        QTest::addColumn<double>("seekTo");
+        QTest::newRow("mp4, seek to a keyframe") << "mx-h264.mp4" << 150 << 0.04 << 0.67 << 4.0;
+        QTest::newRow("mov") << "mx.mov" << 150 << 0.04 << 0.67 << 3.0;
+        QTest::newRow("mpeg-ts, start codes") << "mx.ts" << 150 << 0.04 << 0.67 << 3.0;
+        QTest::newRow("mp4 starting at 10 s") << "mx-offset10.mp4" << 150 << 0.04 << 0.67 << 5.0;
+        QTest::newRow("mpeg-ts starting at 10 s") << "mx-offset10.ts" << 150 << 0.04 << 0.67 << 3.0;
+        QTest::newRow("mkv, two sound tracks, seek near the end")
+            << "mx-multi.mkv" << 150 << 0.04 << 0.67 << 5.9;
+        QTest::newRow("29.97 fps") << "mx-ntsc.mp4" << 180 << 1001.0 / 30000 << 0.67 << 3.0;
+        QTest::newRow("every fourth a reference")
+            << "scan-sparse.mp4" << 500 << 0.04 << 0.25 << 12.3;
+        QTest::newRow("every fourth, mpeg-ts")
+            << "scan-sparse-offset.ts" << 500 << 0.04 << 0.25 << 12.3;
+        QTest::newRow("pyramid") << "scan-pyramid.mkv" << 500 << 0.04 << 0.5 << 7.0;
+        QTest::newRow("without b-frames") << "frames-nob.mp4" << 100 << 0.04 << 1.0 << 2.5;
+        QTest::newRow("hevc mp4, sample flags") << "mx-hevc.mp4" << 150 << 0.04 << 0.5 << 3.0;
+        QTest::newRow("hevc mkv, lengths") << "frames-hevc.mkv" << 100 << 0.04 << 0.5 << 2.5;
+        QTest::newRow("hevc mpeg-ts, start codes") << "frames-hevc.ts" << 100 << 0.04 << 0.5 << 2.5;
+        QTest::newRow("mpeg-2 program stream") << "frames-mpeg2.mpg" << 100 << 0.04 << 0.33 << 2.5;
         QTest::newRow("vp9 webm, opus first: nothing to leave out")
-            << "mx-vp9.webm" << 150 << 0.04 << 1.0;
+            << "mx-vp9.webm" << 150 << 0.04 << 1.0 << 3.0;
     }
 
-    void everyFrameOnceAndTheReferencesKeptWhenSkipping()
+    void everyFrameOnceKeptWhenSkippingAndAfterASeek()
     {
         // Every frame once, in display order, from the origin. What the
         // decoder keeps when it may leave frames out is exactly what a full
@@ -172,29 +176,26 @@ private Q_SLOTS:
         QFETCH(int, frames);
         QFETCH(double, interval);
         QFETCH(double, keptShare);
+        QFETCH(double, seekTo);
         const std::vector<Seen> all = readAll(movie, FrameSkip::Nothing);
-        const std::vector<double> times = timesOf(all);
-        QCOMPARE(static_cast<int>(times.size()), frames);
-        QVERIFY2(std::abs(times.front()) < 0.05, qPrintable(QString::number(times.front())));
-        for (std::size_t i = 1; i < times.size(); ++i)
-            QVERIFY2(std::abs(times[i] - times[i - 1] - interval) < 0.002,
-                     qPrintable(QString("%1 after %2").arg(times[i]).arg(times[i - 1])));
+        const std::vector<double> whole = timesOf(all);
+        QCOMPARE(static_cast<int>(whole.size()), frames);
+        QVERIFY2(std::abs(whole.front()) < 0.05, qPrintable(QString::number(whole.front())));
+        for (std::size_t i = 1; i < whole.size(); ++i)
+            QVERIFY2(std::abs(whole[i] - whole[i - 1] - interval) < 0.002,
+                     qPrintable(QString("%1 after %2").arg(whole[i]).arg(whole[i - 1])));
         const std::vector<Seen> kept = readAll(movie, FrameSkip::NonReference);
         QVERIFY(std::all_of(kept.begin(), kept.end(), [](const Seen &s) { return s.reference; }));
         QCOMPARE(timesOf(kept), timesOf(all, true));
         const double share = static_cast<double>(kept.size()) / static_cast<double>(all.size());
         QVERIFY2(std::abs(share - keptShare) < 0.1, qPrintable(QString::number(share)));
-    }
 
-    void aStoppedReadGoesOnWithTheNextFrame()
-    {
-        const std::vector<double> whole = timesOf(readAll("movie.mp4", FrameSkip::Nothing));
-        auto reader = FrameReader::open(mediaPath("movie.mp4"));
+        // A read stopped every seventh frame goes on with the next one.
+        auto reader = FrameReader::open(mediaPath(movie));
         QVERIFY(reader);
         std::vector<double> pieces;
         bool ended = false;
-        int reads = 0;
-        while (!ended && reads++ < 1000) {
+        for (int reads = 0; !ended && reads < 1000; ++reads) {
             int count = 0;
             ended = reader->read([](double) { return FrameSkip::Nothing; },
                                  [&](const DecodedFrame &frame) {
@@ -204,50 +205,32 @@ private Q_SLOTS:
         }
         QVERIFY(ended);
         QCOMPARE(pieces, whole);
-    }
 
-    void seekingBringsTheFramesFromThatTimeOn_data()
-    {
-        QTest::addColumn<QString>("movie");
-        QTest::addColumn<double>("time");
-        QTest::newRow("mp4, between keyframes") << "mx-h264.mp4" << 3.0;
-        QTest::newRow("mp4, on a keyframe") << "mx-h264.mp4" << 4.0;
-        QTest::newRow("mpeg-ts") << "mx.ts" << 3.0;
-        QTest::newRow("mpeg-ts starting at 10 s") << "mx-offset10.ts" << 3.0;
-        QTest::newRow("mp4 starting at 10 s") << "mx-offset10.mp4" << 5.0;
-        QTest::newRow("webm") << "mx-vp9.webm" << 3.0;
-        QTest::newRow("hevc") << "mx-hevc.mp4" << 3.0;
-        QTest::newRow("mkv, near the end") << "mx-multi.mkv" << 5.9;
-        QTest::newRow("every fourth a reference") << "scan-sparse.mp4" << 12.3;
-    }
-
-    void seekingBringsTheFramesFromThatTimeOn()
-    {
-        // Back from the end and forward from the start: the frame at the time
-        // and every one after it come out, non-reference ones included.
-        QFETCH(QString, movie);
-        QFETCH(double, time);
-        const std::vector<double> whole = timesOf(readAll(movie, FrameSkip::Nothing));
-        auto reader = FrameReader::open(mediaPath(movie));
-        QVERIFY(reader);
-        for (bool fromTheEnd : {true, false}) {
-            if (fromTheEnd)
-                reader->read([](double) { return FrameSkip::NonReference; },
-                             [](const DecodedFrame &) { return true; });
-            reader->seek(time);
+        // A seek brings the frame at the time and every one after it,
+        // non-reference ones included: back from the end after a full read,
+        // forward from the start, and back after a read that skipped frames.
+        auto fromTheSeek = [&](auto &r) {
+            r->seek(seekTo);
             std::vector<double> times;
-            reader->read([](double) { return FrameSkip::Nothing; },
-                         [&](const DecodedFrame &frame) {
-                             times.push_back(frame.time());
-                             return true;
-                         });
+            r->read([](double) { return FrameSkip::Nothing; },
+                    [&](const DecodedFrame &frame) {
+                        times.push_back(frame.time());
+                        return true;
+                    });
             QVERIFY(!times.empty());
-            QVERIFY2(times.front() <= time, qPrintable(QString::number(times.front())));
-            const auto from = std::lower_bound(whole.begin(), whole.end(), time - 1e-6);
-            const auto mine = std::lower_bound(times.begin(), times.end(), time - 1e-6);
+            QVERIFY2(times.front() <= seekTo, qPrintable(QString::number(times.front())));
+            const auto from = std::lower_bound(whole.begin(), whole.end(), seekTo - 1e-6);
+            const auto mine = std::lower_bound(times.begin(), times.end(), seekTo - 1e-6);
             QCOMPARE(std::vector<double>(mine, times.end()),
                      std::vector<double>(from, whole.end()));
-        }
+        };
+        fromTheSeek(reader);
+        reader = FrameReader::open(mediaPath(movie));
+        fromTheSeek(reader);
+        reader = FrameReader::open(mediaPath(movie));
+        reader->read([](double) { return FrameSkip::NonReference; },
+                     [](const DecodedFrame &) { return true; });
+        fromTheSeek(reader);
     }
 
     void theIndexCountsEveryStreamsPackets()
