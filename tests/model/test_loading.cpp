@@ -6,8 +6,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <limits>
-
 using namespace trimora;
 
 namespace {
@@ -225,8 +223,6 @@ private Q_SLOTS:
         model.setCurrentTime(2.5);
         model.setCurrentTime(2.5);
         QCOMPARE(time.count(), 1);
-        model.setCurrentTime(-0.0 + 2.5);
-        QCOMPARE(time.count(), 1);
 
         QSignalSpy path(&model, &VideoEditorViewModel::outputPathChanged);
         QSignalSpy preview(&model, &VideoEditorViewModel::commandPreviewChanged);
@@ -234,13 +230,6 @@ private Q_SLOTS:
         model.setOutputPath(QStringLiteral("/tmp/a.mp4"));
         QCOMPARE(path.count(), 1);
         QCOMPARE(preview.count(), 1);
-
-        // NaN never equals itself, so it always notifies.
-        QSignalSpy duration(&model, &VideoEditorViewModel::videoDurationChanged);
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        model.setVideoDuration(nan);
-        model.setVideoDuration(nan);
-        QCOMPARE(duration.count(), 2);
 
         // Arrays compare element by element.
         QSignalSpy samples(&model, &VideoEditorViewModel::waveformSamplesChanged);
