@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 using namespace trimora;
@@ -26,34 +27,21 @@ using namespace trimora;
 class Watchdog
 {
 public:
-    Watchdog(QString what, int seconds) : m_what(what.toLocal8Bit())
-    {
-        m_thread = std::thread([this, seconds] {
-            std::unique_lock lock(m_mutex);
-            if (!m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_stop; })) {
-                std::fprintf(stderr, "HANG: %s took more than %d s\n", m_what.constData(), seconds);
-                std::abort();
-            }
-        });
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-    Watchdog(const Watchdog &) = delete;
-    Watchdog &operator=(const Watchdog &) = delete;
+    Watchdog(const QString &what, int seconds)
+        : m_thread([what = what.toLocal8Bit(), seconds](std::stop_token stop) {
+              std::mutex mutex;
+              std::condition_variable_any wake;
+              std::unique_lock lock(mutex);
+              wake.wait_for(lock, stop, std::chrono::seconds(seconds), [] { return false; });
+              if (!stop.stop_requested()) {
+                  std::fprintf(stderr, "HANG: %s took more than %d s\n", what.constData(), seconds);
+                  std::abort();
+              }
+          })
+    {}
 
 private:
-    QByteArray m_what;
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_stop = false;
-    std::thread m_thread;
+    std::jthread m_thread; // asked to stop and joined on destruction
 };
 
 // The longest the event loop went without running a 5 ms timer: how long the

@@ -2,10 +2,11 @@
 #include "model/VideoEditorViewModel.h"
 #include "support/SourceFrames.h"
 #include "support/TestSupport.h"
-#include "views/TimeFormat.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
 #include <map>
 
 using namespace trimora;
@@ -119,7 +120,6 @@ private Q_SLOTS:
             QVERIFY(settled(model));
             QTest::qWait(100); // nothing later may move the playhead
             const double expected = step > 0 ? 2.0 : 1.0;
-            QCOMPARE(formatTime(model.currentTime()), formatTime(expected));
             QVERIFY(qAbs(model.currentTime() - expected) < 1e-9);
             VERIFY_SHOWS(model, source, source.frameAt(expected),
                          QStringLiteral("after ten steps of %1").arg(step));
@@ -193,8 +193,15 @@ private Q_SLOTS:
         if (how == QLatin1String("seek")) {
             model.seek(model.videoDuration());
         } else if (how == QLatin1String("play")) {
+            // Stops once, at the end and not beyond it.
+            QSignalSpy playing(&model, &VideoEditorViewModel::isPlayingChanged);
             model.togglePlayPause();
             QVERIFY(waitFor([&] { return !model.isPlaying(); }, 8000));
+            QCOMPARE(playing.count(), 2);
+            QVERIFY(waitFor([&] { return model.currentTime() > model.videoDuration() - 0.1; }));
+            QTest::qWait(200);
+            QVERIFY(model.currentTime() <= model.videoDuration());
+            QVERIFY(model.currentTime() > model.videoDuration() - 0.1);
         } else {
             model.seek(model.videoDuration() - 0.1);
             QVERIFY(settled(model));
@@ -236,6 +243,34 @@ private Q_SLOTS:
         model.togglePlayPause();
         QCOMPARE(model.playbackSpeed(), 1.0);
         model.togglePlayPause();
+    }
+
+    void seeksClampToTheMovieAndKeepPlaying()
+    {
+        VideoEditorViewModel model;
+        // No movie yet: clamps against the default duration of 1 s.
+        model.seek(5.0);
+        QCOMPARE(model.currentTime(), 1.0);
+        model.togglePlayPause();
+        QVERIFY(model.isPlaying());
+        model.togglePlayPause();
+
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
+        QVERIFY(settled(model));
+        const double end = model.videoDuration();
+        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        for (const auto &[to, expected] : std::vector<std::pair<double, double>>{
+                 {-3.0, 0.0}, {end + 30, end}, {nan, 0.0}, {inf, end}, {-inf, 0.0}}) {
+            model.seek(to);
+            QCOMPARE(model.currentTime(), expected);
+        }
+        // A seek while playing keeps playing.
+        model.togglePlayPause();
+        model.seek(6.0);
+        QVERIFY(model.isPlaying());
+        QVERIFY(waitFor([&] { return model.currentTime() > 6.2; }));
+        QVERIFY(model.isPlaying());
     }
 };
 

@@ -29,7 +29,8 @@ class LoadingTest : public QObject
 private Q_SLOTS:
     void initTestCase() { Player::setDefaultOutput(Player::Output::None); }
 
-    void loadsAPlayableMovie()
+    // A first load, then a second that replaces the movie all at once.
+    void loadsAndReplacesAMovie()
     {
         VideoEditorViewModel model;
         QSignalSpy loaded(&model, &VideoEditorViewModel::isLoadedChanged);
@@ -42,17 +43,10 @@ private Q_SLOTS:
         QVERIFY(model.player());
         QCOMPARE(model.sourceURL(), fileUrl(media("movie.mp4")));
         QVERIFY(qAbs(model.videoDuration() - 12.5) < 0.03);
-        QCOMPARE(model.inPoint(), 0.0);
         QCOMPARE(model.outPoint(), model.videoDuration());
         QCOMPARE(model.currentTime(), 0.0);
         QVERIFY(!model.isPlaying());
-        QVERIFY(model.logOutput().isEmpty());
-    }
 
-    void secondLoadReplacesTheMovieAllAtOnce()
-    {
-        VideoEditorViewModel model;
-        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         model.togglePlayPause();
         QVERIFY(model.isPlaying());
         QVERIFY(waitFor([&] { return model.currentTime() > 0.3; }));
@@ -158,6 +152,110 @@ private Q_SLOTS:
             model.reset();
         }
         settle();
+    }
+
+    // The keyframes read on load and the steps to the previous and next one, on
+    // movies whose keyframes are known: every 2 s from the first picture, which
+    // is at 0 in an MP4 and 0.0213 s after the origin in an MPEG-TS.
+    void keyframeSteps_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<double>("first"); // the first keyframe
+        QTest::addColumn<double>("from");
+        QTest::addColumn<QString>("steps");            // p: previous, n: next
+        QTest::addColumn<QVector<double>>("expected"); // after each step, minus first
+        QTest::newRow("mp4 back") << "mx-h264.mp4" << 0.0 << 3.0 << "ppp"
+                                  << QVector<double>{2, 0, 0};
+        QTest::newRow("mp4 forward")
+            << "mx-h264.mp4" << 0.0 << 0.0 << "nnn" << QVector<double>{2, 4, 4};
+        // On the keyframe's own picture, the previous one is the one before.
+        QTest::newRow("mp4 inside a keyframe's picture")
+            << "mx-h264.mp4" << 0.0 << 2.03 << "pn" << QVector<double>{0, 2};
+        QTest::newRow("ts") << "mx.ts" << 0.021333 << 3.0 << "ppnnn"
+                            << QVector<double>{2, 0, 2, 4, 4};
+    }
+
+    void keyframeSteps()
+    {
+        QFETCH(QString, file);
+        QFETCH(double, first);
+        QFETCH(double, from);
+        QFETCH(QString, steps);
+        QFETCH(QVector<double>, expected);
+        VideoEditorViewModel model;
+        QSignalSpy ticks(&model, &VideoEditorViewModel::keyframesChanged);
+        QVERIFY(loadAndWait(model, file));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
+        QCOMPARE(model.keyframes().size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(qAbs(model.keyframes()[i] - (first + 2 * i)) < 1e-4);
+        QVERIFY(ticks.count() >= 1);
+        model.seek(from + first);
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            if (steps[i] == QLatin1Char('p'))
+                model.goToPreviousKeyframe();
+            else
+                model.goToNextKeyframe();
+            QVERIFY2(qAbs(model.currentTime() - (first + expected[i])) < 1e-4,
+                     qPrintable(QStringLiteral("step %1: %2").arg(i).arg(model.currentTime())));
+        }
+    }
+
+    void noKeyframesNoKeyframeSteps()
+    {
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, QStringLiteral("mx-audio.m4a")));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
+        QVERIFY(model.keyframes().isEmpty());
+        model.seek(3.0);
+        model.goToPreviousKeyframe();
+        model.goToNextKeyframe();
+        QCOMPARE(model.currentTime(), 3.0);
+    }
+
+    // Property writes notify only on a change.
+    void writesNotifyOnlyOnChange()
+    {
+        VideoEditorViewModel model;
+        QSignalSpy time(&model, &VideoEditorViewModel::currentTimeChanged);
+        model.setCurrentTime(0.0); // the value it already holds
+        QCOMPARE(time.count(), 0);
+        model.setCurrentTime(2.5);
+        model.setCurrentTime(2.5);
+        QCOMPARE(time.count(), 1);
+
+        QSignalSpy path(&model, &VideoEditorViewModel::outputPathChanged);
+        QSignalSpy preview(&model, &VideoEditorViewModel::commandPreviewChanged);
+        model.setOutputPath(QStringLiteral("/tmp/a.mp4"));
+        model.setOutputPath(QStringLiteral("/tmp/a.mp4"));
+        QCOMPARE(path.count(), 1);
+        QCOMPARE(preview.count(), 1);
+
+        // Arrays compare element by element.
+        QSignalSpy samples(&model, &VideoEditorViewModel::waveformSamplesChanged);
+        model.setWaveformSamples({0.1f, 0.2f, 0.3f});
+        model.setWaveformSamples({0.1f, 0.2f, 0.3f});
+        QCOMPARE(samples.count(), 1);
+        model.setWaveformSamples({0.1f, 0.25f, 0.3f});
+        QCOMPARE(samples.count(), 2);
+    }
+
+    void appendsAlwaysNotify()
+    {
+        VideoEditorViewModel model;
+        QSignalSpy changed(&model, &VideoEditorViewModel::logOutputChanged);
+        QSignalSpy appended(&model, &VideoEditorViewModel::logOutputAppended);
+        model.appendLog(QString());
+        model.appendLog(QStringLiteral("frame=  1\r"));
+        model.appendLog(QStringLiteral("frame=  2\n"));
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(appended.count(), 3);
+        QCOMPARE(appended.at(1).at(0).toString(), QStringLiteral("frame=  1\r"));
+        QCOMPARE(model.logOutput(), QStringLiteral("frame=  1\rframe=  2\n"));
+        QSignalSpy reset(&model, &VideoEditorViewModel::logOutputReset);
+        model.setLogOutput(QString());
+        QCOMPARE(reset.count(), 1);
+        QVERIFY(model.logOutput().isEmpty());
     }
 };
 
