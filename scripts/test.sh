@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the sanitizer test build and runs every test under a virtual X server.
-# Extra arguments go to ctest, e.g. scripts/test.sh -R model_state
+# Extra arguments go to ctest, e.g. scripts/test.sh -R model_loading
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
