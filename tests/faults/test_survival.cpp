@@ -412,9 +412,9 @@ private Q_SLOTS:
         QFETCH(Damage, how);
         const Watchdog watchdog(QString::fromLatin1(QTest::currentDataTag()), 90);
         const QString path = freshCopy(QStringLiteral("movie.mp4"));
-        AppWindow *window = m_app.openWindow();
+        AppWindow *window = openWith(path, true);
+        QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
-        QVERIFY(loadAndWait(*model, path, 20000));
         model->togglePlayPause();
         model->startScan();
         QTest::qWait(200);
@@ -442,9 +442,9 @@ private Q_SLOTS:
         QFETCH(Damage, how);
         const Watchdog watchdog(QString::fromLatin1(QTest::currentDataTag()), 90);
         const QString path = freshCopy(QStringLiteral("movie.mp4"));
-        AppWindow *window = m_app.openWindow();
+        AppWindow *window = openWith(path, true);
+        QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
-        QVERIFY(loadAndWait(*model, path, 20000));
         damage(path, how);
         const QString output = m_dir.filePath(QStringLiteral("gone%1.mp4").arg(m_counter));
         model->setOutputPath(output);
@@ -465,9 +465,9 @@ private Q_SLOTS:
         QFETCH(Damage, how);
         const Watchdog watchdog(QString::fromLatin1(QTest::currentDataTag()), 90);
         const QString path = freshCopy(QStringLiteral("export25.mp4"));
-        AppWindow *window = m_app.openWindow();
+        AppWindow *window = openWith(path, true);
+        QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
-        QVERIFY(loadAndWait(*model, path, 20000));
         const QString output = m_dir.filePath(QStringLiteral("during%1.mp4").arg(m_counter));
         model->setOutputPath(output);
         model->exportCut();
