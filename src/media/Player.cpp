@@ -176,9 +176,12 @@ void Player::setSpeed(double speed)
     mpv_set_property_async(m_handle.get(), OtherReply, "speed", MPV_FORMAT_DOUBLE, &speed);
 }
 
-void Player::seekExact(double seconds)
+void Player::seekExact(double seconds, std::optional<double> frameStart)
 {
-    m_pendingSeek = seconds;
+    // The frame that starts at most the tolerance before the target is shown,
+    // so aiming the tolerance past a frame's start, less the slack, shows it.
+    m_pendingSeek = frameStart ? m_timing.origin + *frameStart + mpvSeekTolerance - roundingSlack
+                               : aimFor(seconds);
     m_pendingSteps = 0;
     issueSeek();
 }
@@ -209,15 +212,20 @@ void Player::issueSeek()
         // Half a frame into the frame wanted: a little jitter in a variable
         // frame rate still lands on it.
         const double frame = m_timing.frameDuration;
-        seekTo(std::clamp(*m_time + (steps + 0.5) * frame, 0.0, m_timing.duration));
+        seekTo(aimFor(std::clamp(*m_time + (steps + 0.5) * frame, 0.0, m_timing.duration)));
     }
 }
 
-void Player::seekTo(double seconds)
+double Player::aimFor(double seconds) const
 {
     double target = m_timing.origin + seconds;
     if (hasVideo())
         target += -m_timing.frameDuration + mpvSeekTolerance + roundingSlack;
+    return target;
+}
+
+void Player::seekTo(double target)
+{
     // libmpv counts a negative time from the end. Only a time within the
     // first frame comes out negative: the file's own start shows that frame.
     const bool fromStart = target < 0;

@@ -45,7 +45,10 @@ public:
     // Shows the frame whose display span contains the time (the last frame
     // that starts at or before it). Seeks are coalesced: at most one is in
     // flight and the most recent target wins, so scrubbing never falls behind.
-    void seekExact(double seconds);
+    // Given that frame's own start, it is shown however unevenly the frames
+    // are spaced (millisecond timestamps of 30 fps video); without it the
+    // nominal frame length is assumed.
+    void seekExact(double seconds, std::optional<double> frameStart = std::nullopt);
     // Moves by whole frames from the frame on show (after any seek still under
     // way), exactly. Steps given while one is under way add up.
     void stepFrames(int frames);
@@ -84,7 +87,9 @@ private:
     void handleReply(const mpv_event &event, bool current);
     void openPendingFile();
     void issueSeek();
-    void seekTo(double seconds);
+    // The target libmpv is given to show the frame whose span holds seconds.
+    double aimFor(double seconds) const;
+    void seekTo(double target);
     void takeTime(double containerSeconds);
     void setPaused(bool paused);
 
@@ -101,7 +106,7 @@ private:
     bool m_fileLoaded = false;
 
     bool m_seekInFlight = false;
-    std::optional<double> m_pendingSeek;
+    std::optional<double> m_pendingSeek; // libmpv's target
     int m_pendingSteps = 0;
     bool m_timeKnown = true; // false from a landing until its frame's time is in
 

@@ -5,28 +5,25 @@
 
 namespace trimora {
 
-namespace {
-
 constexpr double tiny = 1e-6;
 
-// The start of the frame on screen at t: stepping goes from the picture the
-// user sees, wherever in its span the playhead stands.
-double shownFrameStart(const VideoIndex *index, double t)
+std::optional<double> VideoEditorViewModel::frameStartAt(double t) const
 {
-    if (!index)
-        return t;
-    const auto after = std::upper_bound(index->framePts.begin(), index->framePts.end(), t + tiny);
-    return after == index->framePts.begin() ? t : *std::prev(after);
+    if (!m_videoIndex || m_cutSourceURL != m_sourceURL)
+        return std::nullopt;
+    const std::vector<double> &starts = m_videoIndex->framePts;
+    const auto after = std::upper_bound(starts.begin(), starts.end(), t + tiny);
+    if (after == starts.begin())
+        return std::nullopt;
+    return *std::prev(after);
 }
-
-} // namespace
 
 void VideoEditorViewModel::goToPreviousKeyframe()
 {
     whenLanded([this] {
         if (m_cutSourceURL != m_sourceURL)
             return; // the keyframes of the movie before
-        const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
+        const double shown = frameStartAt(m_currentTime).value_or(m_currentTime);
         const auto at = std::lower_bound(m_keyframes.begin(), m_keyframes.end(), shown - tiny);
         if (at != m_keyframes.begin())
             seekNow(*std::prev(at));
@@ -38,7 +35,7 @@ void VideoEditorViewModel::goToNextKeyframe()
     whenLanded([this] {
         if (m_cutSourceURL != m_sourceURL)
             return;
-        const double shown = shownFrameStart(m_videoIndex.get(), m_currentTime);
+        const double shown = frameStartAt(m_currentTime).value_or(m_currentTime);
         const auto at = std::upper_bound(m_keyframes.begin(), m_keyframes.end(), shown + tiny);
         if (at != m_keyframes.end())
             seekNow(*at);

@@ -25,7 +25,7 @@ void VideoEditorViewModel::seekNow(double to)
     const double clamped = m >= 0 ? m : 0.0;
     m_requestedTime = clamped;
     if (m_player)
-        m_player->seekExact(clamped);
+        m_player->seekExact(clamped, frameStartAt(clamped));
     setCurrentTime(clamped);
     updateWaveformIfNeeded(clamped);
 }

@@ -235,6 +235,9 @@ private:
     void whenLanded(std::function<void()> action);
     void takeLanding();
     void seekNow(double to);
+    // The start of the frame on screen at t, once the movie's frame times are
+    // read: stepping and seeking go by the picture the user sees.
+    std::optional<double> frameStartAt(double t) const;
     void stepNow(int frames);
     double m_playbackSpeed = 1.0;
 };

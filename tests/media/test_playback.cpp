@@ -48,7 +48,7 @@ void addMatrix()
 {
     QTest::addColumn<QString>("name");
     for (const char *name : {"mx-h264.mp4", "mx.mov", "mx-multi.mkv", "mx-vp9.webm", "mx.ts",
-                             "mx-offset10.mp4", "mx-offset10.ts", "mx-ntsc.mp4"})
+                             "mx-offset10.mp4", "mx-offset10.ts", "mx-ntsc.mp4", "mx-ntsc.mkv"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -68,6 +68,7 @@ private Q_SLOTS:
         QVERIFY(source.isValid());
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, name));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000)); // the frames' times
         // The span from the origin: about 6 s however far the timestamps start.
         QVERIFY2(qAbs(model.videoDuration() - 6.0) < 0.05,
                  qPrintable(QString::number(model.videoDuration())));
@@ -79,10 +80,19 @@ private Q_SLOTS:
         const double frame = source.times[1] - source.times[0];
         // Between frames, on frames, either side of the keyframes at 2 and 4 s,
         // backwards, the start and the end.
-        const QVector<double> targets = {1.0,  1.1, 3.3,
-                                         1.99, 2.0, 2.01,
-                                         4.03, 0.5, source.times[75],
-                                         0.0,  end, source.times[100] - frame / 2,
+        const QVector<double> targets = {1.0,
+                                         1.1,
+                                         3.3,
+                                         1.99,
+                                         2.0,
+                                         2.01,
+                                         4.03,
+                                         0.5,
+                                         source.times[75],
+                                         source.times[76],
+                                         0.0,
+                                         end,
+                                         source.times[100] - frame / 2,
                                          5.5};
         for (double t : targets) {
             model.seek(t);
