@@ -92,7 +92,7 @@ protected:
             ++paints;
             auto *label = qobject_cast<QLabel *>(object);
             if (!seen && label && label->objectName() == QLatin1String("length") &&
-                m_model->isLoaded() && m_model->videoDuration() == awaited &&
+                m_model->movie()->isLoaded() && m_model->movie()->videoDuration() == awaited &&
                 label->text().endsWith(formatTime(awaited))) {
                 seen = true;
                 painted = Clock::now();
@@ -179,8 +179,8 @@ int main(int argc, char **argv)
             watch.seen = false;
             Clock::time_point known;
             const QMetaObject::Connection connection =
-                QObject::connect(model, &VideoEditorViewModel::videoDurationChanged, [&] {
-                    if (model->videoDuration() == movie.length)
+                QObject::connect(model->movie(), &Movie::videoDurationChanged, [&] {
+                    if (model->movie()->videoDuration() == movie.length)
                         known = Clock::now();
                 });
             const auto start = Clock::now();
@@ -210,8 +210,11 @@ int main(int argc, char **argv)
         for (const auto &[name, path] :
              {std::pair{"movie with black and white", boxes}, std::pair{"movie without", plain}}) {
             model->loadVideo(QUrl::fromLocalFile(QString::fromStdString(path)));
-            if (!waitUntil([&] { return model->isLoaded() && model->videoDuration() > 599; },
-                           20000))
+            if (!waitUntil(
+                    [&] {
+                        return model->movie()->isLoaded() && model->movie()->videoDuration() > 599;
+                    },
+                    20000))
                 return 1;
             settle();
             const double loadBefore = bench::loadAverage();
@@ -220,8 +223,8 @@ int main(int argc, char **argv)
             const double glCpu = threadsCpuSeconds("llvmpipe");
             const double allCpu = bench::cpuSeconds();
             const auto start = Clock::now();
-            model->startScan();
-            waitUntil([&] { return !model->isScanning(); }, 3600 * 1000);
+            model->analysis()->startScan();
+            waitUntil([&] { return !model->analysis()->isScanning(); }, 3600 * 1000);
             const double scanSeconds = secondsSince(start);
             const double mainCpuUsed = threadCpuSeconds() - mainCpu;
             const double glCpuUsed = threadsCpuSeconds("llvmpipe") - glCpu;
@@ -235,7 +238,7 @@ int main(int argc, char **argv)
                         name, scanSeconds, ffmpeg.seconds, scanSeconds / ffmpeg.seconds, loadBefore,
                         bench::loadAverage(), allCpuUsed, ffmpeg.cpu, allCpuUsed / ffmpeg.cpu,
                         mainCpuUsed, glCpuUsed, paints,
-                        static_cast<long long>(model->blackWhiteFrames().size()));
+                        static_cast<long long>(model->analysis()->blackWhiteFrames().size()));
         }
     }
     window->close();

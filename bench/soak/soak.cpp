@@ -116,25 +116,26 @@ struct Input
 bool load(AppWindow *window, const Input &input)
 {
     VideoEditorViewModel *model = window->content()->viewModel();
-    model->setInPointValue(-1.0);
+    model->segments()->setIn(-1.0);
     window->content()->openChosenFile(QUrl::fromLocalFile(input.path));
     if (!input.loads) {
         spin(150);
         return true;
     }
-    return spinUntil([&] { return model->isLoaded() && model->inPoint() == 0.0; }, 20000);
+    return spinUntil(
+        [&] { return model->movie()->isLoaded() && model->segments()->inPoint() == 0.0; }, 20000);
 }
 
 void scanScrubAndCancel(VideoEditorViewModel *model)
 {
-    model->startScan();
-    const double d = model->videoDuration();
+    model->analysis()->startScan();
+    const double d = model->movie()->videoDuration();
     for (int step = 0; step <= 10; ++step) {
         const double t = d * ((step * 7) % 11) / 10.0;
-        model->seek(t);
+        model->transport()->seek(t);
         spin(25);
     }
-    model->cancelScan();
+    model->analysis()->cancelScan();
     spin(20);
 }
 

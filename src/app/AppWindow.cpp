@@ -2,11 +2,14 @@
 
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
+#include "model/Segments.h"
+#include "model/VideoEditorViewModel.h"
 #include "views/KeyboardShortcuts.h"
 
 #include <QAction>
 #include <QKeySequence>
 #include <QMenuBar>
+#include <QUndoStack>
 
 namespace trimora {
 
@@ -30,6 +33,17 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
     QAction *quit = file->addAction(tr("Quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, &app, &TrimoraApp::closeAllWindows);
+
+    // Undo and redo of marks and segments; a text field with the focus keeps
+    // its own (the editor hands it these keys).
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    QUndoStack *history = m_content->viewModel()->segments()->undoStack();
+    QAction *undo = history->createUndoAction(this, tr("Undo"));
+    undo->setShortcuts(KeyboardShortcuts::binding(KeyboardShortcuts::Command::Undo).keys);
+    edit->addAction(undo);
+    QAction *redo = history->createRedoAction(this, tr("Redo"));
+    redo->setShortcuts(KeyboardShortcuts::binding(KeyboardShortcuts::Command::Redo).keys);
+    edit->addAction(redo);
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     QAction *keys = help->addAction(tr("Keyboard Shortcuts"));

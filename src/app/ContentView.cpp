@@ -1,6 +1,7 @@
 #include "app/ContentView.h"
 
 #include "app/DropZoneView.h"
+#include "model/Movie.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/EditorView.h"
 
@@ -45,8 +46,7 @@ ContentView::ContentView(QWidget *parent)
             },
             Qt::QueuedConnection);
     });
-    connect(m_viewModel.get(), &VideoEditorViewModel::isLoadedChanged, this,
-            &ContentView::showEditorIfLoaded);
+    connect(m_viewModel->movie(), &Movie::isLoadedChanged, this, &ContentView::showEditorIfLoaded);
 
     // One transient line over the bottom of the window, whichever view shows.
     m_notice->setObjectName(QStringLiteral("notice"));
@@ -57,7 +57,7 @@ ContentView::ContentView(QWidget *parent)
     m_noticeTimer->setSingleShot(true);
     m_noticeTimer->setInterval(noticeMilliseconds);
     connect(m_noticeTimer, &QTimer::timeout, m_notice, &QWidget::hide);
-    connect(m_viewModel.get(), &VideoEditorViewModel::loadFailed, this, &ContentView::showNotice);
+    connect(m_viewModel.get(), &VideoEditorViewModel::notice, this, &ContentView::showNotice);
 }
 
 ContentView::~ContentView()
@@ -71,7 +71,7 @@ ContentView::~ContentView()
 
 void ContentView::showEditorIfLoaded()
 {
-    if (!m_viewModel->isLoaded() || m_editor)
+    if (!m_viewModel->movie()->isLoaded() || m_editor)
         return;
     m_editor = new EditorView(
         m_viewModel.get(), [this](bool show) { setShowFileImporter(show); }, this);

@@ -4,6 +4,8 @@
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
 #include "media/OutputCheck.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>
@@ -73,12 +75,13 @@ void startCut(const Model &model, const ExportJob &job,
 
 void VideoEditorViewModel::exportCut()
 {
-    if (m_outputPath.isEmpty() || m_sourceURL.isEmpty())
+    if (m_outputPath.isEmpty() || m_movie->sourceURL().isEmpty())
         return;
     setIsProcessing(true);
     setLogOutput(QString());
-    const ExportJob job{absoluteLocalPath(m_sourceURL),
-                        absoluteLocalPath(fileURLFromPath(m_outputPath)), m_inPoint, m_outPoint,
+    const ExportJob job{absoluteLocalPath(m_movie->sourceURL()),
+                        absoluteLocalPath(fileURLFromPath(m_outputPath)), m_segments->inPoint(),
+                        m_segments->outPoint(),
                         ffmpegLocationsForTesting.value_or(ffmpegLocations())};
     if (!findFFmpeg(job.locations)) {
         finishExport(QUrl::fromLocalFile(uniqueOutputPath(job.requestedOutput)),
@@ -88,8 +91,8 @@ void VideoEditorViewModel::exportCut()
     // The child outlives the model if the window closes: its reports then
     // find nobody and are dropped.
     const Model model(this);
-    if (isCutSourceReady()) {
-        startCut(model, job, m_sourceLayout, m_videoIndex);
+    if (m_movie->isCutSourceReady()) {
+        startCut(model, job, m_movie->layout(), m_movie->videoIndex());
         return;
     }
     // Asked before the load's own read has finished (a long movie): this
@@ -118,10 +121,8 @@ void VideoEditorViewModel::exportCut()
 
 CutPlan VideoEditorViewModel::planCutFor(double in, double out, const QString &outputPath) const
 {
-    const bool current = m_cutSourceURL == m_sourceURL;
-    return planCut({absoluteLocalPath(m_sourceURL), outputPath, in, out},
-                   current ? m_sourceLayout.get() : nullptr,
-                   current ? m_videoIndex.get() : nullptr);
+    return planCut({absoluteLocalPath(m_movie->sourceURL()), outputPath, in, out},
+                   m_movie->layout().get(), m_movie->videoIndex().get());
 }
 
 void VideoEditorViewModel::finishExport(const QUrl &outputURL, const QString &result)
@@ -140,11 +141,12 @@ void VideoEditorViewModel::finishExport(const QUrl &outputURL, const QString &re
 // The command the next export would run, with the name it would write now.
 QString VideoEditorViewModel::commandPreview() const
 {
-    if (m_sourceURL.isEmpty() || m_outputPath.isEmpty())
+    if (m_movie->sourceURL().isEmpty() || m_outputPath.isEmpty())
         return {};
     const QString outputPath = uniqueOutputPath(absoluteLocalPath(fileURLFromPath(m_outputPath)));
-    return shellCommand(planCutFor(m_inPoint, m_outPoint, outputPath).arguments,
-                        ffmpegLocationsForTesting.value_or(ffmpegLocations()));
+    return shellCommand(
+        planCutFor(m_segments->inPoint(), m_segments->outPoint(), outputPath).arguments,
+        ffmpegLocationsForTesting.value_or(ffmpegLocations()));
 }
 
 void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)

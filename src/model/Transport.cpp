@@ -1,5 +1,7 @@
+#include "model/Transport.h"
+
 #include "media/Player.h"
-#include "model/VideoEditorViewModel.h"
+#include "model/Movie.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,36 +9,110 @@
 
 namespace trimora {
 
-void VideoEditorViewModel::seek(double to)
+namespace {
+
+constexpr double tiny = 1e-6;
+
+} // namespace
+
+Transport::Transport(const Movie &movie, QObject *parent) : QObject(parent), m_movie(movie)
+{}
+
+Transport::~Transport()
+{
+    if (m_timeObserver)
+        disconnect(m_timeObserver);
+    if (m_endObserver)
+        disconnect(m_endObserver);
+}
+
+void Transport::setCurrentTime(double value)
+{
+    if (m_currentTime == value)
+        return;
+    m_currentTime = value;
+    Q_EMIT currentTimeChanged();
+}
+
+void Transport::setIsPlaying(bool value)
+{
+    if (m_isPlaying == value)
+        return;
+    m_isPlaying = value;
+    Q_EMIT isPlayingChanged();
+}
+
+void Transport::open(const QString &path, const MediaTiming &timing)
+{
+    if (m_player) {
+        m_player->pause();
+        m_player->replaceItem(path, timing);
+    } else {
+        m_player = std::make_unique<Player>();
+        m_player->replaceItem(path, timing);
+        Q_EMIT playerChanged();
+    }
+    setIsPlaying(false);
+    m_playbackSpeed = 1.0;
+    m_requestedTime = 0.0;
+    m_afterLanding.clear();
+    setCurrentTime(0.0);
+    observePlayer();
+}
+
+void Transport::observePlayer()
+{
+    if (m_timeObserver)
+        disconnect(m_timeObserver);
+    m_timeObserver = connect(m_player.get(), &Player::timeChanged, this, [this](double seconds) {
+        if (m_requestedTime) {
+            if (!m_isPlaying || seconds < *m_requestedTime)
+                return;
+            m_requestedTime.reset();
+        }
+        // libmpv may report a little past the movie's span at the end.
+        setCurrentTime(std::clamp(seconds, 0.0, std::max(m_movie.videoDuration(), 0.0)));
+        takeLanding();
+    });
+    if (m_endObserver)
+        disconnect(m_endObserver);
+    m_endObserver = connect(m_player.get(), &Player::endReached, this,
+                            [this, item = m_player->currentItem()](quint64 ended) {
+                                if (ended == item)
+                                    setIsPlaying(false);
+                            });
+}
+
+void Transport::seek(double to)
 {
     whenLanded([this, to] { seekNow(to); });
 }
 
-void VideoEditorViewModel::seekBy(double seconds)
+void Transport::seekBy(double seconds)
 {
     whenLanded([this, seconds] { seekNow(m_currentTime + seconds); });
 }
 
-void VideoEditorViewModel::seekNow(double to)
+void Transport::seekNow(double to)
 {
     const double t = std::round(to * 1e6) / 1e6;
     // These exact comparisons send NaN to 0.
-    const double m = m_videoDuration < t ? m_videoDuration : t;
+    const double duration = m_movie.videoDuration();
+    const double m = duration < t ? duration : t;
     const double clamped = m >= 0 ? m : 0.0;
     m_requestedTime = clamped;
     if (m_player)
-        m_player->seekExact(clamped, frameStartAt(clamped));
+        m_player->seekExact(clamped, m_movie.frameStartAt(clamped));
     setCurrentTime(clamped);
-    updateWaveformIfNeeded(clamped);
 }
 
-void VideoEditorViewModel::togglePlayPause()
+void Transport::togglePlayPause()
 {
     m_playbackSpeed = 1.0;
     if (!m_isPlaying) {
         if (m_player) {
             // At the end, by playing there or by a seek: play it again.
-            if (m_player->isAtEnd() || m_currentTime >= m_videoDuration)
+            if (m_player->isAtEnd() || m_currentTime >= m_movie.videoDuration())
                 seekNow(0.0);
             m_player->setSpeed(m_playbackSpeed);
             m_player->play();
@@ -51,7 +127,7 @@ void VideoEditorViewModel::togglePlayPause()
     }
 }
 
-void VideoEditorViewModel::playForward()
+void Transport::playForward()
 {
     if (!m_isPlaying) {
         togglePlayPause();
@@ -62,7 +138,7 @@ void VideoEditorViewModel::playForward()
         m_player->setSpeed(m_playbackSpeed);
 }
 
-void VideoEditorViewModel::stepFrames(int frames)
+void Transport::stepFrames(int frames)
 {
     if (m_isPlaying)
         togglePlayPause();
@@ -74,7 +150,7 @@ void VideoEditorViewModel::stepFrames(int frames)
         m_afterLanding.push_back([this, frames] { stepNow(frames); });
 }
 
-void VideoEditorViewModel::stepNow(int frames)
+void Transport::stepNow(int frames)
 {
     // The playhead follows the frame the step lands on.
     m_requestedTime.reset();
@@ -82,24 +158,34 @@ void VideoEditorViewModel::stepNow(int frames)
         m_player->stepFrames(frames);
 }
 
-void VideoEditorViewModel::setInPoint()
+void Transport::goToPreviousKeyframe()
 {
-    whenLanded(
-        [this] { setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime); });
+    whenLanded([this] {
+        const QVector<double> &keyframes = m_movie.keyframes();
+        const double shown = m_movie.frameStartAt(m_currentTime).value_or(m_currentTime);
+        const auto at = std::lower_bound(keyframes.begin(), keyframes.end(), shown - tiny);
+        if (at != keyframes.begin())
+            seekNow(*std::prev(at));
+    });
 }
 
-void VideoEditorViewModel::setOutPoint()
+void Transport::goToNextKeyframe()
 {
-    whenLanded(
-        [this] { setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime); });
+    whenLanded([this] {
+        const QVector<double> &keyframes = m_movie.keyframes();
+        const double shown = m_movie.frameStartAt(m_currentTime).value_or(m_currentTime);
+        const auto at = std::upper_bound(keyframes.begin(), keyframes.end(), shown + tiny);
+        if (at != keyframes.end())
+            seekNow(*at);
+    });
 }
 
-bool VideoEditorViewModel::stepsInFlight() const
+bool Transport::stepsInFlight() const
 {
     return !m_requestedTime && m_player && m_player->isSeeking();
 }
 
-void VideoEditorViewModel::whenLanded(std::function<void()> action)
+void Transport::whenLanded(std::function<void()> action)
 {
     if (stepsInFlight() || !m_afterLanding.empty())
         m_afterLanding.push_back(std::move(action));
@@ -107,7 +193,7 @@ void VideoEditorViewModel::whenLanded(std::function<void()> action)
         action();
 }
 
-void VideoEditorViewModel::takeLanding()
+void Transport::takeLanding()
 {
     while (!m_afterLanding.empty() && !stepsInFlight()) {
         const std::function<void()> action = std::move(m_afterLanding.front());

@@ -1,96 +1,112 @@
 #include "model/VideoEditorViewModel.h"
 
-#include "media/Player.h"
+#include "media/MediaProbe.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
+#include "model/Transport.h"
 
 namespace trimora {
 
-namespace {
-
-// Stores value and runs notify only when it differs; operator== gives IEEE
-// semantics for doubles (NaN never equal) and element-wise ones for vectors.
-template <class T, class Notify> void assign(T &field, const T &value, Notify notify)
+VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
+    : QObject(parent), m_movie(new Movie(this)), m_transport(new Transport(*m_movie, this)),
+      m_segments(new Segments(this)), m_analysis(new Analysis(*m_movie, this))
 {
-    if (field == value)
-        return;
-    field = value;
-    notify();
+    connect(m_movie, &Movie::probed, this, &VideoEditorViewModel::finishLoading);
+    connect(m_movie, &Movie::loadFailed, this, &VideoEditorViewModel::notice);
+    connect(m_movie, &Movie::sourceURLChanged, this, &VideoEditorViewModel::commandPreviewChanged);
+    connect(m_movie, &Movie::cutSourceChanged, this, &VideoEditorViewModel::commandPreviewChanged);
+    connect(m_segments, &Segments::inPointChanged, this,
+            &VideoEditorViewModel::commandPreviewChanged);
+    connect(m_segments, &Segments::outPointChanged, this,
+            &VideoEditorViewModel::commandPreviewChanged);
+    connect(m_transport, &Transport::currentTimeChanged, this,
+            [this] { m_analysis->updateWaveformIfNeeded(m_transport->currentTime()); });
 }
 
-} // namespace
+VideoEditorViewModel::~VideoEditorViewModel() = default;
 
-VideoEditorViewModel::VideoEditorViewModel(QObject *parent) : QObject(parent)
-{}
-
-VideoEditorViewModel::~VideoEditorViewModel()
+void VideoEditorViewModel::loadVideo(const QUrl &url)
 {
-    // Workers hold only a weak reference and find the model gone; nobody waits.
-    if (m_waveformTask)
-        m_waveformTask->cancel();
-    if (m_scanTask)
-        m_scanTask->cancel();
-    if (m_cutSourceTask)
-        m_cutSourceTask->cancel();
-    if (m_timeObserver && m_player)
-        disconnect(m_timeObserver);
-    if (m_endObserver)
-        disconnect(m_endObserver);
+    m_movie->probe(url);
 }
 
-void VideoEditorViewModel::setSourceURL(const QUrl &value)
+void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &timing)
 {
-    assign(m_sourceURL, value, [this] {
-        Q_EMIT sourceURLChanged();
-        Q_EMIT commandPreviewChanged();
+    m_movie->adopt(url, timing);
+    m_analysis->reset();
+    m_transport->open(url.toLocalFile(), timing);
+    setLogOutput(QString());
+    m_segments->reset(timing.duration);
+    m_movie->setLoaded();
+    adoptDefaultOutputPath(url);
+}
+
+void VideoEditorViewModel::setInPoint()
+{
+    m_transport->whenLanded([this] {
+        const double t = m_transport->currentTime();
+        if (m_segments->selected() >= 0 && t > m_segments->outPoint())
+            Q_EMIT notice(tr("In cannot be after Out"));
+        else
+            m_segments->setIn(t);
     });
 }
 
-void VideoEditorViewModel::setVideoDuration(double value)
+void VideoEditorViewModel::setOutPoint()
 {
-    assign(m_videoDuration, value, [this] { Q_EMIT videoDurationChanged(); });
-}
-
-void VideoEditorViewModel::setCurrentTime(double value)
-{
-    assign(m_currentTime, value, [this] { Q_EMIT currentTimeChanged(); });
-}
-
-void VideoEditorViewModel::setInPointValue(double value)
-{
-    assign(m_inPoint, value, [this] {
-        Q_EMIT inPointChanged();
-        Q_EMIT commandPreviewChanged();
+    m_transport->whenLanded([this] {
+        const double t = m_transport->currentTime();
+        if (m_segments->selected() >= 0 && t < m_segments->inPoint())
+            Q_EMIT notice(tr("Out cannot be before In"));
+        else
+            m_segments->setOut(t);
     });
 }
 
-void VideoEditorViewModel::setOutPointValue(double value)
+void VideoEditorViewModel::splitSegment()
 {
-    assign(m_outPoint, value, [this] {
-        Q_EMIT outPointChanged();
-        Q_EMIT commandPreviewChanged();
+    m_transport->whenLanded([this] {
+        if (!m_segments->splitAt(m_transport->currentTime()))
+            Q_EMIT notice(tr("There is no segment to split at the playhead"));
     });
 }
 
-void VideoEditorViewModel::setIsPlaying(bool value)
+void VideoEditorViewModel::addSegment()
 {
-    assign(m_isPlaying, value, [this] { Q_EMIT isPlayingChanged(); });
+    m_transport->whenLanded([this] {
+        if (!m_segments->addAt(m_transport->currentTime()))
+            Q_EMIT notice(tr("The playhead is inside a segment: a new one starts in a gap"));
+    });
 }
 
-void VideoEditorViewModel::setIsLoaded(bool value)
+void VideoEditorViewModel::goToPreviousMarker()
 {
-    assign(m_isLoaded, value, [this] { Q_EMIT isLoadedChanged(); });
+    if (const std::optional<double> target = m_analysis->previousMarker(m_transport->currentTime()))
+        m_transport->seek(*target);
+}
+
+void VideoEditorViewModel::goToNextMarker()
+{
+    if (const std::optional<double> target = m_analysis->nextMarker(m_transport->currentTime()))
+        m_transport->seek(*target);
 }
 
 void VideoEditorViewModel::setIsProcessing(bool value)
 {
-    assign(m_isProcessing, value, [this] { Q_EMIT isProcessingChanged(); });
+    if (m_isProcessing == value)
+        return;
+    m_isProcessing = value;
+    Q_EMIT isProcessingChanged();
 }
 
 void VideoEditorViewModel::setLogOutput(const QString &value)
 {
-    assign(m_logOutput, value, [this] {
-        Q_EMIT logOutputReset();
-        Q_EMIT logOutputChanged();
-    });
+    if (m_logOutput == value)
+        return;
+    m_logOutput = value;
+    Q_EMIT logOutputReset();
+    Q_EMIT logOutputChanged();
 }
 
 void VideoEditorViewModel::appendLog(const QString &chunk)
@@ -102,40 +118,11 @@ void VideoEditorViewModel::appendLog(const QString &chunk)
 
 void VideoEditorViewModel::setOutputPath(const QString &value)
 {
-    assign(m_outputPath, value, [this] {
-        Q_EMIT outputPathChanged();
-        Q_EMIT commandPreviewChanged();
-    });
-}
-
-void VideoEditorViewModel::setWaveformSamples(const QVector<float> &value)
-{
-    assign(m_waveformSamples, value, [this] { Q_EMIT waveformSamplesChanged(); });
-}
-
-void VideoEditorViewModel::setWaveformStartTime(double value)
-{
-    assign(m_waveformStartTime, value, [this] { Q_EMIT waveformStartTimeChanged(); });
-}
-
-void VideoEditorViewModel::setBlackWhiteFrames(const QVector<double> &value)
-{
-    assign(m_blackWhiteFrames, value, [this] { Q_EMIT blackWhiteFramesChanged(); });
-}
-
-void VideoEditorViewModel::setIsScanning(bool value)
-{
-    assign(m_isScanning, value, [this] { Q_EMIT isScanningChanged(); });
-}
-
-void VideoEditorViewModel::setHasScanned(bool value)
-{
-    assign(m_hasScanned, value, [this] { Q_EMIT hasScannedChanged(); });
-}
-
-void VideoEditorViewModel::setScanProgress(double value)
-{
-    assign(m_scanProgress, value, [this] { Q_EMIT scanProgressChanged(); });
+    if (m_outputPath == value)
+        return;
+    m_outputPath = value;
+    Q_EMIT outputPathChanged();
+    Q_EMIT commandPreviewChanged();
 }
 
 } // namespace trimora

@@ -1,6 +1,10 @@
 #include "views/EditorView.h"
 
 #include "media/Player.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
+#include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/CommandRow.h"
 #include "views/KeyboardShortcuts.h"
@@ -120,15 +124,19 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(buildTimeRow());
 
     VideoEditorViewModel *model = m_viewModel;
+    Transport *transport = model->transport();
+    Segments *segments = model->segments();
     m_timeline = new TimelineView(
-        {[model] { return model->currentTime(); }, [model](double t) { model->setCurrentTime(t); }},
-        {[model] { return model->inPoint(); }, [model](double t) { model->setInPointValue(t); }},
-        {[model] { return model->outPoint(); }, [model](double t) { model->setOutPointValue(t); }},
+        {[transport] { return transport->currentTime(); },
+         [transport](double t) { transport->setCurrentTime(t); }},
+        {[segments] { return segments->inPoint(); }, [segments](double t) { segments->setIn(t); }},
+        {[segments] { return segments->outPoint(); },
+         [segments](double t) { segments->setOut(t); }},
         column);
     m_timeline->setAccessibleName(tr("Timeline"));
     m_timeline->setAccessibleDescription(
         tr("Playhead, In and Out marks; drag to move the nearest one"));
-    m_timeline->setOnSeek([model](double t) { model->seek(t); });
+    m_timeline->setOnSeek([transport](double t) { transport->seek(t); });
     controls->addWidget(m_timeline);
 
     controls->addWidget(buildMarksInfoRow());
@@ -152,34 +160,36 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(log, 1);
     m_layout->addWidget(column, 1);
 
-    connect(model, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
-    connect(model, &VideoEditorViewModel::currentTimeChanged, this, [this] {
+    Movie *movie = model->movie();
+    Analysis *analysis = model->analysis();
+    connect(transport, &Transport::playerChanged, this, &EditorView::syncPlayer);
+    connect(transport, &Transport::currentTimeChanged, this, [this, transport] {
         updateTimes();
-        m_waveform->setCurrentTime(m_viewModel->currentTime());
+        m_waveform->setCurrentTime(transport->currentTime());
         m_timeline->update();
     });
-    connect(model, &VideoEditorViewModel::videoDurationChanged, this, [this] {
+    connect(movie, &Movie::videoDurationChanged, this, [this, movie] {
         updateTimes();
-        m_timeline->setDuration(m_viewModel->videoDuration());
+        m_timeline->setDuration(movie->videoDuration());
     });
-    connect(model, &VideoEditorViewModel::inPointChanged, this, &EditorView::updateMarks);
-    connect(model, &VideoEditorViewModel::outPointChanged, this, &EditorView::updateMarks);
-    connect(model, &VideoEditorViewModel::isPlayingChanged, this, &EditorView::updatePlayPause);
-    connect(model, &VideoEditorViewModel::blackWhiteFramesChanged, this,
-            [this] { m_timeline->setMarkers(m_viewModel->blackWhiteFrames()); });
-    connect(model, &VideoEditorViewModel::keyframesChanged, this,
-            [this] { m_timeline->setKeyframes(m_viewModel->keyframes()); });
-    connect(model, &VideoEditorViewModel::waveformSamplesChanged, this,
-            [this] { m_waveform->setSamples(m_viewModel->waveformSamples()); });
-    connect(model, &VideoEditorViewModel::waveformStartTimeChanged, this,
-            [this] { m_waveform->setStartTime(m_viewModel->waveformStartTime()); });
+    connect(segments, &Segments::inPointChanged, this, &EditorView::updateMarks);
+    connect(segments, &Segments::outPointChanged, this, &EditorView::updateMarks);
+    connect(transport, &Transport::isPlayingChanged, this, &EditorView::updatePlayPause);
+    connect(analysis, &Analysis::blackWhiteFramesChanged, this,
+            [this, analysis] { m_timeline->setMarkers(analysis->blackWhiteFrames()); });
+    connect(movie, &Movie::keyframesChanged, this,
+            [this, movie] { m_timeline->setKeyframes(movie->keyframes()); });
+    connect(analysis, &Analysis::waveformSamplesChanged, this,
+            [this, analysis] { m_waveform->setSamples(analysis->waveformSamples()); });
+    connect(analysis, &Analysis::waveformStartTimeChanged, this,
+            [this, analysis] { m_waveform->setStartTime(analysis->waveformStartTime()); });
 
-    m_timeline->setDuration(model->videoDuration());
-    m_timeline->setMarkers(model->blackWhiteFrames());
-    m_timeline->setKeyframes(model->keyframes());
-    m_waveform->setSamples(model->waveformSamples());
-    m_waveform->setStartTime(model->waveformStartTime());
-    m_waveform->setCurrentTime(model->currentTime());
+    m_timeline->setDuration(movie->videoDuration());
+    m_timeline->setMarkers(analysis->blackWhiteFrames());
+    m_timeline->setKeyframes(movie->keyframes());
+    m_waveform->setSamples(analysis->waveformSamples());
+    m_waveform->setStartTime(analysis->waveformStartTime());
+    m_waveform->setCurrentTime(transport->currentTime());
     updateTimes();
     updateMarks();
     updatePlayPause();
@@ -198,21 +208,30 @@ void EditorView::bindKeys()
         };
     };
     // Open is the window's File menu item, so that it works on the drop zone too.
+    Transport *transport = model->transport();
+    Segments *segments = model->segments();
     const std::map<Command, std::function<void()>> actions = {
-        {Command::PlayPause, [model] { model->togglePlayPause(); }},
-        {Command::PlayForward, [model] { model->playForward(); }},
-        {Command::PreviousFrame, [model] { model->stepFrames(-1); }},
-        {Command::NextFrame, [model] { model->stepFrames(1); }},
-        {Command::BackOneSecond, [model] { model->seekBy(-1); }},
-        {Command::ForwardOneSecond, [model] { model->seekBy(1); }},
-        {Command::PreviousKeyframe, [model] { model->goToPreviousKeyframe(); }},
-        {Command::NextKeyframe, [model] { model->goToNextKeyframe(); }},
-        {Command::GoToStart, [model] { model->seek(0); }},
-        {Command::GoToEnd, [model] { model->seek(model->videoDuration()); }},
+        {Command::PlayPause, [transport] { transport->togglePlayPause(); }},
+        {Command::PlayForward, [transport] { transport->playForward(); }},
+        {Command::PreviousFrame, [transport] { transport->stepFrames(-1); }},
+        {Command::NextFrame, [transport] { transport->stepFrames(1); }},
+        {Command::BackOneSecond, [transport] { transport->seekBy(-1); }},
+        {Command::ForwardOneSecond, [transport] { transport->seekBy(1); }},
+        {Command::PreviousKeyframe, [transport] { transport->goToPreviousKeyframe(); }},
+        {Command::NextKeyframe, [transport] { transport->goToNextKeyframe(); }},
+        {Command::GoToStart, [transport] { transport->seek(0); }},
+        {Command::GoToEnd, [model] { model->transport()->seek(model->movie()->videoDuration()); }},
         {Command::SetIn, [model] { model->setInPoint(); }},
         {Command::SetOut, [model] { model->setOutPoint(); }},
-        {Command::GoToIn, [model] { model->seek(model->inPoint()); }},
-        {Command::GoToOut, [model] { model->seek(model->outPoint()); }},
+        {Command::GoToIn, [transport, segments] { transport->seek(segments->inPoint()); }},
+        {Command::GoToOut, [transport, segments] { transport->seek(segments->outPoint()); }},
+        {Command::SplitSegment, [model] { model->splitSegment(); }},
+        {Command::AddSegment, [model] { model->addSegment(); }},
+        {Command::DeleteSegment, [segments] { segments->removeSelected(); }},
+        {Command::PreviousSegment, [segments] { segments->selectInTime(-1); }},
+        {Command::NextSegment, [segments] { segments->selectInTime(1); }},
+        {Command::MoveSegmentUp, [segments] { segments->moveSelected(-1); }},
+        {Command::MoveSegmentDown, [segments] { segments->moveSelected(1); }},
         {Command::Export, clickIfEnabled(m_outputRow->exportButton())},
         {Command::CopyCommand, clickIfEnabled(m_commandRow->copyButton())},
     };
@@ -364,8 +383,9 @@ QWidget *EditorView::buildTransportRow()
         return button;
     };
     // Each step counts from the playhead once earlier steps have landed; seek clamps.
+    Transport *transport = model->transport();
     auto addStep = [&](const QString &text, double delta) {
-        return addTextButton(text, [model, delta] { model->seekBy(delta); });
+        return addTextButton(text, [transport, delta] { transport->seekBy(delta); });
     };
     using KeyboardShortcuts::Command;
     addStep(QStringLiteral("\u221230s"), -30);
@@ -374,8 +394,9 @@ QWidget *EditorView::buildTransportRow()
         ->setToolTip(KeyboardShortcuts::tooltip(tr("One second back"), Command::BackOneSecond));
     addStep(QStringLiteral("\u22120.1s"), -0.1);
     // std::round takes halves away from zero.
-    auto *snap = addTextButton(QStringLiteral(".000"),
-                               [model] { model->seek(std::round(model->currentTime())); });
+    auto *snap = addTextButton(QStringLiteral(".000"), [transport] {
+        transport->seek(std::round(transport->currentTime()));
+    });
     snap->setToolTip(tr("Snap to nearest whole second"));
     addStep(QStringLiteral("+0.1s"), 0.1);
     addStep(QStringLiteral("+1s"), 1)
@@ -407,15 +428,15 @@ QWidget *EditorView::buildTransportRow()
     };
     QAbstractButton *goToStart =
         addSymbol(QStringLiteral("goToStart"), QStringLiteral("backward.end.fill"), 22,
-                  [model] { model->seek(0); });
+                  [transport] { transport->seek(0); });
     goToStart->setToolTip(KeyboardShortcuts::tooltip(tr("Go to beginning"), Command::GoToStart));
     goToStart->setAccessibleName(tr("Go to beginning"));
     m_playPause = addSymbol(QStringLiteral("playPause"), QStringLiteral("play.circle.fill"), 40,
-                            [model] { model->togglePlayPause(); });
+                            [transport] { transport->togglePlayPause(); });
     m_playPause->setToolTip(KeyboardShortcuts::tooltip(tr("Play or pause"), Command::PlayPause));
     QAbstractButton *goToEnd =
         addSymbol(QStringLiteral("goToEnd"), QStringLiteral("forward.end.fill"), 22,
-                  [model] { model->seek(model->videoDuration()); });
+                  [model] { model->transport()->seek(model->movie()->videoDuration()); });
     goToEnd->setToolTip(KeyboardShortcuts::tooltip(tr("Go to end"), Command::GoToEnd));
     goToEnd->setAccessibleName(tr("Go to end"));
     return row;
@@ -442,23 +463,24 @@ QWidget *EditorView::buildMarksRow()
     addButton(QStringLiteral("Set Out \u25B6"), tr("Mark current position as Out point"),
               Command::SetOut, [model] { model->setOutPoint(); });
     addButton(tr("Go to In"), tr("Go to In point"), Command::GoToIn,
-              [model] { model->seek(model->inPoint()); });
+              [model] { model->transport()->seek(model->segments()->inPoint()); });
     addButton(tr("Go to Out"), tr("Go to Out point"), Command::GoToOut,
-              [model] { model->seek(model->outPoint()); });
+              [model] { model->transport()->seek(model->segments()->outPoint()); });
     layout->addStretch(1);
     return row;
 }
 
 void EditorView::updateTimes()
 {
-    m_currentTimeLabel->setText(formatTime(m_viewModel->currentTime()));
-    m_lengthLabel->setText(QStringLiteral("/ ") + formatTime(m_viewModel->videoDuration()));
+    m_currentTimeLabel->setText(formatTime(m_viewModel->transport()->currentTime()));
+    m_lengthLabel->setText(QStringLiteral("/ ") +
+                           formatTime(m_viewModel->movie()->videoDuration()));
 }
 
 void EditorView::updateMarks()
 {
-    const double in = m_viewModel->inPoint();
-    const double out = m_viewModel->outPoint();
+    const double in = m_viewModel->segments()->inPoint();
+    const double out = m_viewModel->segments()->outPoint();
     m_inLabel->setText(QStringLiteral("In: ") + formatTime(in));
     m_selectionLabel->setText(formatTime(out - in));
     m_outLabel->setText(QStringLiteral("Out: ") + formatTime(out));
@@ -467,7 +489,7 @@ void EditorView::updateMarks()
 
 void EditorView::updatePlayPause()
 {
-    const bool playing = m_viewModel->isPlaying();
+    const bool playing = m_viewModel->transport()->isPlaying();
     m_playPause->setSymbol(
         playing ? QStringLiteral("pause.circle.fill") : QStringLiteral("play.circle.fill"), 40);
     // The symbol alone says nothing to a screen reader.
@@ -476,7 +498,7 @@ void EditorView::updatePlayPause()
 
 void EditorView::syncPlayer()
 {
-    Player *player = m_viewModel->player();
+    Player *player = m_viewModel->transport()->player();
     if (!player) {
         delete m_videoArea;
         m_videoArea = nullptr;

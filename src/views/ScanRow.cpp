@@ -1,6 +1,9 @@
 #include "views/ScanRow.h"
 
 #include "analysis/ScanLogic.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
+#include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/Theme.h"
 
@@ -62,24 +65,25 @@ ScanRow::ScanRow(VideoEditorViewModel *viewModel, QWidget *parent)
         layout->addWidget(item, 0, Qt::AlignVCenter);
     layout->addStretch(1);
 
-    connect(m_cancel, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::cancelScan);
-    connect(m_scan, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::startScan);
+    Analysis *analysis = m_viewModel->analysis();
+    connect(m_cancel, &QPushButton::clicked, analysis, &Analysis::cancelScan);
+    connect(m_scan, &QPushButton::clicked, analysis, &Analysis::startScan);
     connect(m_previous, &QPushButton::clicked, m_viewModel,
             &VideoEditorViewModel::goToPreviousMarker);
     connect(m_next, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::goToNextMarker);
 
-    for (auto signal :
-         {&VideoEditorViewModel::isLoadedChanged, &VideoEditorViewModel::isScanningChanged,
-          &VideoEditorViewModel::hasScannedChanged, &VideoEditorViewModel::scanProgressChanged,
-          &VideoEditorViewModel::blackWhiteFramesChanged,
-          &VideoEditorViewModel::currentTimeChanged})
-        connect(m_viewModel, signal, this, &ScanRow::refresh);
+    for (auto signal : {&Analysis::isScanningChanged, &Analysis::hasScannedChanged,
+                        &Analysis::scanProgressChanged, &Analysis::blackWhiteFramesChanged})
+        connect(analysis, signal, this, &ScanRow::refresh);
+    connect(m_viewModel->movie(), &Movie::isLoadedChanged, this, &ScanRow::refresh);
+    connect(m_viewModel->transport(), &Transport::currentTimeChanged, this, &ScanRow::refresh);
     refresh();
 }
 
 void ScanRow::refresh()
 {
-    const VideoEditorViewModel &m = *m_viewModel;
+    const Analysis &m = *m_viewModel->analysis();
+    const double now = m_viewModel->transport()->currentTime();
     const bool scanning = m.isScanning();
     const QVector<double> frames = m.blackWhiteFrames();
     const std::vector<double> markers(frames.begin(), frames.end());
@@ -100,11 +104,11 @@ void ScanRow::refresh()
         m_progress->setValue(static_cast<int>(std::clamp(percent, 0.0, 100.0)));
         m_percent->setText(QStringLiteral("%1%").arg(static_cast<long long>(percent)));
     }
-    m_scan->setEnabled(m.isLoaded());
+    m_scan->setEnabled(m_viewModel->movie()->isLoaded());
     if (found) {
         m_count->setText(QStringLiteral("%1 found").arg(markers.size()));
-        m_previous->setEnabled(scan::previousMarker(markers, m.currentTime()).has_value());
-        m_next->setEnabled(scan::nextMarker(markers, m.currentTime()).has_value());
+        m_previous->setEnabled(scan::previousMarker(markers, now).has_value());
+        m_next->setEnabled(scan::nextMarker(markers, now).has_value());
     }
 }
 

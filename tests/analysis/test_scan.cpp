@@ -274,57 +274,57 @@ private Q_SLOTS:
     void modelPublishesStepsToAndReplacesTheResult()
     {
         VideoEditorViewModel model;
-        model.startScan(); // nothing loaded: nothing happens
-        QVERIFY(!model.isScanning());
+        model.analysis()->startScan(); // nothing loaded: nothing happens
+        QVERIFY(!model.analysis()->isScanning());
         QVERIFY(loadAndWait(model, QStringLiteral("scan.mp4")));
-        model.startScan();
-        QVERIFY(model.isScanning());
-        QVERIFY(waitFor([&] { return !model.isScanning(); }, 30000));
-        QVERIFY(model.hasScanned());
-        QCOMPARE(model.scanProgress(), 1.0);
-        const QVector<double> found = model.blackWhiteFrames();
+        model.analysis()->startScan();
+        QVERIFY(model.analysis()->isScanning());
+        QVERIFY(waitFor([&] { return !model.analysis()->isScanning(); }, 30000));
+        QVERIFY(model.analysis()->hasScanned());
+        QCOMPARE(model.analysis()->scanProgress(), 1.0);
+        const QVector<double> found = model.analysis()->blackWhiteFrames();
         compareTimes({found.begin(), found.end()}, {3.5, 8.3, 16.75}, 1e-6);
 
         // The markers 3.5, 8.3 and 16.75: one within 0.1 s counts as passed.
-        model.seek(8.35);
+        model.transport()->seek(8.35);
         for (const auto &[next, expected] : std::vector<std::pair<bool, double>>{
                  {false, 3.5}, {true, 8.3}, {true, 16.75}, {true, 16.75}, {false, 8.3}}) {
             next ? model.goToNextMarker() : model.goToPreviousMarker();
-            QVERIFY2(qAbs(model.currentTime() - expected) < 1e-6,
-                     qPrintable(QString::number(model.currentTime())));
+            QVERIFY2(qAbs(model.transport()->currentTime() - expected) < 1e-6,
+                     qPrintable(QString::number(model.transport()->currentTime())));
         }
 
         // A new scan clears the markers, keeps hasScanned and shows progress.
-        model.startScan();
-        QVERIFY(model.blackWhiteFrames().isEmpty());
-        QVERIFY(model.hasScanned());
-        QCOMPARE(model.scanProgress(), 0.0);
-        model.cancelScan();
-        QVERIFY(!model.isScanning());
+        model.analysis()->startScan();
+        QVERIFY(model.analysis()->blackWhiteFrames().isEmpty());
+        QVERIFY(model.analysis()->hasScanned());
+        QCOMPARE(model.analysis()->scanProgress(), 0.0);
+        model.analysis()->cancelScan();
+        QVERIFY(!model.analysis()->isScanning());
         QTest::qWait(300);
-        QVERIFY(!model.isScanning());
+        QVERIFY(!model.analysis()->isScanning());
 
         for (int round = 0; round < 3; ++round) {
-            model.startScan();
+            model.analysis()->startScan();
             QTest::qWait(round * 20); // the first scan at different points
-            QSignalSpy scanning(&model, &VideoEditorViewModel::isScanningChanged);
-            QSignalSpy frames(&model, &VideoEditorViewModel::blackWhiteFramesChanged);
-            model.startScan();
-            QVERIFY(waitFor([&] { return !model.isScanning(); }, 30000));
+            QSignalSpy scanning(model.analysis(), &Analysis::isScanningChanged);
+            QSignalSpy frames(model.analysis(), &Analysis::blackWhiteFramesChanged);
+            model.analysis()->startScan();
+            QVERIFY(waitFor([&] { return !model.analysis()->isScanning(); }, 30000));
             QTest::qWait(200);
             // One change only, the second scan's own ending, with its result.
             QCOMPARE(scanning.count(), 1);
             QCOMPARE(frames.count(), 1);
-            QCOMPARE(model.blackWhiteFrames().size(), 3);
-            QCOMPARE(model.scanProgress(), 1.0);
+            QCOMPARE(model.analysis()->blackWhiteFrames().size(), 3);
+            QCOMPARE(model.analysis()->scanProgress(), 1.0);
         }
         // Loading another movie drops the running scan: it writes nothing after.
-        model.startScan();
+        model.analysis()->startScan();
         model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
-        QSignalSpy frames(&model, &VideoEditorViewModel::blackWhiteFramesChanged);
+        QSignalSpy frames(model.analysis(), &Analysis::blackWhiteFramesChanged);
         QTest::qWait(1500);
         QCOMPARE(frames.count(), 0);
-        QVERIFY(!model.isScanning());
+        QVERIFY(!model.analysis()->isScanning());
     }
 
     void eachTimeGetsItsFrame_data()
@@ -569,42 +569,45 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         model.loadVideo(QUrl::fromLocalFile(media("movie.mp4")));
-        QVERIFY(waitFor([&] { return !model.waveformSamples().isEmpty(); }, 10000));
-        QCOMPARE(model.waveformStartTime(), 0.0);
-        QCOMPARE(model.waveformSamples().size(), 181); // [0, 6]: 48000 samples, 180 buckets + 1
-        QCOMPARE(model.lastWaveformCenter(), 0.0);
+        QVERIFY(waitFor([&] { return !model.analysis()->waveformSamples().isEmpty(); }, 10000));
+        QCOMPARE(model.analysis()->waveformStartTime(), 0.0);
+        QCOMPARE(model.analysis()->waveformSamples().size(),
+                 181); // [0, 6]: 48000 samples, 180 buckets + 1
+        QCOMPARE(model.analysis()->lastWaveformCenter(), 0.0);
         // Exactly 3 s from the last centre is not far enough; a little more is.
-        model.updateWaveformIfNeeded(3.0);
-        QCOMPARE(model.lastWaveformCenter(), 0.0);
-        model.updateWaveformIfNeeded(3.0001);
-        QCOMPARE(model.lastWaveformCenter(), 3.0001);
+        model.analysis()->updateWaveformIfNeeded(3.0);
+        QCOMPARE(model.analysis()->lastWaveformCenter(), 0.0);
+        model.analysis()->updateWaveformIfNeeded(3.0001);
+        QCOMPARE(model.analysis()->lastWaveformCenter(), 3.0001);
         // The read of [0, 9.0001] still starts at 0.
-        QVERIFY(waitFor([&] { return model.waveformSamples().size() > 200; }, 10000));
-        QCOMPARE(model.waveformStartTime(), 0.0);
+        QVERIFY(waitFor([&] { return model.analysis()->waveformSamples().size() > 200; }, 10000));
+        QCOMPARE(model.analysis()->waveformStartTime(), 0.0);
     }
 
     void seekNearTheEndReadsTheLastWindow()
     {
         VideoEditorViewModel model;
         model.loadVideo(QUrl::fromLocalFile(media("long103.mp4")));
-        QVERIFY(waitFor([&] { return !model.waveformSamples().isEmpty(); }, 10000));
-        model.seek(100.0);
-        QVERIFY(waitFor([&] { return model.waveformStartTime() == 94.0; }, 10000));
+        QVERIFY(waitFor([&] { return !model.analysis()->waveformSamples().isEmpty(); }, 10000));
+        model.transport()->seek(100.0);
+        QVERIFY(waitFor([&] { return model.analysis()->waveformStartTime() == 94.0; }, 10000));
         // [94, 103]: 72000 samples, 270 full buckets and a part.
-        QVERIFY2(qAbs(model.waveformSamples().size() - 271) <= 1,
-                 qPrintable(QString::number(model.waveformSamples().size())));
+        QVERIFY2(qAbs(model.analysis()->waveformSamples().size() - 271) <= 1,
+                 qPrintable(QString::number(model.analysis()->waveformSamples().size())));
     }
 
-    // A movie without sound publishes nothing, and neither does a read of
-    // another file than the one shown, however late it finishes.
+    // A movie without sound publishes nothing, and neither does a read of the
+    // movie shown before, however late it finishes.
     void onlyTheShownMoviesSoundIsPublished()
     {
         VideoEditorViewModel model;
-        QSignalSpy spy(&model, &VideoEditorViewModel::waveformSamplesChanged);
+        QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
+        model.transport()->seek(9.0); // a read of movie.mp4 under way
+        QSignalSpy spy(model.analysis(), &Analysis::waveformSamplesChanged);
         QVERIFY(loadAndWait(model, QStringLiteral("noaudio.mp4")));
-        model.startWaveformRead(QUrl::fromLocalFile(media("movie.mp4")), 6.0, 12.5);
+        spy.clear(); // the load itself clears the strip
         QTest::qWait(1000);
-        QVERIFY(model.waveformSamples().isEmpty());
+        QVERIFY(model.analysis()->waveformSamples().isEmpty());
         QCOMPARE(spy.count(), 0);
     }
 };

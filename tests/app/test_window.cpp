@@ -154,9 +154,9 @@ private Q_SLOTS:
 
         QVERIFY(sendDrag(zone, &mime, true));
         // Accepted at once; the load itself follows from the event loop.
-        QVERIFY(content->viewModel()->sourceURL().isEmpty());
-        QVERIFY(waitFor([&] { return content->viewModel()->isLoaded(); }));
-        QCOMPARE(content->viewModel()->sourceURL(), first);
+        QVERIFY(content->viewModel()->movie()->sourceURL().isEmpty());
+        QVERIFY(waitFor([&] { return content->viewModel()->movie()->isLoaded(); }));
+        QCOMPARE(content->viewModel()->movie()->sourceURL(), first);
         QVERIFY(content->editor() && content->editor()->isVisible());
         QVERIFY(!zone->isVisible());
         PlayerView *surface = content->editor()->playerView();
@@ -187,9 +187,9 @@ private Q_SLOTS:
         content->openChosenFile(QUrl::fromLocalFile(media("movie.mp4")));
         QVERIFY(waitFor([&] { return content->editor() != nullptr; }));
         VideoEditorViewModel *model = content->viewModel();
-        model->seek(2.0);
+        model->transport()->seek(2.0);
         PlayerView *surface = content->editor()->playerView();
-        QVERIFY(waitFor([&] { return !model->player()->isSeeking(); }));
+        QVERIFY(waitFor([&] { return !model->transport()->player()->isSeeking(); }));
         QTest::qWait(200);
         const QImage before = surface->grabFramebuffer();
         QVERIFY(!isMostlyBlack(before));
@@ -199,12 +199,12 @@ private Q_SLOTS:
         QCOMPARE(notice(), QStringLiteral("Could not open empty.mp4: not a playable movie"));
         QTest::qWait(300);
         QCOMPARE(model->commandPreview(), command);
-        QCOMPARE(model->currentTime(), 2.0);
+        QCOMPARE(model->transport()->currentTime(), 2.0);
         QCOMPARE(surface->grabFramebuffer(), before);
 
         // A movie without video: the picture goes black on the screen itself,
         // not only in a fresh rendering of the surface.
-        QSignalSpy loaded(model, &VideoEditorViewModel::sourceURLChanged);
+        QSignalSpy loaded(model->movie(), &Movie::sourceURLChanged);
         content->openChosenFile(QUrl::fromLocalFile(media("mx-audio.m4a")));
         QVERIFY(loaded.wait(5000));
         auto onScreen = [&] {
@@ -243,8 +243,8 @@ private Q_SLOTS:
         dialog->selectFile(media("clip1s.mp4"));
         QMetaObject::invokeMethod(dialog, "accept");
         QVERIFY(!content->showFileImporter());
-        QVERIFY(waitFor([&] { return model->isLoaded(); }));
-        QVERIFY(!second->content()->viewModel()->isLoaded());
+        QVERIFY(waitFor([&] { return model->movie()->isLoaded(); }));
+        QVERIFY(!second->content()->viewModel()->movie()->isLoaded());
 
         QTemporaryDir other;
         QVERIFY(QFile::copy(media("clip1s.mp4"), other.filePath(QStringLiteral("clip.mp4"))));
@@ -261,17 +261,18 @@ private Q_SLOTS:
         }
         // The keys act on the focused window only.
         VideoEditorViewModel *theirs = second->content()->viewModel();
-        QVERIFY(waitFor([&] { return theirs->isLoaded() && second->content()->editor(); }));
+        QVERIFY(
+            waitFor([&] { return theirs->movie()->isLoaded() && second->content()->editor(); }));
         second->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(second));
         QTest::keyClick(second->content()->editor(), Qt::Key_End);
         QTest::keyClick(second->content()->editor(), Qt::Key_O);
-        QCOMPARE(theirs->currentTime(), theirs->videoDuration());
-        QCOMPARE(model->currentTime(), 0.0);
-        QCOMPARE(model->outPoint(), model->videoDuration());
-        QVERIFY(!model->isPlaying());
+        QCOMPARE(theirs->transport()->currentTime(), theirs->movie()->videoDuration());
+        QCOMPARE(model->transport()->currentTime(), 0.0);
+        QCOMPARE(model->segments()->outPoint(), model->movie()->videoDuration());
+        QVERIFY(!model->transport()->isPlaying());
 
-        model->togglePlayPause();
+        model->transport()->togglePlayPause();
         window->close();
         QVERIFY(waitFor([&] { return model.isNull(); }));
         QCOMPARE(app.windows().size(), 1);
@@ -289,12 +290,12 @@ private Q_SLOTS:
         QCOMPARE(app.windows().size(), 4); // with the one already open
         VideoEditorViewModel *first = app.windows().at(1)->content()->viewModel();
         VideoEditorViewModel *second = app.windows().at(2)->content()->viewModel();
-        QVERIFY(waitFor([&] { return first->isLoaded() && second->isLoaded(); }));
-        QCOMPARE(first->sourceURL(), QUrl::fromLocalFile(media("movie.mp4")));
-        QCOMPARE(second->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
+        QVERIFY(waitFor([&] { return first->movie()->isLoaded() && second->movie()->isLoaded(); }));
+        QCOMPARE(first->movie()->sourceURL(), QUrl::fromLocalFile(media("movie.mp4")));
+        QCOMPARE(second->movie()->sourceURL(), QUrl::fromLocalFile(media("clip1s.mp4")));
         ContentView *missing = app.windows().at(3)->content();
         QTest::qWait(600);
-        QVERIFY(!missing->viewModel()->isLoaded());
+        QVERIFY(!missing->viewModel()->movie()->isLoaded());
         QVERIFY(missing->dropZone()->isVisibleTo(missing));
     }
 

@@ -61,9 +61,9 @@ private:
 
     void prepare(VideoEditorViewModel &model, const QString &outputName)
     {
-        model.setSourceURL(QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/in.mp4")));
-        model.setInPointValue(1.0);
-        model.setOutPointValue(3.5);
+        pretendLoaded(model, QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/in.mp4")), 12.5);
+        model.segments()->setIn(1.0);
+        model.segments()->setOut(3.5);
         model.setOutputPath(m_dir.path() + QLatin1Char('/') + outputName);
     }
 
@@ -274,12 +274,15 @@ private Q_SLOTS:
         model.setLogOutput(QStringLiteral("previous"));
         QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
         QSignalSpy log(&model, &VideoEditorViewModel::logOutputChanged);
-        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
+        pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 12.5);
         model.exportCut(); // empty path
-        model.setSourceURL(QUrl());
-        model.setOutputPath(QStringLiteral("/tmp/x.mp4"));
-        model.exportCut(); // no source
+        VideoEditorViewModel empty;
+        useStandIn(empty, "exit 0");
+        QSignalSpy emptyProcessing(&empty, &VideoEditorViewModel::isProcessingChanged);
+        empty.setOutputPath(QStringLiteral("/tmp/x.mp4"));
+        empty.exportCut(); // no source
         QTest::qWait(100);
+        QCOMPARE(emptyProcessing.count(), 0);
         QCOMPARE(processing.count(), 0);
         QCOMPARE(log.count(), 0);
         QCOMPARE(model.logOutput(), QStringLiteral("previous"));
@@ -315,7 +318,7 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         useStandIn(model, tool);
         prepare(model, QStringLiteral("out%1.mp4").arg(m_counter));
-        model.setOutPointValue(out);
+        model.segments()->setOut(out);
         model.setLogOutput(QStringLiteral("old export"));
         QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
         model.exportCut();
@@ -357,13 +360,12 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         useStandIn(model, standInArguments + "cp \"$in\" \"$out\"; echo \"$ss $t\" >&2");
-        model.setSourceURL(QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))));
-        model.setOutPointValue(0.5);
+        pretendLoaded(model, QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))), 12.5);
+        model.segments()->setOut(0.5);
         model.setOutputPath(m_dir.path() + QStringLiteral("/own.mp4"));
         model.exportCut();
         QVERIFY(model.isProcessing());
-        model.setSourceURL(QUrl::fromLocalFile(media(QStringLiteral("movie.mp4"))));
-        model.startCutSourceRead(model.sourceURL());
+        pretendLoaded(model, QUrl::fromLocalFile(media(QStringLiteral("movie.mp4"))), 12.5);
         QVERIFY(finish(model));
         QVERIFY2(model.logOutput().endsWith(QStringLiteral("✅ Completed successfully")),
                  qPrintable(model.logOutput()));
@@ -407,7 +409,7 @@ private Q_SLOTS:
         auto model = std::make_unique<VideoEditorViewModel>();
         useStandIn(*model, standInArguments + "echo start >&2; sleep 1; cp \"$in\" \"$out.part\"; "
                                               "mv \"$out.part\" \"$out\"; echo done >&2");
-        model->setSourceURL(QUrl::fromLocalFile(input));
+        pretendLoaded(*model, QUrl::fromLocalFile(input), 12.5);
         model->setOutputPath(m_dir.path() + QStringLiteral("/survivor.bin"));
         model->exportCut();
         QTest::qWait(200);

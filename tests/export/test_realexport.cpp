@@ -129,8 +129,8 @@ private:
 
     QString exportCut(VideoEditorViewModel &model, double in, double out, const QString &name)
     {
-        model.setInPointValue(in);
-        model.setOutPointValue(out);
+        model.segments()->setIn(in);
+        model.segments()->setOut(out);
         model.setOutputPath(m_dir.filePath(name));
         model.exportCut();
         if (!waitFor([&] { return !model.isProcessing(); }, 120000))
@@ -188,7 +188,7 @@ private Q_SLOTS:
         const QString sourcePath = media(source);
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, sourcePath));
-        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 60000));
+        QVERIFY(waitFor([&] { return model.movie()->isCutSourceReady(); }, 60000));
         const QString cut = exportCut(
             model, in, out,
             QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("\\W+"), "_") +

@@ -62,7 +62,7 @@ private:
     {
         AppWindow *window = m_app.openWindow();
         window->content()->openChosenFile(QUrl::fromLocalFile(path));
-        if (waitForLoad && !waitFor([&] { return modelOf(window)->isLoaded(); }, 20000))
+        if (waitForLoad && !waitFor([&] { return modelOf(window)->movie()->isLoaded(); }, 20000))
             return nullptr;
         return window;
     }
@@ -88,22 +88,22 @@ private:
     // Plays, seeks across, reads the waveform at, scans and cuts a loaded movie.
     void exercise(VideoEditorViewModel *model, const QString &outputName)
     {
-        const double d = model->videoDuration();
-        model->togglePlayPause();
+        const double d = model->movie()->videoDuration();
+        model->transport()->togglePlayPause();
         for (double f : {0.9, 0.1, 0.5, 1.0, 0.0}) {
-            model->seek(d * f);
-            model->updateWaveformIfNeeded(d * f);
+            model->transport()->seek(d * f);
+            model->analysis()->updateWaveformIfNeeded(d * f);
         }
-        model->startWaveformRead(model->sourceURL(), d / 2, d);
-        model->startScan();
+        model->analysis()->startWaveformRead(d / 2);
+        model->analysis()->startScan();
         QTest::qWait(300);
-        model->cancelScan();
-        if (model->isPlaying())
-            model->togglePlayPause();
-        QVERIFY(waitFor([&] { return !model->isScanning(); }, 10000));
+        model->analysis()->cancelScan();
+        if (model->transport()->isPlaying())
+            model->transport()->togglePlayPause();
+        QVERIFY(waitFor([&] { return !model->analysis()->isScanning(); }, 10000));
 
-        model->setInPointValue(d * 0.25);
-        model->setOutPointValue(qMin(d * 0.25 + 1.0, d));
+        model->segments()->setIn(d * 0.25);
+        model->segments()->setOut(qMin(d * 0.25 + 1.0, d));
         model->setOutputPath(m_outputs + QLatin1Char('/') + outputName);
         model->exportCut();
         QVERIFY(exportFinished(model));
@@ -123,7 +123,7 @@ private:
         if (!m_window) {
             m_window = m_app.openWindow();
             m_window->content()->openChosenFile(QUrl::fromLocalFile(media("clip1s.mp4")));
-            waitFor([&] { return modelOf(m_window)->isLoaded(); }, 20000);
+            waitFor([&] { return modelOf(m_window)->movie()->isLoaded(); }, 20000);
         }
         return modelOf(m_window);
     }
@@ -133,7 +133,7 @@ private:
     // export did not end.
     qint64 exportWith(const QStringList &locations, const QString &outputDir)
     {
-        if (!model()->isLoaded())
+        if (!model()->movie()->isLoaded())
             return -1;
         model()->ffmpegLocationsForTesting = locations;
         model()->setOutputPath(outputDir + QStringLiteral("/cut%1.mp4").arg(++m_counter));
@@ -251,32 +251,33 @@ private Q_SLOTS:
 
         AppWindow *window = m_app.openWindow();
         VideoEditorViewModel *model = modelOf(window);
-        QSignalSpy failed(model, &VideoEditorViewModel::loadFailed);
+        QSignalSpy failed(model, &VideoEditorViewModel::notice);
         window->content()->openChosenFile(url);
         const QString outputName = QFileInfo(path).fileName();
         if (duration == abandoned) {
             QVERIFY(failed.wait(20000));
-            QVERIFY(!model->isLoaded());
-            QCOMPARE(model->videoDuration(), 1.0);
+            QVERIFY(!model->movie()->isLoaded());
+            QCOMPARE(model->movie()->videoDuration(), 1.0);
             QVERIFY(model->logOutput().isEmpty());
             // The editor is up with another movie: it stays wholly on that one,
             // and scanning or reading the failed file ends quietly.
             QVERIFY(loadAndWait(*model, QStringLiteral("clip1s.mp4"), 20000));
-            const double before = model->videoDuration();
+            const double before = model->movie()->videoDuration();
             model->loadVideo(url);
-            model->startScan();
-            model->startWaveformRead(url, 0.5, before);
-            model->seek(0.5);
+            model->analysis()->startScan();
+            model->analysis()->startWaveformRead(0.5);
+            model->transport()->seek(0.5);
             QVERIFY(failed.wait(20000));
-            QVERIFY(waitFor([&] { return !model->isScanning(); }, 10000));
-            QVERIFY(model->isLoaded());
-            QCOMPARE(model->videoDuration(), before);
-            QCOMPARE(model->outPoint(), before);
-            QCOMPARE(model->sourceURL(), QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))));
+            QVERIFY(waitFor([&] { return !model->analysis()->isScanning(); }, 10000));
+            QVERIFY(model->movie()->isLoaded());
+            QCOMPARE(model->movie()->videoDuration(), before);
+            QCOMPARE(model->segments()->outPoint(), before);
+            QCOMPARE(model->movie()->sourceURL(),
+                     QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))));
         } else {
-            QVERIFY(waitFor([&] { return model->isLoaded(); }, 20000));
-            QVERIFY2(qAbs(model->videoDuration() - duration) < 0.05,
-                     qPrintable(QString::number(model->videoDuration())));
+            QVERIFY(waitFor([&] { return model->movie()->isLoaded(); }, 20000));
+            QVERIFY2(qAbs(model->movie()->videoDuration() - duration) < 0.05,
+                     qPrintable(QString::number(model->movie()->videoDuration())));
             exercise(model, outputName);
         }
         QVERIFY(closeAndWait(window));
@@ -313,7 +314,7 @@ private Q_SLOTS:
         VideoEditorViewModel *model = modelOf(window);
         // Several reads in flight at once, the newest centred mid-movie.
         for (double centre : {2.0, 6.0, 9.0})
-            model->startWaveformRead(model->sourceURL(), centre, model->videoDuration());
+            model->analysis()->startWaveformRead(centre);
         QVERIFY(closeAndWait(window));
         drain();
     }
@@ -323,7 +324,7 @@ private Q_SLOTS:
         const Watchdog watchdog(QStringLiteral("close during scan"), 60);
         AppWindow *window = openWith(media("movie.mp4"), true);
         QVERIFY(window);
-        modelOf(window)->startScan();
+        modelOf(window)->analysis()->startScan();
         QTest::qWait(300);
         QVERIFY(closeAndWait(window));
         drain();
@@ -337,8 +338,8 @@ private Q_SLOTS:
         VideoEditorViewModel *model = modelOf(window);
         const QString output = m_dir.filePath(QStringLiteral("closed.mp4"));
         model->setOutputPath(output);
-        model->setInPointValue(2.0);
-        model->setOutPointValue(10.0);
+        model->segments()->setIn(2.0);
+        model->segments()->setOut(10.0);
         model->exportCut();
         QVERIFY(model->isProcessing());
         QVERIFY(closeAndWait(window));
@@ -359,10 +360,10 @@ private Q_SLOTS:
             VideoEditorViewModel *model = modelOf(window);
             outputs << m_dir.filePath(QStringLiteral("all%1.mp4").arg(i));
             model->setOutputPath(outputs.last());
-            model->togglePlayPause();
-            model->startScan();
-            model->seek(7.0);
-            model->startWaveformRead(model->sourceURL(), 7.0, model->videoDuration());
+            model->transport()->togglePlayPause();
+            model->analysis()->startScan();
+            model->transport()->seek(7.0);
+            model->analysis()->startWaveformRead(7.0);
             model->exportCut();
             model->loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
         }
@@ -395,12 +396,12 @@ private Q_SLOTS:
         model->loadVideo(QUrl::fromLocalFile(path));
         damage(path, how);
         QTest::qWait(1500);
-        if (model->isLoaded())
-            QVERIFY(qAbs(model->videoDuration() - 12.5) < 0.05);
+        if (model->movie()->isLoaded())
+            QVERIFY(qAbs(model->movie()->videoDuration() - 12.5) < 0.05);
         else
-            QCOMPARE(model->videoDuration(), 1.0);
-        model->togglePlayPause();
-        model->seek(6.0);
+            QCOMPARE(model->movie()->videoDuration(), 1.0);
+        model->transport()->togglePlayPause();
+        model->transport()->seek(6.0);
         QTest::qWait(300);
         QVERIFY(closeAndWait(window));
     }
@@ -415,22 +416,22 @@ private Q_SLOTS:
         AppWindow *window = openWith(path, true);
         QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
-        model->togglePlayPause();
-        model->startScan();
+        model->transport()->togglePlayPause();
+        model->analysis()->startScan();
         QTest::qWait(200);
         damage(path, how);
         // The scan and the waveform reads run into the damage; the player
         // keeps whatever it buffered. Seeks across the movie must not stall.
         LatencyProbe probe;
         for (double t : {11.0, 1.0, 9.5, 3.0, 12.4}) {
-            model->seek(t);
-            model->startWaveformRead(model->sourceURL(), t, model->videoDuration());
+            model->transport()->seek(t);
+            model->analysis()->startWaveformRead(t);
             QTest::qWait(150);
         }
-        QVERIFY(waitFor([&] { return !model->isScanning(); }, 30000));
+        QVERIFY(waitFor([&] { return !model->analysis()->isScanning(); }, 30000));
         QVERIFY2(probe.worstMs() < 500, qPrintable(QString::number(probe.worstMs())));
-        QCOMPARE(model->videoDuration(), 12.5);
-        for (double marker : model->blackWhiteFrames())
+        QCOMPARE(model->movie()->videoDuration(), 12.5);
+        for (double marker : model->analysis()->blackWhiteFrames())
             QVERIFY(marker >= 0.0 && marker <= 12.5);
         QVERIFY(closeAndWait(window));
     }

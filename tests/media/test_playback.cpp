@@ -27,14 +27,14 @@ const SourceFrames &sourceFrames(const QString &name)
 // Waits until the player has landed and shows its frame.
 bool settled(VideoEditorViewModel &model)
 {
-    Player *player = model.player();
+    Player *player = model.transport()->player();
     return waitFor([&] { return !player->isSeeking() && player->lastReportedTime().has_value(); },
                    10000);
 }
 
 #define VERIFY_SHOWS(model, source, expected, what)                                                \
     do {                                                                                           \
-        const int shown = (source).shownBy(*(model).player());                                     \
+        const int shown = (source).shownBy(*(model).transport()->player());                        \
         QVERIFY2(shown == (expected),                                                              \
                  qPrintable(QStringLiteral("%1: frame %2 (%3 s) shown, %4 (%5 s) expected")        \
                                 .arg(what)                                                         \
@@ -68,15 +68,16 @@ private Q_SLOTS:
         QVERIFY(source.isValid());
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, name));
-        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000)); // the frames' times
+        QVERIFY(
+            waitFor([&] { return model.movie()->isCutSourceReady(); }, 20000)); // the frames' times
         // The span from the origin: about 6 s however far the timestamps start.
-        QVERIFY2(qAbs(model.videoDuration() - 6.0) < 0.05,
-                 qPrintable(QString::number(model.videoDuration())));
+        QVERIFY2(qAbs(model.movie()->videoDuration() - 6.0) < 0.05,
+                 qPrintable(QString::number(model.movie()->videoDuration())));
         QVERIFY(settled(model));
-        QCOMPARE(model.currentTime(), 0.0);
+        QCOMPARE(model.transport()->currentTime(), 0.0);
         VERIFY_SHOWS(model, source, 0, QStringLiteral("at load"));
 
-        const double end = model.videoDuration();
+        const double end = model.movie()->videoDuration();
         const double frame = source.times[1] - source.times[0];
         // Between frames, on frames, either side of the keyframes at 2 and 4 s,
         // backwards, the start and the end.
@@ -95,9 +96,10 @@ private Q_SLOTS:
                                          source.times[100] - frame / 2,
                                          5.5};
         for (double t : targets) {
-            model.seek(t);
+            model.transport()->seek(t);
             QVERIFY(settled(model));
-            QVERIFY(qAbs(model.currentTime() - std::min(t, end)) <= 1e-6); // kept to the µs
+            QVERIFY(qAbs(model.transport()->currentTime() - std::min(t, end)) <=
+                    1e-6); // kept to the µs
             VERIFY_SHOWS(model, source, source.frameAt(std::min(t, end)),
                          QStringLiteral("seek to %1").arg(t));
         }
@@ -119,18 +121,18 @@ private Q_SLOTS:
         const SourceFrames &source = sourceFrames(name);
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, name));
-        model.seek(1.0);
+        model.transport()->seek(1.0);
         QVERIFY(settled(model));
         for (const double step : {0.1, -0.1}) {
             for (int i = 0; i < 10; ++i) {
-                model.seek(model.currentTime() + step);
+                model.transport()->seek(model.transport()->currentTime() + step);
                 if (waitEach)
                     QVERIFY(settled(model));
             }
             QVERIFY(settled(model));
             QTest::qWait(100); // nothing later may move the playhead
             const double expected = step > 0 ? 2.0 : 1.0;
-            QVERIFY(qAbs(model.currentTime() - expected) < 1e-9);
+            QVERIFY(qAbs(model.transport()->currentTime() - expected) < 1e-9);
             VERIFY_SHOWS(model, source, source.frameAt(expected),
                          QStringLiteral("after ten steps of %1").arg(step));
         }
@@ -150,7 +152,7 @@ private Q_SLOTS:
         const SourceFrames &source = sourceFrames(name);
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, name));
-        model.seek(1.0);
+        model.transport()->seek(1.0);
         QVERIFY(settled(model));
         const int start = source.frameAt(1.0);
 
@@ -165,13 +167,13 @@ private Q_SLOTS:
         for (const Step &step :
              {Step{1, 1, 1}, Step{1, 4, 5}, Step{-1, 2, 3}, Step{1, 30, 33}, Step{-1, 10, 23}}) {
             for (int i = 0; i < step.presses; ++i)
-                model.stepFrames(step.frames);
+                model.transport()->stepFrames(step.frames);
             QVERIFY(settled(model));
             QTest::qWait(50);
             const int expected = start + step.expected;
-            QVERIFY2(qAbs(model.currentTime() - source.times[expected]) < 1e-4,
+            QVERIFY2(qAbs(model.transport()->currentTime() - source.times[expected]) < 1e-4,
                      qPrintable(QStringLiteral("%1 after %2 x %3, frame %4 at %5 expected")
-                                    .arg(model.currentTime())
+                                    .arg(model.transport()->currentTime())
                                     .arg(step.presses)
                                     .arg(step.frames)
                                     .arg(expected)
@@ -179,12 +181,12 @@ private Q_SLOTS:
             VERIFY_SHOWS(model, source, expected, QStringLiteral("frame step"));
         }
         // Stepping back from the first frame stays there.
-        model.seek(0.0);
-        model.stepFrames(-1);
+        model.transport()->seek(0.0);
+        model.transport()->stepFrames(-1);
         QVERIFY(settled(model));
-        QVERIFY(qAbs(model.currentTime() - source.times[0]) < 1e-4);
+        QVERIFY(qAbs(model.transport()->currentTime() - source.times[0]) < 1e-4);
         VERIFY_SHOWS(model, source, 0, QStringLiteral("back from the first frame"));
-        QVERIFY(!model.isPlaying());
+        QVERIFY(!model.transport()->isPlaying());
     }
 
     void playAtTheEndStartsAgain_data()
@@ -201,30 +203,32 @@ private Q_SLOTS:
         QVERIFY(loadAndWait(model, QStringLiteral("clip1s.mp4")));
         QVERIFY(settled(model));
         if (how == QLatin1String("seek")) {
-            model.seek(model.videoDuration());
+            model.transport()->seek(model.movie()->videoDuration());
         } else if (how == QLatin1String("play")) {
             // Stops once, at the end and not beyond it.
-            QSignalSpy playing(&model, &VideoEditorViewModel::isPlayingChanged);
-            model.togglePlayPause();
-            QVERIFY(waitFor([&] { return !model.isPlaying(); }, 8000));
+            QSignalSpy playing(model.transport(), &Transport::isPlayingChanged);
+            model.transport()->togglePlayPause();
+            QVERIFY(waitFor([&] { return !model.transport()->isPlaying(); }, 8000));
             QCOMPARE(playing.count(), 2);
-            QVERIFY(waitFor([&] { return model.currentTime() > model.videoDuration() - 0.1; }));
+            QVERIFY(waitFor([&] {
+                return model.transport()->currentTime() > model.movie()->videoDuration() - 0.1;
+            }));
             QTest::qWait(200);
-            QVERIFY(model.currentTime() <= model.videoDuration());
-            QVERIFY(model.currentTime() > model.videoDuration() - 0.1);
+            QVERIFY(model.transport()->currentTime() <= model.movie()->videoDuration());
+            QVERIFY(model.transport()->currentTime() > model.movie()->videoDuration() - 0.1);
         } else {
-            model.seek(model.videoDuration() - 0.1);
+            model.transport()->seek(model.movie()->videoDuration() - 0.1);
             QVERIFY(settled(model));
             for (int i = 0; i < 4; ++i)
-                model.stepFrames(1);
+                model.transport()->stepFrames(1);
         }
         QVERIFY(settled(model));
         QTest::qWait(200);
-        model.togglePlayPause();
-        QVERIFY(model.isPlaying());
-        QVERIFY(waitFor([&] { return model.currentTime() < 0.3; }));
-        QVERIFY(waitFor([&] { return model.currentTime() > 0.3; }));
-        QVERIFY(model.isPlaying());
+        model.transport()->togglePlayPause();
+        QVERIFY(model.transport()->isPlaying());
+        QVERIFY(waitFor([&] { return model.transport()->currentTime() < 0.3; }));
+        QVERIFY(waitFor([&] { return model.transport()->currentTime() > 0.3; }));
+        QVERIFY(model.transport()->isPlaying());
     }
 
     void playbackSpeedDoublesAndReturnsToNormal()
@@ -232,55 +236,55 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         QVERIFY(settled(model));
-        model.playForward();
-        QVERIFY(model.isPlaying());
-        QCOMPARE(model.playbackSpeed(), 1.0);
+        model.transport()->playForward();
+        QVERIFY(model.transport()->isPlaying());
+        QCOMPARE(model.transport()->playbackSpeed(), 1.0);
         for (const double expected : {2.0, 4.0, 4.0}) {
-            model.playForward();
-            QCOMPARE(model.playbackSpeed(), expected);
+            model.transport()->playForward();
+            QCOMPARE(model.transport()->playbackSpeed(), expected);
         }
         // Measured by the movie's own clock: at 4x, 1 s of playback covers 4 s.
-        QVERIFY(waitFor([&] { return model.currentTime() > 0.5; }));
-        const double from = model.currentTime();
+        QVERIFY(waitFor([&] { return model.transport()->currentTime() > 0.5; }));
+        const double from = model.transport()->currentTime();
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(waitFor([&] { return model.currentTime() > from + 2.0; }));
-        const double rate = (model.currentTime() - from) / (clock.elapsed() / 1000.0);
+        QVERIFY(waitFor([&] { return model.transport()->currentTime() > from + 2.0; }));
+        const double rate = (model.transport()->currentTime() - from) / (clock.elapsed() / 1000.0);
         QVERIFY2(rate > 1.8, qPrintable(QString::number(rate)));
-        model.togglePlayPause();
-        QVERIFY(!model.isPlaying());
-        QCOMPARE(model.playbackSpeed(), 1.0);
-        model.togglePlayPause();
-        QCOMPARE(model.playbackSpeed(), 1.0);
-        model.togglePlayPause();
+        model.transport()->togglePlayPause();
+        QVERIFY(!model.transport()->isPlaying());
+        QCOMPARE(model.transport()->playbackSpeed(), 1.0);
+        model.transport()->togglePlayPause();
+        QCOMPARE(model.transport()->playbackSpeed(), 1.0);
+        model.transport()->togglePlayPause();
     }
 
     void seeksClampToTheMovieAndKeepPlaying()
     {
         VideoEditorViewModel model;
         // No movie yet: clamps against the default duration of 1 s.
-        model.seek(5.0);
-        QCOMPARE(model.currentTime(), 1.0);
-        model.togglePlayPause();
-        QVERIFY(model.isPlaying());
-        model.togglePlayPause();
+        model.transport()->seek(5.0);
+        QCOMPARE(model.transport()->currentTime(), 1.0);
+        model.transport()->togglePlayPause();
+        QVERIFY(model.transport()->isPlaying());
+        model.transport()->togglePlayPause();
 
         QVERIFY(loadAndWait(model, QStringLiteral("movie.mp4")));
         QVERIFY(settled(model));
-        const double end = model.videoDuration();
+        const double end = model.movie()->videoDuration();
         constexpr double nan = std::numeric_limits<double>::quiet_NaN();
         constexpr double inf = std::numeric_limits<double>::infinity();
         for (const auto &[to, expected] : std::vector<std::pair<double, double>>{
                  {-3.0, 0.0}, {end + 30, end}, {nan, 0.0}, {inf, end}, {-inf, 0.0}}) {
-            model.seek(to);
-            QCOMPARE(model.currentTime(), expected);
+            model.transport()->seek(to);
+            QCOMPARE(model.transport()->currentTime(), expected);
         }
         // A seek while playing keeps playing.
-        model.togglePlayPause();
-        model.seek(6.0);
-        QVERIFY(model.isPlaying());
-        QVERIFY(waitFor([&] { return model.currentTime() > 6.2; }));
-        QVERIFY(model.isPlaying());
+        model.transport()->togglePlayPause();
+        model.transport()->seek(6.0);
+        QVERIFY(model.transport()->isPlaying());
+        QVERIFY(waitFor([&] { return model.transport()->currentTime() > 6.2; }));
+        QVERIFY(model.transport()->isPlaying());
     }
 };
 

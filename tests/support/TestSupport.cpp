@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include "model/Movie.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QCoreApplication>
@@ -52,8 +53,16 @@ bool noChildProcesses()
 
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)
 {
-    model.loadVideo(QUrl::fromLocalFile(media(path)));
-    return waitFor([&] { return model.isLoaded(); }, timeoutMs);
+    const QUrl url = QUrl::fromLocalFile(media(path));
+    model.loadVideo(url);
+    const Movie &movie = *model.movie();
+    return waitFor([&] { return movie.isLoaded() && movie.sourceURL() == url; }, timeoutMs);
+}
+
+void pretendLoaded(VideoEditorViewModel &model, const QUrl &url, double duration)
+{
+    model.movie()->adopt(url, MediaTiming{duration, 0.0, 0.0, 0.0});
+    model.segments()->reset(duration);
 }
 
 bool showExposed(QWidget *widget)

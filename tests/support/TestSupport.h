@@ -7,10 +7,13 @@
 #include <functional>
 #include <string>
 
+#include "model/Analysis.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
+#include "model/Transport.h"
+#include "model/VideoEditorViewModel.h"
+
 class QWidget;
-namespace trimora {
-class VideoEditorViewModel;
-}
 
 // Path of a generated test movie, e.g. media("movie.mp4"); mediaPath gives it
 // in the file system's encoding for the media readers.
@@ -26,6 +29,10 @@ bool noChildProcesses();
 
 // Loads a generated movie (or any path) and waits until its duration is known.
 bool loadAndWait(trimora::VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
+
+// Makes url (which need not exist) the model's movie of the given length
+// without probing it, with one segment over all of it.
+void pretendLoaded(trimora::VideoEditorViewModel &model, const QUrl &url, double duration);
 
 // Shows a widget and waits until the window system has exposed it.
 bool showExposed(QWidget *widget);

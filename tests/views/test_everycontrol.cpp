@@ -231,7 +231,7 @@ private Q_SLOTS:
 
         VideoEditorViewModel *model = window.viewModel();
         QVERIFY(loadAndWait(*model, QStringLiteral("clip1s.mp4")));
-        model->setBlackWhiteFrames({0.2, 0.7}); // "2 found" and the marker buttons
+        model->analysis()->setBlackWhiteFrames({0.2, 0.7}); // "2 found" and the marker buttons
         QTest::qWait(200);
         QVERIFY(checkTexts(window, {"Open…", "/ 00:00:01", "In: ", "Out: ", "00:00:01", "2 found",
                                     "Output:", "$", "Export", "Export log will"}) > 0);
@@ -249,9 +249,9 @@ private Q_SLOTS:
         QVERIFY(!QAccessible::queryAccessibleInterface(editor->waveform())
                      ->text(QAccessible::Name)
                      .isEmpty());
-        model->togglePlayPause();
+        model->transport()->togglePlayPause();
         QVERIFY(names(editor).contains(QStringLiteral("Pause")));
-        model->togglePlayPause();
+        model->transport()->togglePlayPause();
     }
 
     // The editor at the smallest window size: every control whole, inside the

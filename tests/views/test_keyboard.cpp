@@ -36,7 +36,7 @@ struct Key
 
 bool settled(VideoEditorViewModel &model)
 {
-    return waitFor([&] { return !model.player()->isSeeking(); }, 10000);
+    return waitFor([&] { return !model.transport()->player()->isSeeking(); }, 10000);
 }
 
 } // namespace
@@ -86,8 +86,9 @@ private Q_SLOTS:
     {
         VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
         QVERIFY(model);
-        QVERIFY(qAbs(model->videoDuration() - 6.0) < 1e-6);
-        QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 20000)); // the keyframes
+        QVERIFY(qAbs(model->movie()->videoDuration() - 6.0) < 1e-6);
+        QVERIFY(
+            waitFor([&] { return model->movie()->isCutSourceReady(); }, 20000)); // the keyframes
         // Once they are read, a thin tick stands at 2 s and at 4 s, beneath the marks.
         TimelineView *timeline = m_window->content()->editor()->timeline();
         QTest::qWait(50);
@@ -107,7 +108,7 @@ private Q_SLOTS:
             QVERIFY(near(image.pixelColor(xAt(keyframe), 1), image.pixelColor(xAt(3), 1)));
         }
         // The In handle is drawn over the tick.
-        model->setInPointValue(2.0);
+        model->segments()->setIn(2.0);
         QTest::qWait(50);
         image = grabbed(*timeline);
         QVERIFY(near(image.pixelColor(xAt(2.0), 9), Theme::green()));
@@ -133,14 +134,14 @@ private Q_SLOTS:
                  Row{"Shift+I: to In",          3,   1, 5, {Qt::Key_I, shift},     1,   1,   5},
                  Row{"Shift+O: to Out",         3,   1, 5, {Qt::Key_O, shift},     5,   1,   5}}) {
             // clang-format on
-            model->setInPointValue(row.in0);
-            model->setOutPointValue(row.out0);
-            model->seek(row.from);
+            model->segments()->setIn(row.in0);
+            model->segments()->setOut(row.out0);
+            model->transport()->seek(row.from);
             press(row.key);
             const auto at = [&] {
-                return qAbs(model->currentTime() - row.time) < 1e-9 &&
-                       qAbs(model->inPoint() - row.in) < 1e-9 &&
-                       qAbs(model->outPoint() - row.out) < 1e-9;
+                return qAbs(model->transport()->currentTime() - row.time) < 1e-9 &&
+                       qAbs(model->segments()->inPoint() - row.in) < 1e-9 &&
+                       qAbs(model->segments()->outPoint() - row.out) < 1e-9;
             };
             QVERIFY2(at(), row.what);
             QVERIFY(settled(*model));
@@ -160,8 +161,8 @@ private Q_SLOTS:
               Step{Qt::Key_K, false, 1}, Step{Qt::Key_L, true, 1}, Step{Qt::Key_L, true, 2},
               Step{Qt::Key_Space, false, 1}}) {
             press({step.key});
-            QCOMPARE(model->isPlaying(), step.playing);
-            QCOMPARE(model->playbackSpeed(), step.speed);
+            QCOMPARE(model->transport()->isPlaying(), step.playing);
+            QCOMPARE(model->transport()->playbackSpeed(), step.speed);
         }
     }
 
@@ -180,21 +181,22 @@ private Q_SLOTS:
         QVERIFY(source.isValid());
         VideoEditorViewModel *model = load(name);
         QVERIFY(model);
-        model->seek(1.0);
+        model->transport()->seek(1.0);
         QVERIFY(settled(*model));
         const int start = source.frameAt(1.0);
-        QCOMPARE(source.shownBy(*model->player()), start);
+        QCOMPARE(source.shownBy(*model->transport()->player()), start);
         for (const auto &[key, presses, expected] :
              {std::tuple{Qt::Key_Right, 1, 1}, std::tuple{Qt::Key_Right, 5, 6},
               std::tuple{Qt::Key_Left, 2, 4}}) {
             for (int i = 0; i < presses; ++i)
                 press({key});
             QVERIFY(settled(*model));
-            QVERIFY2(qAbs(model->currentTime() - source.times[start + expected]) < 1e-4,
+            QVERIFY2(qAbs(model->transport()->currentTime() - source.times[start + expected]) <
+                         1e-4,
                      qPrintable(QStringLiteral("%1, frame at %2 expected")
-                                    .arg(model->currentTime())
+                                    .arg(model->transport()->currentTime())
                                     .arg(source.times[start + expected])));
-            QCOMPARE(source.shownBy(*model->player()), start + expected);
+            QCOMPARE(source.shownBy(*model->transport()->player()), start + expected);
         }
         // Keys typed faster than the steps land act in order, each on the frame
         // the keys before it land on.
@@ -203,29 +205,29 @@ private Q_SLOTS:
                                Key{Qt::Key_Left}, Key{Qt::Key_Left}, Key{Qt::Key_O}})
             press(key);
         QVERIFY(settled(*model));
-        QVERIFY2(qAbs(model->inPoint() - source.times[start + 7]) < 1e-4,
-                 qPrintable(QString::number(model->inPoint())));
+        QVERIFY2(qAbs(model->segments()->inPoint() - source.times[start + 7]) < 1e-4,
+                 qPrintable(QString::number(model->segments()->inPoint())));
         const int out = source.frameAt(source.times[start + 7] + 1.0) - 2;
-        QVERIFY2(qAbs(model->outPoint() - source.times[out]) < 1e-4,
-                 qPrintable(QString::number(model->outPoint())));
-        QCOMPARE(source.shownBy(*model->player()), out);
+        QVERIFY2(qAbs(model->segments()->outPoint() - source.times[out]) < 1e-4,
+                 qPrintable(QString::number(model->segments()->outPoint())));
+        QCOMPARE(source.shownBy(*model->transport()->player()), out);
         // Playing, an arrow pauses first.
         press({Qt::Key_Space});
-        QVERIFY(model->isPlaying());
+        QVERIFY(model->transport()->isPlaying());
         QTest::qWait(300);
         press({Qt::Key_Right});
-        QVERIFY(!model->isPlaying());
+        QVERIFY(!model->transport()->isPlaying());
         QVERIFY(settled(*model));
         QTest::qWait(100);
-        const int shown = source.shownBy(*model->player());
-        QVERIFY(qAbs(model->currentTime() - source.times[shown]) < 1e-4);
+        const int shown = source.shownBy(*model->transport()->player());
+        QVERIFY(qAbs(model->transport()->currentTime() - source.times[shown]) < 1e-4);
     }
 
     void keysAreTheFieldsWhileTyping()
     {
         VideoEditorViewModel *model = load(QStringLiteral("mx-h264.mp4"));
         QVERIFY(model);
-        model->seek(2.0);
+        model->transport()->seek(2.0);
         QVERIFY(settled(*model));
         QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
         QLineEdit *field = m_window->findChild<OutputRow *>()->pathField();
@@ -243,10 +245,10 @@ private Q_SLOTS:
         QVERIFY2(model->outputPath().startsWith(QStringLiteral("/tmp/KLIO take 2.mp")) &&
                      model->outputPath().endsWith(QLatin1Char('i'), Qt::CaseInsensitive),
                  qPrintable(model->outputPath()));
-        QCOMPARE(model->currentTime(), 2.0);
-        QCOMPARE(model->inPoint(), 0.0);
-        QCOMPARE(model->outPoint(), model->videoDuration());
-        QVERIFY(!model->isPlaying());
+        QCOMPARE(model->transport()->currentTime(), 2.0);
+        QCOMPARE(model->segments()->inPoint(), 0.0);
+        QCOMPARE(model->segments()->outPoint(), model->movie()->videoDuration());
+        QVERIFY(!model->transport()->isPlaying());
         QVERIFY(!model->isProcessing());
         QVERIFY(model->logOutput().isEmpty());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
@@ -254,13 +256,13 @@ private Q_SLOTS:
         // Back on the editor, the keys are the editor's again.
         m_window->content()->editor()->timeline()->setFocus();
         press({Qt::Key_I});
-        QCOMPARE(model->inPoint(), 2.0);
+        QCOMPARE(model->segments()->inPoint(), 2.0);
 
         // Nobody types into the log: after a click there the keys stay the editor's.
         auto *log = m_window->findChild<LogPane *>();
         QTest::mouseClick(log->viewport(), Qt::LeftButton);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
-        QCOMPARE(model->outPoint(), 2.0);
+        QCOMPARE(model->segments()->outPoint(), 2.0);
 
         // Nor after a click on a button that the click hides: the focus must not
         // pass on to the output field, where the next key would replace the path.
@@ -271,13 +273,15 @@ private Q_SLOTS:
                 scan = button;
         QVERIFY(scan);
         QTest::mouseClick(scan, Qt::LeftButton);
-        QVERIFY(waitFor([&] { return model->hasScanned() && !model->isScanning(); }, 20000));
-        model->seek(3.0);
+        QVERIFY(waitFor(
+            [&] { return model->analysis()->hasScanned() && !model->analysis()->isScanning(); },
+            20000));
+        model->transport()->seek(3.0);
         QVERIFY(settled(*model));
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window,
                         Qt::Key_O);
         QCOMPARE(model->outputPath(), path);
-        QCOMPARE(model->outPoint(), 3.0);
+        QCOMPARE(model->segments()->outPoint(), 3.0);
     }
 
     void exportCopyOpenAndHelp()

@@ -163,12 +163,12 @@ private Q_SLOTS:
         QVERIFY(scan && !scan->isHidden());
         QVERIFY(!scan->isEnabled()); // nothing loaded
 
-        model.setIsScanning(true);
-        model.setScanProgress(0.999);
+        model.analysis()->setIsScanning(true);
+        model.analysis()->setScanProgress(0.999);
         QVERIFY(scan->isHidden());
         QVERIFY(label(row, "99%"));
         QVERIFY(!button(row, "Cancel")->isHidden());
-        model.setScanProgress(1.0);
+        model.analysis()->setScanProgress(1.0);
         QVERIFY(label(row, "100%"));
 
         // The bar moves with the percentage, and only with it: a repaint of
@@ -178,34 +178,34 @@ private Q_SLOTS:
         int paints = 0;
         PaintCounter counter(paints);
         bar->installEventFilter(&counter);
-        model.setScanProgress(0.281);
+        model.analysis()->setScanProgress(0.281);
         QTRY_COMPARE(bar->value(), 28);
         QTRY_VERIFY(paints > 0);
         QTest::qWait(50);
         paints = 0;
-        model.setScanProgress(0.2849);
+        model.analysis()->setScanProgress(0.2849);
         QTest::qWait(50);
         QCOMPARE(paints, 0);
         QVERIFY(label(row, "28%"));
 
-        model.setIsScanning(false);
-        model.setHasScanned(true);
+        model.analysis()->setIsScanning(false);
+        model.analysis()->setHasScanned(true);
         QVERIFY(label(row, "Not Found"));
         QVERIFY(button(row, "◀ Prev")->isHidden());
 
-        model.setBlackWhiteFrames({10.0, 20.0, 30.0});
+        model.analysis()->setBlackWhiteFrames({10.0, 20.0, 30.0});
         QVERIFY(label(row, "3 found"));
         QVERIFY(!label(row, "Not Found"));
-        model.setCurrentTime(10.05);
+        model.transport()->setCurrentTime(10.05);
         QVERIFY(!button(row, "◀ Prev")->isEnabled());
         QVERIFY(button(row, "Next ▶")->isEnabled());
-        model.setCurrentTime(10.2);
+        model.transport()->setCurrentTime(10.2);
         QVERIFY(button(row, "◀ Prev")->isEnabled());
-        model.setCurrentTime(29.95);
+        model.transport()->setCurrentTime(29.95);
         QVERIFY(!button(row, "Next ▶")->isEnabled());
 
         // Markers left from an earlier scan give way to progress while scanning.
-        model.setIsScanning(true);
+        model.analysis()->setIsScanning(true);
         QVERIFY(!label(row, "3 found"));
         QVERIFY(button(row, "◀ Prev")->isHidden());
     }
@@ -217,7 +217,7 @@ private Q_SLOTS:
         model.ffmpegLocationsForTesting = QStringList{writeStandIn(
             m_dir.path(), QStringLiteral("slow"),
             "sleep 0.3\n" + standInWrites(QStringLiteral("clip1s.mp4")) + "echo done >&2")};
-        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
+        pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 12.5);
         QWidget window;
         auto *row = shown<OutputRow>(window, model);
         QVERIFY(!row->exportButton()->isEnabled()); // empty path
@@ -270,7 +270,7 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
-        model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/My Movies/it's.mov")));
+        pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/My Movies/it's.mov")), 12.5);
         QWidget window;
         auto *row = shown<CommandRow>(window, model);
         QVERIFY(row->isHidden());
@@ -284,7 +284,7 @@ private Q_SLOTS:
         QTest::mouseClick(row->copyButton(), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), model.commandPreview());
 
-        model.setInPointValue(0.5);
+        model.segments()->setIn(0.5);
         QCOMPARE(row->commandText(), model.commandPreview());
         const int lineHeight = row->commandView()->fontMetrics().lineSpacing();
         QVERIFY(row->commandView()->height() <= 3 * lineHeight);
