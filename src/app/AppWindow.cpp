@@ -2,16 +2,41 @@
 
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
+#include "model/Movie.h"
+#include "model/ProjectKeeper.h"
 #include "model/Segments.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/KeyboardShortcuts.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QMenuBar>
 #include <QUndoStack>
 
 namespace trimora {
+
+namespace {
+
+QString projectFilter()
+{
+    return QCoreApplication::translate("AppWindow", "Trimora projects (*.trimora)");
+}
+
+QString cutListFilter()
+{
+    return QCoreApplication::translate("AppWindow", "Cut lists (*.csv)");
+}
+
+// The movie's own name with another extension, in its folder.
+QString besideMovie(const VideoEditorViewModel &model, const QString &extension)
+{
+    const QFileInfo movie(model.movie()->sourceURL().toLocalFile());
+    return movie.absoluteDir().filePath(movie.completeBaseName() + extension);
+}
+
+} // namespace
 
 AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
 {
@@ -23,6 +48,43 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
     QAction *open = file->addAction(tr("Open…"));
     open->setShortcuts(KeyboardShortcuts::binding(KeyboardShortcuts::Command::Open).keys);
     connect(open, &QAction::triggered, m_content, [this] { m_content->setShowFileImporter(true); });
+    file->addSeparator();
+    VideoEditorViewModel *model = m_content->viewModel();
+    ProjectKeeper *project = model->project();
+    QAction *openProject = file->addAction(tr("Open Project…"));
+    connect(openProject, &QAction::triggered, this, [this, project] {
+        askForFile(tr("Open Project"), projectFilter(), QFileDialog::AcceptOpen, {},
+                   [this, project](const QString &path) {
+                       project->openProject(
+                           path, [this](const QUrl &url) { m_content->openChosenFile(url); });
+                   });
+    });
+    QAction *saveProject = file->addAction(tr("Save Project…"));
+    connect(saveProject, &QAction::triggered, this, [this, model, project] {
+        askForFile(tr("Save Project"), projectFilter(), QFileDialog::AcceptSave,
+                   besideMovie(*model, QStringLiteral(".trimora")),
+                   [project](const QString &path) { project->saveProject(path); });
+    });
+    QAction *importList = file->addAction(tr("Import Cut List…"));
+    connect(importList, &QAction::triggered, this, [this, project] {
+        askForFile(tr("Import Cut List"), cutListFilter(), QFileDialog::AcceptOpen, {},
+                   [project](const QString &path) { project->importCutList(path); });
+    });
+    QAction *exportList = file->addAction(tr("Export Cut List…"));
+    connect(exportList, &QAction::triggered, this, [this, model, project] {
+        askForFile(tr("Export Cut List"), cutListFilter(), QFileDialog::AcceptSave,
+                   besideMovie(*model, QStringLiteral(".csv")),
+                   [project](const QString &path) { project->exportCutList(path); });
+    });
+    // What needs a movie waits for one.
+    const auto needMovie = [=] {
+        const bool loaded = model->movie()->isLoaded();
+        for (QAction *action : {saveProject, importList, exportList})
+            action->setEnabled(loaded);
+    };
+    connect(model->movie(), &Movie::isLoadedChanged, this, needMovie);
+    needMovie();
+    file->addSeparator();
     QAction *newWindow = file->addAction(tr("New Window"));
     newWindow->setShortcut(QKeySequence::New);
     connect(newWindow, &QAction::triggered, &app, [&app] { app.openWindow(); });
@@ -54,6 +116,24 @@ AppWindow::AppWindow(TrimoraApp &app) : m_content(new ContentView(this))
         m_shortcutsWindow->raise();
         m_shortcutsWindow->activateWindow();
     });
+}
+
+void AppWindow::askForFile(const QString &title, const QString &filter,
+                           QFileDialog::AcceptMode mode, const QString &proposed,
+                           std::function<void(const QString &)> chosen)
+{
+    auto *dialog = new QFileDialog(this, title);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                        : QFileDialog::AnyFile);
+    dialog->setNameFilter(filter);
+    if (!proposed.isEmpty()) {
+        dialog->setDirectory(QFileInfo(proposed).absolutePath());
+        dialog->selectFile(QFileInfo(proposed).fileName());
+    }
+    connect(dialog, &QFileDialog::fileSelected, this, std::move(chosen));
+    dialog->open();
 }
 
 } // namespace trimora

@@ -2,8 +2,11 @@
 
 #include "views/KeyboardShortcuts.h"
 
+#include <QFileDialog>
 #include <QMainWindow>
+
 #include <QPointer>
+#include <functional>
 
 namespace trimora {
 
@@ -21,6 +24,10 @@ public:
     KeyboardShortcutsWindow *shortcutsWindow() const { return m_shortcutsWindow; }
 
 private:
+    // A file dialog of this window; chosen runs with the file picked.
+    void askForFile(const QString &title, const QString &filter, QFileDialog::AcceptMode mode,
+                    const QString &proposed, std::function<void(const QString &)> chosen);
+
     ContentView *m_content;
     QPointer<KeyboardShortcutsWindow> m_shortcutsWindow;
 };

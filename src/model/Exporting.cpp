@@ -149,6 +149,25 @@ QString VideoEditorViewModel::commandPreview() const
         ffmpegLocationsForTesting.value_or(ffmpegLocations()));
 }
 
+QString VideoEditorViewModel::copyNote(int index) const
+{
+    const SegmentList &list = m_segments->list();
+    if (index < 0 || index >= static_cast<int>(list.segments.size()) || m_outputPath.isEmpty())
+        return {};
+    const Segment &segment = list.segments[static_cast<size_t>(index)];
+    const CutPlan plan =
+        planCutFor(segment.in, segment.out, absoluteLocalPath(fileURLFromPath(m_outputPath)));
+    if (!plan.refusal.isEmpty())
+        return plan.refusal;
+    QStringList facts;
+    for (const QString &note : plan.notes) {
+        if (note.startsWith(QLatin1String("Starts at")) ||
+            note.startsWith(QLatin1String("Ends at")))
+            facts << note.section(QLatin1Char(':'), 0, -2);
+    }
+    return facts.isEmpty() ? tr("exact") : facts.join(QStringLiteral("; "));
+}
+
 void VideoEditorViewModel::updateDefaultOutputPath(const QUrl &sourceURL)
 {
     m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));

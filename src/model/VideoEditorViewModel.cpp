@@ -3,6 +3,7 @@
 #include "media/MediaProbe.h"
 #include "model/Analysis.h"
 #include "model/Movie.h"
+#include "model/ProjectKeeper.h"
 #include "model/Segments.h"
 #include "model/Transport.h"
 
@@ -10,8 +11,10 @@ namespace trimora {
 
 VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
     : QObject(parent), m_movie(new Movie(this)), m_transport(new Transport(*m_movie, this)),
-      m_segments(new Segments(this)), m_analysis(new Analysis(*m_movie, this))
+      m_segments(new Segments(this)), m_analysis(new Analysis(*m_movie, this)),
+      m_project(new ProjectKeeper(*m_movie, *m_segments, this))
 {
+    connect(m_project, &ProjectKeeper::notice, this, &VideoEditorViewModel::notice);
     connect(m_movie, &Movie::probed, this, &VideoEditorViewModel::finishLoading);
     connect(m_movie, &Movie::loadFailed, this, &VideoEditorViewModel::notice);
     connect(m_movie, &Movie::sourceURLChanged, this, &VideoEditorViewModel::commandPreviewChanged);
@@ -24,7 +27,11 @@ VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
             [this] { m_analysis->updateWaveformIfNeeded(m_transport->currentTime()); });
 }
 
-VideoEditorViewModel::~VideoEditorViewModel() = default;
+VideoEditorViewModel::~VideoEditorViewModel()
+{
+    // While the parts it reads are all still there.
+    m_project->flush();
+}
 
 void VideoEditorViewModel::loadVideo(const QUrl &url)
 {
@@ -39,6 +46,7 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     setLogOutput(QString());
     m_segments->reset(timing.duration);
     m_movie->setLoaded();
+    m_project->movieLoaded();
     adoptDefaultOutputPath(url);
 }
 

@@ -11,6 +11,7 @@ namespace trimora {
 
 class Analysis;
 class Movie;
+class ProjectKeeper;
 class Segments;
 class Transport;
 struct CutPlan;
@@ -37,6 +38,7 @@ public:
     Transport *transport() const { return m_transport; }
     Segments *segments() const { return m_segments; }
     Analysis *analysis() const { return m_analysis; }
+    ProjectKeeper *project() const { return m_project; }
 
     // Nothing changes until the file is known to be a movie: a file that is
     // not one leaves the window wholly on the movie it shows.
@@ -62,6 +64,9 @@ public:
     // In-place append: always notifies, and costs the size of the chunk.
     void appendLog(const QString &chunk);
     QString commandPreview() const;
+    // What a copy cut of segment index will really hold, in the log's words
+    // ("Starts at the keyframe at …, … s before In"), or "exact".
+    QString copyNote(int index) const;
     void exportCut();
     void finishExport(const QUrl &outputURL, const QString &result);
     void updateDefaultOutputPath(const QUrl &sourceURL);
@@ -92,6 +97,7 @@ private:
     Transport *m_transport;
     Segments *m_segments;
     Analysis *m_analysis;
+    ProjectKeeper *m_project;
 
     bool m_isProcessing = false;
     QString m_logOutput;

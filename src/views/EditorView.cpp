@@ -13,12 +13,14 @@
 #include "views/PlainButton.h"
 #include "views/PlayerView.h"
 #include "views/ScanRow.h"
+#include "views/SegmentListView.h"
 #include "views/Theme.h"
 #include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 #include "views/WaveformView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -29,6 +31,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSplitter>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -46,6 +49,8 @@ constexpr int smallestPlayerHeight = 80;
 constexpr int largestPlayerHeight = 480;
 constexpr int smallestWaveformWidth = 60;
 constexpr int logPaneHeight = 120;
+constexpr int segmentListMinimumWidth = 200;
+constexpr int smallestPlayerWidth = 240;
 
 // A bordered step button no wider than its label needs: nine of them and the
 // waveform share the row at the smallest window width.
@@ -115,6 +120,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
+    m_layout->addWidget(buildTopArea(), 1);
     m_layout->addWidget(divider(this));
 
     auto *column = new QWidget(this);
@@ -255,11 +261,9 @@ void EditorView::bindKeys()
     // the next key pressed would replace the path.
     for (QAbstractButton *button : findChildren<QAbstractButton *>())
         button->setFocusPolicy(Qt::TabFocus);
-    for (QWidget *field : findChildren<QWidget *>()) {
-        if (qobject_cast<QLineEdit *>(field) || qobject_cast<QTextEdit *>(field) ||
-            qobject_cast<QPlainTextEdit *>(field))
-            field->installEventFilter(this);
-    }
+    // Text fields that come and go (a label being edited in the segment list)
+    // are guarded as well as the fixed ones.
+    qApp->installEventFilter(this);
     m_outputRow->exportButton()->setToolTip(
         KeyboardShortcuts::tooltip(tr("Export the marked range"), Command::Export));
     m_commandRow->copyButton()->setToolTip(
@@ -286,7 +290,8 @@ bool EditorView::eventFilter(QObject *watched, QEvent *event)
     // In a text field the editor's keys are the field's: accepting the
     // override hands the key to the field instead of the shortcut. Text that
     // only shows (the log) has no use for them.
-    if (event->type() == QEvent::ShortcutOverride && isEditableText(watched)) {
+    if (event->type() == QEvent::ShortcutOverride && isEditableText(watched) &&
+        isAncestorOf(static_cast<QWidget *>(watched))) {
         auto *key = static_cast<QKeyEvent *>(event);
         const QKeySequence pressed(key->keyCombination());
         for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {
@@ -500,8 +505,7 @@ void EditorView::syncPlayer()
 {
     Player *player = m_viewModel->transport()->player();
     if (!player) {
-        delete m_videoArea;
-        m_videoArea = nullptr;
+        delete m_playerView;
         m_playerView = nullptr;
         return;
     }
@@ -509,19 +513,34 @@ void EditorView::syncPlayer()
         m_playerView->setPlayer(player);
         return;
     }
-    m_videoArea = new QWidget(this);
+    m_playerView = new PlayerView(player, m_videoArea);
+    m_videoArea->layout()->addWidget(m_playerView);
+}
+
+QWidget *EditorView::buildTopArea()
+{
+    auto *top = new QSplitter(Qt::Horizontal, this);
+    top->setObjectName(QStringLiteral("topArea"));
+    top->setChildrenCollapsible(false);
+    top->setMinimumHeight(smallestPlayerHeight);
+    top->setMaximumHeight(largestPlayerHeight);
+    m_videoArea = new QWidget(top);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
-    m_videoArea->setMinimumHeight(smallestPlayerHeight);
-    m_videoArea->setMaximumHeight(largestPlayerHeight);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);
     m_videoArea->setPalette(black);
     auto *area = new QVBoxLayout(m_videoArea);
     area->setContentsMargins(0, 0, 0, 0);
-    m_playerView = new PlayerView(player, m_videoArea);
-    area->addWidget(m_playerView);
-    m_layout->insertWidget(0, m_videoArea, 1);
+    m_segmentList = new SegmentListView(m_viewModel, top);
+    m_segmentList->setMinimumWidth(segmentListMinimumWidth);
+    m_videoArea->setMinimumWidth(smallestPlayerWidth);
+    top->addWidget(m_videoArea);
+    top->addWidget(m_segmentList);
+    top->setStretchFactor(0, 3);
+    top->setStretchFactor(1, 2);
+    top->setSizes({3 * segmentListMinimumWidth, 2 * segmentListMinimumWidth});
+    return top;
 }
 
 } // namespace trimora

@@ -14,6 +14,7 @@ class CommandRow;
 class OutputRow;
 class PlainButton;
 class PlayerView;
+class SegmentListView;
 class TimelineView;
 class VideoEditorViewModel;
 class WaveformView;
@@ -32,6 +33,7 @@ public:
                QWidget *parent = nullptr);
 
     PlayerView *playerView() const { return m_playerView; }
+    SegmentListView *segmentList() const { return m_segmentList; }
     TimelineView *timeline() const { return m_timeline; }
     WaveformView *waveform() const { return m_waveform; }
     PlainButton *playPauseButton() const { return m_playPause; }
@@ -46,6 +48,7 @@ protected:
 
 private:
     void syncPlayer();
+    QWidget *buildTopArea();
     void bindKeys();
     QWidget *buildTimeRow();
     QWidget *buildMarksInfoRow();
@@ -60,6 +63,7 @@ private:
     QVBoxLayout *m_layout;
     QWidget *m_videoArea = nullptr;
     PlayerView *m_playerView = nullptr;
+    SegmentListView *m_segmentList = nullptr;
 
     QLabel *m_currentTimeLabel = nullptr;
     QLabel *m_lengthLabel = nullptr;

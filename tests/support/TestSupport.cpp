@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QWidget>
 
@@ -50,6 +51,19 @@ bool noChildProcesses()
     }
     return true;
 }
+
+namespace {
+
+// The work kept between runs goes to a data folder of this test program's own,
+// so that no test finds what another (or the developer) left behind.
+struct PrivateDataFolder
+{
+    QTemporaryDir folder;
+    PrivateDataFolder() { qputenv("XDG_DATA_HOME", folder.path().toUtf8()); }
+};
+const PrivateDataFolder privateDataFolder;
+
+} // namespace
 
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)
 {

@@ -1,0 +1,214 @@
+#include "views/SegmentListView.h"
+
+#include "model/Segments.h"
+#include "model/Transport.h"
+#include "model/VideoEditorViewModel.h"
+#include "views/KeyboardShortcuts.h"
+#include "views/Theme.h"
+#include "views/TimeFormat.h"
+
+#include <QAbstractTableModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace trimora {
+
+namespace {
+
+// Reads the rows from the model's segments whenever asked; holds nothing.
+class SegmentRows : public QAbstractTableModel
+{
+public:
+    explicit SegmentRows(VideoEditorViewModel *viewModel, QObject *parent)
+        : QAbstractTableModel(parent), m_viewModel(viewModel)
+    {
+        Segments *segments = viewModel->segments();
+        connect(segments, &Segments::segmentsChanged, this, [this] { refresh(); });
+        connect(viewModel, &VideoEditorViewModel::commandPreviewChanged, this,
+                [this] { refresh(); });
+        m_rows = rowCount();
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_viewModel->segments()->count();
+    }
+
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : SegmentListView::ColumnCount;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        switch (section) {
+        case SegmentListView::Number:
+            return QStringLiteral("#");
+        case SegmentListView::Label:
+            return tr("Label");
+        case SegmentListView::In:
+            return tr("In");
+        case SegmentListView::Out:
+            return tr("Out");
+        case SegmentListView::Length:
+            return tr("Length");
+        case SegmentListView::Holds:
+            return tr("A copy cut holds");
+        default:
+            return {};
+        }
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const SegmentList &list = m_viewModel->segments()->list();
+        if (!index.isValid() || index.row() >= static_cast<int>(list.segments.size()))
+            return {};
+        const Segment &segment = list.segments[static_cast<size_t>(index.row())];
+        if (role == Qt::TextAlignmentRole && index.column() != SegmentListView::Label &&
+            index.column() != SegmentListView::Holds)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
+            return {};
+        switch (index.column()) {
+        case SegmentListView::Number:
+            return index.row() + 1;
+        case SegmentListView::Label:
+            return segment.label;
+        case SegmentListView::In:
+            return formatTime(segment.in);
+        case SegmentListView::Out:
+            return formatTime(segment.out);
+        case SegmentListView::Length:
+            return formatTime(segment.out - segment.in);
+        case SegmentListView::Holds:
+            return m_viewModel->copyNote(index.row());
+        default:
+            return {};
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+        if (index.column() == SegmentListView::Label)
+            flags |= Qt::ItemIsEditable;
+        return flags;
+    }
+
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override
+    {
+        if (role != Qt::EditRole || index.column() != SegmentListView::Label)
+            return false;
+        m_viewModel->segments()->setLabel(index.row(), value.toString().trimmed());
+        return true;
+    }
+
+private:
+    // A change that keeps the number of rows keeps an open label editor too.
+    void refresh()
+    {
+        const int rows = rowCount();
+        if (rows != m_rows) {
+            beginResetModel();
+            m_rows = rows;
+            endResetModel();
+        } else if (rows > 0) {
+            Q_EMIT dataChanged(index(0, 0), index(rows - 1, SegmentListView::ColumnCount - 1));
+        }
+    }
+
+    VideoEditorViewModel *m_viewModel;
+    int m_rows = 0;
+};
+
+} // namespace
+
+SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *parent)
+    : QWidget(parent), m_viewModel(viewModel), m_table(new QTableView(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(4);
+    auto *title = new QLabel(tr("Segments"), this);
+    title->setFont(Theme::font(Theme::TextStyle::Caption, false));
+    Theme::setForeground(title, Theme::secondary());
+    buttons->addWidget(title);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+
+    using KeyboardShortcuts::Command;
+    Segments *segments = viewModel->segments();
+    const auto add = [&](const QString &text, const QString &help, Command command,
+                         std::function<void()> action) {
+        auto *button = new QToolButton(this);
+        button->setText(text);
+        button->setToolTip(KeyboardShortcuts::tooltip(help, command));
+        button->setAccessibleName(help);
+        button->setFont(Theme::font(Theme::TextStyle::Caption));
+        button->setFocusPolicy(Qt::TabFocus);
+        connect(button, &QToolButton::clicked, this, std::move(action));
+        buttons->addWidget(button);
+    };
+    add(tr("Split"), tr("Split the segment at the playhead"), Command::SplitSegment,
+        [viewModel] { viewModel->splitSegment(); });
+    add(tr("Add"), tr("Add a segment from the playhead to the next one"), Command::AddSegment,
+        [viewModel] { viewModel->addSegment(); });
+    add(tr("Delete"), tr("Delete the selected segment"), Command::DeleteSegment,
+        [segments] { segments->removeSelected(); });
+    add(QStringLiteral("‹"), tr("Select the previous segment"), Command::PreviousSegment,
+        [segments] { segments->selectInTime(-1); });
+    add(QStringLiteral("›"), tr("Select the next segment"), Command::NextSegment,
+        [segments] { segments->selectInTime(1); });
+    add(tr("Up"), tr("Move the selected segment up the list"), Command::MoveSegmentUp,
+        [segments] { segments->moveSelected(-1); });
+    add(tr("Down"), tr("Move the selected segment down the list"), Command::MoveSegmentDown,
+        [segments] { segments->moveSelected(1); });
+
+    m_table->setModel(new SegmentRows(viewModel, m_table));
+    m_table->setAccessibleName(tr("Segments"));
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(Label, QHeaderView::Interactive);
+    m_table->setColumnWidth(Label, 80);
+    m_table->setFont(Theme::font(Theme::TextStyle::Caption, true));
+    m_table->setWordWrap(false);
+    // The keys stay the editor's: a click selects, a double click edits a label.
+    m_table->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(m_table, 1);
+
+    connect(m_table, &QTableView::clicked, this, [viewModel](const QModelIndex &index) {
+        viewModel->segments()->select(index.row());
+        viewModel->transport()->seek(viewModel->segments()->inPoint());
+    });
+    connect(segments, &Segments::selectionChanged, this, &SegmentListView::showSelection);
+    connect(segments, &Segments::segmentsChanged, this, &SegmentListView::showSelection);
+    showSelection();
+}
+
+void SegmentListView::showSelection()
+{
+    const int row = m_viewModel->segments()->selected();
+    if (row < 0) {
+        m_table->clearSelection();
+        return;
+    }
+    if (m_table->currentIndex().row() != row)
+        m_table->selectRow(row);
+}
+
+} // namespace trimora
