@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTest::newRow("nested deep") << QByteArray(100000, '[') << QStringLiteral("not a project");
         QTest::newRow("not UTF-8")
             << project(",\"segments\":[{\"in\":1,\"out\":2,\"label\":\"\xff\"}]")
-            << QStringLiteral("");
+            << QStringLiteral("not a project");
     }
 
     void badProjectFiles()
