@@ -306,7 +306,7 @@ private Q_SLOTS:
                  qPrintable(version));
         const QString help = runTrimora({QStringLiteral("--help")});
         QVERIFY(help.contains(QStringLiteral("--version")));
-        QVERIFY(help.contains(QStringLiteral("files")));
+        QVERIFY(help.contains(QStringLiteral("--cut START-END")));
     }
 };
 

@@ -1,0 +1,122 @@
+#include "app/CommandLine.h"
+#include "support/TestSupport.h"
+
+using namespace trimora;
+
+namespace {
+
+// "cut 2-5 2-7 join -o x.mp4 m.mp4", "windows a b", "text", "bad: why"
+QString describe(const CommandLineRequest &request)
+{
+    if (const auto *open = std::get_if<OpenWindows>(&request))
+        return (QStringList{QStringLiteral("windows")} + open->files).join(QLatin1Char(' '));
+    if (std::holds_alternative<ShowText>(request))
+        return QStringLiteral("text");
+    if (const auto *bad = std::get_if<BadArguments>(&request))
+        return QStringLiteral("bad: ") + bad->why;
+    const CutCommand &cut = std::get<CutCommand>(request);
+    QStringList words{QStringLiteral("cut")};
+    words << cut.cuts;
+    if (cut.join)
+        words << QStringLiteral("join");
+    if (cut.cutAway)
+        words << QStringLiteral("away");
+    if (cut.exact)
+        words << QStringLiteral("exact");
+    if (!cut.output.isEmpty())
+        words << QStringLiteral("-o") << cut.output;
+    words << cut.movie;
+    return words.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Which mode the arguments select, and what is refused before any work.
+    void modesAndRefusals_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("request"); // a prefix of describe()
+        const auto row = [](const char *arguments, const char *request) {
+            QTest::newRow(arguments) << QString::fromUtf8(arguments) << QString::fromUtf8(request);
+        };
+        row("a.mp4 b.mkv", "windows a.mp4 b.mkv");
+        row("", "windows");
+        row("--help", "text");
+        row("--cut 2-5 m.mp4", "cut 2-5 m.mp4");
+        row("--cut=2-5 --cut 00:01:00.000-00:01:30.5 --join m.mp4",
+            "cut 2-5 00:01:00.000-00:01:30.5 join m.mp4");
+        row("--cut 2-5 --cut 7-9 --cut-away -o out.mkv m.mp4", "cut 2-5 7-9 away -o out.mkv");
+        row("--cut 2-5 --exact -o out.mp4 m.mp4", "cut 2-5 exact -o out.mp4 m.mp4");
+        row("-o out.mp4 --cut 1-2 m.mp4", "cut 1-2 -o out.mp4 m.mp4");
+        row("--join m.mp4", "bad: no --cut");
+        row("--cut 1-2 a.mp4 b.mp4", "bad: a cut takes exactly one MOVIE (2 given)");
+        row("--cut 1-2", "bad: a cut takes exactly one MOVIE (0 given)");
+        row("--cut 1-2 --cut 3-4 -o x.mp4 m.mp4", "bad: -o names one file");
+        row("--cut 1-2 -o a.mp4 -o b.mp4 m.mp4", "bad: -o names one file");
+        row("--cut", "bad: ");
+        row("--frobnicate m.mp4", "bad: ");
+    }
+
+    void modesAndRefusals()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, request);
+        const QString got =
+            describe(parseCommandLine(arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
+        QVERIFY2(got.startsWith(request), qPrintable(got));
+    }
+
+    // Times as the editor's fields take them, checked against a 12.5 s movie
+    // of 25 fps: END after START, inside the movie, no overlaps in time.
+    void cutsAgainstTheMovie_data()
+    {
+        QTest::addColumn<QString>("cuts");
+        QTest::addColumn<QString>("result"); // "in..out in..out" or a word of the reason
+        const auto row = [](const char *cuts, const char *result) {
+            QTest::newRow(cuts) << QString::fromUtf8(cuts) << QString::fromUtf8(result);
+        };
+        row("2-5", "2..5");
+        row("00:00:02.000-00:00:05.000", "2..5");
+        row("0:02-0:05.5", "2..5.5");
+        row("50f-100f", "2..4");
+        row("300f-312f", "12..12.5"); // up to the end of the last frame
+        row("10-12.5", "10..12.5");
+        row("10-12.5004", "10..12.5"); // within the editor's milliseconds
+        row("8-10 2-5", "8..10 2..5"); // list order kept
+        row("5-2", "END must come after START");
+        row("5-5", "END must come after START");
+        row("2-13", "outside the movie");
+        row("2-313f", "outside the movie");
+        row("2-5 4-6", "overlap");
+        row("4-6 2-5", "overlap");
+        row("2", "START-END");
+        row("-1-5", "START-END");
+        row("x-5", "not a time");
+    }
+
+    void cutsAgainstTheMovie()
+    {
+        QFETCH(QString, cuts);
+        QFETCH(QString, result);
+        std::vector<double> frames;
+        for (int i = 0; i < 312; ++i)
+            frames.push_back(i * 0.04);
+        const auto resolved = resolveCuts(cuts.split(QLatin1Char(' ')), 12.5, frames);
+        if (const auto *list = std::get_if<SegmentList>(&resolved)) {
+            QStringList ranges;
+            for (const Segment &s : list->segments)
+                ranges << QStringLiteral("%1..%2").arg(s.in).arg(s.out);
+            QCOMPARE(ranges.join(QLatin1Char(' ')), result);
+        } else {
+            const QString why = std::get<QString>(resolved);
+            QVERIFY2(why.contains(result), qPrintable(why));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "test_commandline.moc"
