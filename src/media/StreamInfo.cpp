@@ -1,5 +1,7 @@
 #include "media/StreamInfo.h"
 
+#include <cmath>
+
 namespace trimora {
 
 StreamKind kindOf(AVMediaType type)
@@ -47,6 +49,42 @@ double originOf(const AVFormatContext *fmt)
 {
     return fmt->start_time != AV_NOPTS_VALUE ? static_cast<double>(fmt->start_time) / AV_TIME_BASE
                                              : 0.0;
+}
+
+bool isMediaStream(const AVStream *stream)
+{
+    return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || isMovingPicture(stream);
+}
+
+std::optional<double> declaredStreamEnd(const AVStream *stream)
+{
+    if (stream->start_time == AV_NOPTS_VALUE || stream->duration == AV_NOPTS_VALUE ||
+        stream->duration <= 0)
+        return std::nullopt;
+    const double end =
+        static_cast<double>(stream->start_time + stream->duration) * av_q2d(stream->time_base);
+    return std::isfinite(end) ? std::optional(end) : std::nullopt;
+}
+
+std::optional<double> declaredFileEnd(const AVFormatContext *fmt)
+{
+    if (fmt->duration == AV_NOPTS_VALUE || fmt->duration <= 0)
+        return std::nullopt;
+    const int64_t start = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;
+    return static_cast<double>(start + fmt->duration) / AV_TIME_BASE;
+}
+
+std::optional<double> latestStreamEnd(const AVFormatContext *fmt)
+{
+    std::optional<double> end;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *stream = fmt->streams[i];
+        const std::optional<double> streamEnd =
+            isMediaStream(stream) ? declaredStreamEnd(stream) : std::nullopt;
+        if (streamEnd && (!end || *streamEnd > *end))
+            end = streamEnd;
+    }
+    return end ? end : declaredFileEnd(fmt);
 }
 
 void scanPackets(AVFormatContext *fmt, int stream,

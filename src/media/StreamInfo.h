@@ -7,6 +7,7 @@
 #include "media/FFmpegPtr.h"
 
 #include <functional>
+#include <optional>
 
 namespace trimora {
 
@@ -23,6 +24,19 @@ double frameDurationOf(const AVStream *stream);
 // The container time the movie's time 0 stands for: libavformat's start time
 // of the whole file, 0 when it has none.
 double originOf(const AVFormatContext *fmt);
+
+// Audio, or a moving picture.
+bool isMediaStream(const AVStream *stream);
+
+// Where a stream ends by the container's account, in container seconds;
+// nothing when the container does not say.
+std::optional<double> declaredStreamEnd(const AVStream *stream);
+// The file's start time plus its duration, in container seconds.
+std::optional<double> declaredFileEnd(const AVFormatContext *fmt);
+// The latest declared end of an audio or video stream, else the file's. MP4's
+// own duration counts from 0 and so includes any start offset; the streams'
+// ends do not.
+std::optional<double> latestStreamEnd(const AVFormatContext *fmt);
 
 // Reads the packets of one stream in file order without decoding, every other
 // stream discarded at the demuxer, and hands each that carries a timestamp to
