@@ -376,7 +376,7 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
                          : layout                          ? layout->frameDuration
                                                            : 0.0;
     if (!(request.out - request.in >= std::max(frame, 0.0) - tiny) || !(request.out > request.in))
-        plan.refusal = QStringLiteral("the marked range is empty");
+        plan.refusal = emptyRangeRefusal;
 
     StreamChoice choice;
     if (layout) {

@@ -19,6 +19,8 @@ struct CutRequest
     double out = 0.0;
 };
 
+inline const QString emptyRangeRefusal = QStringLiteral("the marked range is empty");
+
 struct CutPlan
 {
     // For the ffmpeg program, without the executable: the command a user

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <array>
+
 namespace trimora {
 
 namespace {
@@ -30,6 +32,22 @@ struct ExportJob
 
 using Model = MainThreadRef<VideoEditorViewModel>;
 
+// An empty range's refusal stays up only until the marks move.
+void clearWhenMarksMove(VideoEditorViewModel *model, const QString &line)
+{
+    auto connections = std::make_shared<std::array<QMetaObject::Connection, 2>>();
+    const auto clear = [model, line, connections] {
+        if (model->logOutput() == line)
+            model->setLogOutput(QString());
+        for (const QMetaObject::Connection &connection : *connections)
+            QObject::disconnect(connection);
+    };
+    (*connections)[0] =
+        QObject::connect(model, &VideoEditorViewModel::inPointChanged, model, clear);
+    (*connections)[1] =
+        QObject::connect(model, &VideoEditorViewModel::outPointChanged, model, clear);
+}
+
 // Main thread. Plans the cut with what is known of the source, writes the
 // notes and starts the tool; the reports go to the model while it exists.
 void startCut(const Model &model, const ExportJob &job,
@@ -42,9 +60,11 @@ void startCut(const Model &model, const ExportJob &job,
     VideoEditorViewModel *self = model.get();
     if (!plan->refusal.isEmpty()) {
         if (self) {
-            self->appendLog(
-                ExportOutcome::failure(plan->refusal).statusLine()); // nothing is written
+            const QString line = ExportOutcome::failure(plan->refusal).statusLine();
+            self->appendLog(line); // nothing is written
             self->setIsProcessing(false);
+            if (plan->refusal == emptyRangeRefusal)
+                clearWhenMarksMove(self, line);
         }
         return;
     }

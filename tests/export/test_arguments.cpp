@@ -1,3 +1,4 @@
+#include "export/AtomicOutput.h"
 #include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
@@ -148,6 +149,40 @@ private Q_SLOTS:
                 touch(name);
         }
         QCOMPARE(uniqueOutputPath(path(requested)), path(expected));
+    }
+
+    // A written file gets its name only once it is good, and never replaces a
+    // file: a name taken meanwhile gives way to the next free one. A temporary
+    // left by a dead writer goes with the next reservation; a live one stays.
+    void atomicOutput()
+    {
+        const auto write = [](const QString &file, const QByteArray &bytes) {
+            QFile out(file);
+            return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+        };
+        const auto read = [&](const QString &name) {
+            QFile in(path(name));
+            return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("missing");
+        };
+        touch(".trimora-part-dead.mp4");
+        AtomicOutput first(path("a.mp4"));
+        QVERIFY(!QFile::exists(path(".trimora-part-dead.mp4")));
+        AtomicOutput second(path("a.mp4"));
+        QVERIFY(QFile::exists(first.temporaryPath()) && QFile::exists(second.temporaryPath()));
+        QVERIFY(first.temporaryPath().endsWith(QLatin1String(".mp4")));
+        QVERIFY(write(first.temporaryPath(), "one") && write(second.temporaryPath(), "two"));
+        QVERIFY(write(path("a.mp4"), "the user's"));
+        QCOMPARE(second.publish(), path("a_1.mp4"));
+        QCOMPARE(first.publish(), path("a_2.mp4"));
+        {
+            AtomicOutput dropped(path("a.mp4"));
+            QVERIFY(write(dropped.temporaryPath(), "three"));
+        }
+        QCOMPARE(read("a.mp4") + read("a_1.mp4") + read("a_2.mp4"), QByteArray("the user'stwoone"));
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"a.mp4", "a_1.mp4", "a_2.mp4"}));
+        QCOMPARE(AtomicOutput(path("gone/a.mp4")).error(),
+                 QStringLiteral("the folder %1 does not exist").arg(path("gone")));
     }
 
     // The movie's name with _cut_<n> and its extension (MP4 when it has none);

@@ -350,6 +350,11 @@ private Q_SLOTS:
             QCOMPARE(model.logOutput(), log);
         if (log.endsWith(QLatin1String("successfully")))
             QVERIFY(QFile::exists(model.outputPath()));
+        // A refused empty range is forgotten once the marks move.
+        if (log.endsWith(QLatin1String("the marked range is empty"))) {
+            model.setOutPointValue(out + 0.5);
+            QCOMPARE(model.logOutput(), QString());
+        }
     }
 
     // After a failed run the next export starts: here it finds no tool, and a

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace trimora;
@@ -367,6 +368,103 @@ private Q_SLOTS:
                                     .arg(cues[i].end)
                                     .arg(expected[i].start)
                                     .arg(expected[i].end)));
+    }
+
+    // A MOV's timecode track follows the cut's first frame: the frame shown at
+    // In, or the keyframe before it where the container cannot start there.
+    void timecodeFollowsTheCut_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("timecode"); // empty: left out, and said
+        QTest::newRow("mov") << "tc.mov"
+                             << "01:00:05:00";
+        QTest::newRow("mkv") << "tc.mkv"
+                             << "01:00:04:00";
+        QTest::newRow("ts") << "tc.ts"
+                            << "";
+    }
+
+    void timecodeFollowsTheCut()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, timecode);
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, QStringLiteral("st-timecode.mov")));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 60000));
+        const QString cut = exportCut(model, 5.0, 6.0, output);
+        const QString log = model.logOutput();
+        QVERIFY2(log.section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("✅")),
+                 qPrintable(log));
+        QCOMPARE(log.contains(QStringLiteral("Left out: timecode stream 2 (tmcd): ")),
+                 timecode.isEmpty());
+        // Matroska spells its tags in capitals.
+        const QJsonObject tags = probe(cut, {"-select_streams", "v:0", "-show_entries",
+                                             "stream_tags"})["streams"][0]["tags"]
+                                     .toObject();
+        if (!timecode.isEmpty())
+            QCOMPARE(tags.value(QStringLiteral("timecode"))
+                         .toString(tags.value(QStringLiteral("TIMECODE")).toString()),
+                     timecode);
+    }
+
+    // A download that stopped at 60 %: the load says where the picture ends;
+    // a cut inside it succeeds, one past it is a failure that says why and
+    // leaves nothing behind.
+    void sourceThatEndsEarly()
+    {
+        VideoEditorViewModel model;
+        QSignalSpy notice(&model, &VideoEditorViewModel::notice);
+        QVERIFY(loadAndWait(model, QStringLiteral("st-stopped.mp4")));
+        QCOMPARE(model.videoDuration(), 12.0); // what the file promises
+        QVERIFY(notice.wait(60000));
+        const QRegularExpressionMatch said =
+            QRegularExpression(
+                "^st-stopped\\.mp4 ends early: its picture stops at (\\d+\\.\\d\\d) s "
+                "of 12\\.00 s$")
+                .match(notice.first().first().toString());
+        QVERIFY2(said.hasMatch(), qPrintable(notice.first().first().toString()));
+        const double end = said.captured(1).toDouble();
+        QVERIFY2(end > 6.0 && end < 8.0, qPrintable(said.captured(1)));
+
+        const QString whole = exportCut(model, 1.0, end - 1.0, QStringLiteral("intact.mp4"));
+        QVERIFY2(model.logOutput().section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("✅")),
+                 qPrintable(model.logOutput()));
+        QVERIFY(QFileInfo::exists(whole));
+        exportCut(model, 1.0, 9.0, QStringLiteral("past.mp4"));
+        const QRegularExpressionMatch failed =
+            QRegularExpression("❌ Failed: the source ends at (\\d+\\.\\d\\d) s; the cut holds "
+                               "(\\d+\\.\\d\\d) s of 8\\.00 s$")
+                .match(model.logOutput());
+        QVERIFY2(failed.hasMatch(), qPrintable(model.logOutput()));
+        QCOMPARE(failed.captured(1), said.captured(1));
+        QVERIFY(std::abs(failed.captured(2).toDouble() - (end - 1.0)) < 0.1);
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("past.mp4"))));
+        QCOMPARE(
+            QDir(m_dir.path()).entryList({QStringLiteral(".trimora*")}, QDir::Files | QDir::Hidden),
+            QStringList());
+    }
+
+    // Two windows exporting to one name at the same moment: both cuts are
+    // written whole, under two names, and the second says which it took.
+    void twoWindowsShareOneName()
+    {
+        VideoEditorViewModel first, second;
+        for (VideoEditorViewModel *model : {&first, &second}) {
+            QVERIFY(loadAndWait(*model, QStringLiteral("mx-h264.mp4")));
+            QVERIFY(waitFor([&] { return model->isCutSourceReady(); }, 60000));
+            model->setInPointValue(1.0);
+            model->setOutPointValue(5.0);
+            model->setOutputPath(m_dir.filePath(QStringLiteral("shared.mp4")));
+        }
+        first.exportCut();
+        second.exportCut();
+        QVERIFY(waitFor([&] { return !first.isProcessing() && !second.isProcessing(); }, 120000));
+        const QString logs = first.logOutput() + QLatin1Char('\n') + second.logOutput();
+        QCOMPARE(logs.count(QStringLiteral("✅ Completed successfully")), 2);
+        QCOMPARE(logs.count(QStringLiteral("Output: shared_1.mp4\n")), 1);
+        for (const char *name : {"shared.mp4", "shared_1.mp4"})
+            QVERIFY(std::abs(probedDuration(m_dir.filePath(QString::fromLatin1(name))) - 4.04) <
+                    0.05);
     }
 
     void secondExportWritesNextName()

@@ -82,6 +82,7 @@ private Q_SLOTS:
         QTest::newRow("truncated") << media("truncated.mp4");
         QTest::newRow("directory") << QStringLiteral(TRIMORA_TEST_MEDIA);
         QTest::newRow("missing") << media("does-not-exist.mp4");
+        QTest::newRow("a still picture") << media("st-still.jpg");
     }
 
     void unplayableInputsChangeNothing()
