@@ -51,7 +51,7 @@ QString cueClipping(double from, double to)
     const QString f = exactSeconds(from);
     const QString t = exactSeconds(to);
     return QStringLiteral(
-               "noise=drop=lte((pts+duration)*tb\\,%1)+gte(pts*tb\\,%2),"
+               "noise=amount=0:drop=lte((pts+duration)*tb\\,%1)+gte(pts*tb\\,%2),"
                "setts=ts=max(TS\\,%1/TB):duration=min(PTS+DURATION\\,%2/TB)-max(PTS\\,%1/TB)")
         .arg(f, t);
 }
