@@ -415,7 +415,13 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
                           QStringLiteral(": the frames before Out are decoded from a later "
                                          "frame, which stream copy keeps");
     }
-    plan.length = end.picture - first;
+    // Past a movie's last picture its sound may go on, or not be kept: a
+    // written file need only reach that picture's end, unless the data of the
+    // picture itself was lost.
+    double lastEnd = end.picture;
+    if (index && !index->endsEarlyAt && !index->framePts.empty() && choice.keepsVideo)
+        lastEnd = std::min(lastEnd, index->framePts.back() + index->frameDuration);
+    plan.length = lastEnd - first;
     plan.tolerance = std::max(frame, minimumTolerance) + roundingTolerance;
     plan.marked = request.out - request.in;
     if (index)

@@ -153,15 +153,28 @@ bool readCutSource(const std::string &path, const std::function<bool()> &cancell
     }
     VideoIndex index;
     if (videoIndex >= 0) {
-        const double timeBase = av_q2d(fmt->streams[videoIndex]->time_base);
+        const AVStream *video = fmt->streams[videoIndex];
+        const double timeBase = av_q2d(video->time_base);
         const double origin = originOf(fmt.get());
+        // Where the video does not say where it ends, the file says where its
+        // longest stream does: then every stream's data is followed.
+        const std::optional<double> ownEnd = declaredStreamEnd(video);
         long count = 0;
-        double intactEnd = -INFINITY;
-        scanPackets(fmt.get(), videoIndex, [&](const AVPacket &packet) {
+        double intactEnd = -INFINITY; // of the video's data, then of any stream's
+        double dataEnd = -INFINITY;
+        scanPackets(fmt.get(), ownEnd ? videoIndex : -1, [&](const AVPacket &packet) {
             if (++count % 256 == 0 && cancelled())
                 return false;
-            VideoPacket entry;
             const int64_t pts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+            if (packet.stream_index != videoIndex) {
+                const AVStream *other = fmt->streams[packet.stream_index];
+                if (isMediaStream(other) && !(packet.flags & AV_PKT_FLAG_CORRUPT))
+                    dataEnd = std::max(dataEnd, static_cast<double>(pts + packet.duration) *
+                                                        av_q2d(other->time_base) -
+                                                    origin);
+                return true;
+            }
+            VideoPacket entry;
             entry.pts = static_cast<double>(pts) * timeBase - origin;
             entry.dts = packet.dts != AV_NOPTS_VALUE
                             ? static_cast<double>(packet.dts) * timeBase - origin
@@ -185,11 +198,10 @@ bool readCutSource(const std::string &path, const std::function<bool()> &cancell
         // A container's promise and its data part by more than rounding and
         // a last frame's length only where the data stops short.
         intactEnd += index.frameDuration;
-        std::optional<double> promised = declaredStreamEnd(fmt->streams[videoIndex]);
-        if (!promised)
-            promised = declaredFileEnd(fmt.get());
+        const std::optional<double> promised = ownEnd ? ownEnd : declaredFileEnd(fmt.get());
+        const double reached = ownEnd ? intactEnd : std::max(intactEnd, dataEnd);
         if (promised && std::isfinite(intactEnd) &&
-            *promised - origin - intactEnd > std::max(truncationMargin, 3 * index.frameDuration))
+            *promised - origin - reached > std::max(truncationMargin, 3 * index.frameDuration))
             index.endsEarlyAt = intactEnd;
     }
     if (!cancelled())

@@ -90,7 +90,7 @@ std::optional<double> latestStreamEnd(const AVFormatContext *fmt)
 void scanPackets(AVFormatContext *fmt, int stream,
                  const std::function<bool(const AVPacket &)> &onPacket)
 {
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    for (unsigned i = 0; i < fmt->nb_streams && stream >= 0; ++i) {
         if (static_cast<int>(i) != stream)
             fmt->streams[i]->discard = AVDISCARD_ALL;
     }
@@ -100,7 +100,7 @@ void scanPackets(AVFormatContext *fmt, int stream,
     for (;;) {
         if (av_read_frame(fmt, packet.get()) < 0)
             return; // end of file, or damage: what was read stands
-        const bool wanted = packet->stream_index == stream &&
+        const bool wanted = (stream < 0 || packet->stream_index == stream) &&
                             (packet->pts != AV_NOPTS_VALUE || packet->dts != AV_NOPTS_VALUE);
         const bool more = !wanted || onPacket(*packet);
         av_packet_unref(packet.get());

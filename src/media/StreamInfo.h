@@ -38,9 +38,10 @@ std::optional<double> declaredFileEnd(const AVFormatContext *fmt);
 // ends do not.
 std::optional<double> latestStreamEnd(const AVFormatContext *fmt);
 
-// Reads the packets of one stream in file order without decoding, every other
-// stream discarded at the demuxer, and hands each that carries a timestamp to
-// onPacket until it returns false, the file ends or it cannot be read further.
+// Reads the packets of one stream (of all for -1) in file order without
+// decoding, every other stream discarded at the demuxer, and hands each that
+// carries a timestamp to onPacket until it returns false, the file ends or it
+// cannot be read further.
 void scanPackets(AVFormatContext *fmt, int stream,
                  const std::function<bool(const AVPacket &)> &onPacket);
 
