@@ -197,6 +197,8 @@ private Q_SLOTS:
         const QString folder = m_corpus + QStringLiteral("/folder.mp4");
         QDir().mkpath(folder);
         QTest::newRow("directory") << folder << abandoned;
+        QTest::newRow("a JPEG picture")
+            << copyOf(QStringLiteral("st-still.jpg"), QStringLiteral("still.jpg")) << abandoned;
         const QString fifo = m_corpus + QStringLiteral("/pipe.mp4");
         ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
         QTest::newRow("fifo") << fifo << abandoned;
