@@ -148,6 +148,31 @@ StreamChoice chooseStreams(const SourceLayout &layout, const OutputContainer &co
     return choice;
 }
 
+// The source's timecode moved on to the cut's first frame, for each video
+// stream that carries it and for the file where it has its own.
+QStringList timecodeArguments(const SourceLayout &layout, const VideoIndex *index, double first,
+                              const std::vector<OutputStream> &outputs)
+{
+    if (layout.timecode.empty() || layout.timecodeRateNum <= 0)
+        return {};
+    const double firstFrame = index && !index->framePts.empty() ? index->framePts.front() : 0.0;
+    const long long frames =
+        std::llround((first - firstFrame) * layout.timecodeRateNum / layout.timecodeRateDen);
+    const std::string moved =
+        timecodeAfter(layout.timecode, layout.timecodeRateNum, layout.timecodeRateDen, frames);
+    if (moved.empty())
+        return {};
+    const QString value = QStringLiteral("timecode=") + QString::fromStdString(moved);
+    QStringList args;
+    for (size_t k = 0; k < outputs.size(); ++k) {
+        if (outputs[k].source->carriesTimecode)
+            args << QStringLiteral("-metadata:s:%1").arg(k) << value;
+    }
+    if (layout.globalTimecode)
+        args << QStringLiteral("-metadata") << value;
+    return args;
+}
+
 // The start of the frame on screen at t, if a frame is.
 std::optional<double> frameShownAt(const VideoIndex &index, double t)
 {
@@ -454,20 +479,8 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
             args << QStringLiteral("-bsf:%1").arg(k)
                  << cueClipping(first - origin, end.picture - origin);
     }
-    if (layout && !layout->timecode.empty()) {
-        const double firstFrame = index && !index->framePts.empty() ? index->framePts.front() : 0.0;
-        const std::string timecode = timecodeAfter(
-            layout->timecode, layout->timecodeRateNum, layout->timecodeRateDen,
-            std::llround((first - firstFrame) * layout->timecodeRateNum / layout->timecodeRateDen));
-        for (size_t k = 0; k < choice.outputs.size() && !timecode.empty(); ++k) {
-            if (choice.outputs[k].source->carriesTimecode)
-                args << QStringLiteral("-metadata:s:%1").arg(k)
-                     << QStringLiteral("timecode=") + QString::fromStdString(timecode);
-        }
-        if (layout->globalTimecode && !timecode.empty())
-            args << QStringLiteral("-metadata")
-                 << QStringLiteral("timecode=") + QString::fromStdString(timecode);
-    }
+    if (layout)
+        args << timecodeArguments(*layout, index, first, choice.outputs);
     args << QStringLiteral("-map_metadata") << QStringLiteral("0")
          << QStringLiteral("-map_chapters") << QStringLiteral("0") << request.outputPath;
     return plan;

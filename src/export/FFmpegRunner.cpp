@@ -45,6 +45,9 @@ struct RunningTools
     std::mutex mutex;
     std::condition_variable done;
     int count = 0;
+    // Set once the main thread only waits for them: their output has nobody
+    // left to show it.
+    std::atomic<bool> unattended{false};
 };
 
 RunningTools &runningTools()
@@ -344,7 +347,7 @@ void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink 
     ignoreBrokenPipes();
 
     const auto deliver = [&sinks](const QString &text) {
-        if (text.isEmpty())
+        if (text.isEmpty() || runningTools().unattended.load())
             return;
         while (sinks->undelivered.load() >= maxUndeliveredChunks)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -384,8 +387,10 @@ void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink 
 void waitForRunningTools()
 {
     RunningTools &tools = runningTools();
+    tools.unattended.store(true);
     std::unique_lock lock(tools.mutex);
     tools.done.wait(lock, [&] { return tools.count == 0; });
+    tools.unattended.store(false);
 }
 
 } // namespace trimora

@@ -70,7 +70,8 @@ void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink 
                       FinishSink onFinished);
 
 // Blocks until every run started has finished its work, so that an
-// application closing its last window does not leave an output unnamed.
+// application closing its last window does not leave an output unnamed. The
+// main thread's event loop is over by then: the tools' output is dropped.
 void waitForRunningTools();
 
 } // namespace trimora

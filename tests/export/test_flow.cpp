@@ -429,8 +429,10 @@ private Q_SLOTS:
     {
         const QString input = media(QStringLiteral("clip1s.mp4"));
         auto model = std::make_unique<VideoEditorViewModel>();
-        useStandIn(*model, standInArguments + "echo start >&2; sleep 1; cp \"$in\" \"$out\"; "
-                                              "echo done >&2");
+        // It talks on after the main thread has stopped listening.
+        useStandIn(*model, standInArguments +
+                               "echo start >&2; sleep 1; cp \"$in\" \"$out\"\n"
+                               "for i in 1 2 3 4 5; do echo $i >&2; sleep 0.05; done");
         model->setSourceURL(QUrl::fromLocalFile(input));
         model->setOutputPath(m_dir.path() + QStringLiteral("/survivor.mp4"));
         model->exportCut();
