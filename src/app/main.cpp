@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/TrimoraApp.h"
+#include "export/FFmpegRunner.h"
 
 #include <QApplication>
 
@@ -63,5 +64,8 @@ int main(int argc, char *argv[])
 
     TrimoraApp app;
     app.openFiles(std::get<OpenWindows>(request).files);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The windows are gone; an export still running gets its output named.
+    waitForRunningTools();
+    return status;
 }

@@ -29,8 +29,7 @@ void Movie::probe(const QUrl &url)
             if (timing)
                 Q_EMIT probed(url, *timing);
             else
-                Q_EMIT loadFailed(
-                    tr("Could not open %1: not a playable movie").arg(url.fileName()));
+                Q_EMIT notice(tr("Could not open %1: not a playable movie").arg(url.fileName()));
         });
     });
 }
@@ -84,6 +83,11 @@ void Movie::startCutSourceRead()
                     [this, index = std::make_shared<const VideoIndex>(std::move(index))]() mutable {
                         m_index = std::move(index);
                         m_cutSourceReady = true;
+                        if (m_index->endsEarlyAt)
+                            Q_EMIT notice(tr("%1 ends early: its picture stops at %2 s of %3 s")
+                                              .arg(m_sourceURL.fileName(),
+                                                   QString::number(*m_index->endsEarlyAt, 'f', 2),
+                                                   QString::number(m_timing.duration, 'f', 2)));
                         const QVector<double> keyframes(m_index->keyframes.begin(),
                                                         m_index->keyframes.end());
                         // Not QVector's ==: Qt 6.4 hands memcmp a null pointer for

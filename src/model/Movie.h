@@ -31,7 +31,7 @@ public:
     bool isLoaded() const { return m_isLoaded; }
 
     // Probes the file on a worker. Nothing changes until it is known to be a
-    // movie: then probed() is sent, else loadFailed(). A newer call replaces
+    // movie: then probed() is sent, else notice(). A newer call replaces
     // an older one, whatever became of it.
     void probe(const QUrl &url);
     // Takes a probed file as the window's movie and starts reading its
@@ -53,8 +53,9 @@ public:
 
 Q_SIGNALS:
     void probed(const QUrl &url, const MediaTiming &timing);
-    // The file handed to probe() is not a playable movie. The message names it.
-    void loadFailed(const QString &message);
+    // For the user to read for a moment: the file handed to probe() is not a
+    // playable movie, or the movie's data ends early. The message names it.
+    void notice(const QString &message);
     void sourceURLChanged();
     void videoDurationChanged();
     void isLoadedChanged();

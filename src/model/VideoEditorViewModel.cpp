@@ -16,7 +16,7 @@ VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
 {
     connect(m_project, &ProjectKeeper::notice, this, &VideoEditorViewModel::notice);
     connect(m_movie, &Movie::probed, this, &VideoEditorViewModel::finishLoading);
-    connect(m_movie, &Movie::loadFailed, this, &VideoEditorViewModel::notice);
+    connect(m_movie, &Movie::notice, this, &VideoEditorViewModel::notice);
     connect(m_movie, &Movie::sourceURLChanged, this, &VideoEditorViewModel::commandPreviewChanged);
     connect(m_movie, &Movie::cutSourceChanged, this, &VideoEditorViewModel::commandPreviewChanged);
     connect(m_segments, &Segments::inPointChanged, this,

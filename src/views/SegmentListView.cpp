@@ -10,7 +10,6 @@
 #include <QAbstractTableModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -138,12 +137,7 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
     layout->setSpacing(4);
 
     auto *buttons = new QHBoxLayout;
-    buttons->setSpacing(4);
-    auto *title = new QLabel(tr("Segments"), this);
-    title->setFont(Theme::font(Theme::TextStyle::Caption, false));
-    Theme::setForeground(title, Theme::secondary());
-    buttons->addWidget(title);
-    buttons->addStretch(1);
+    buttons->setSpacing(2);
     layout->addLayout(buttons);
 
     using KeyboardShortcuts::Command;
@@ -173,6 +167,7 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
         [segments] { segments->moveSelected(-1); });
     add(tr("Down"), tr("Move the selected segment down the list"), Command::MoveSegmentDown,
         [segments] { segments->moveSelected(1); });
+    buttons->addStretch(1);
 
     m_table->setModel(new SegmentRows(viewModel, m_table));
     m_table->setAccessibleName(tr("Segments"));

@@ -238,6 +238,7 @@ private Q_SLOTS:
     // was, and one of another movie is refused with the movie still open.
     void theWorkIsKept()
     {
+        const KeptWorkFolder kept;
         QTemporaryDir dir;
         const QString movie = dir.filePath(QStringLiteral("kept.mp4"));
         QVERIFY(QFile::copy(media(QStringLiteral("clip1s.mp4")), movie));

@@ -54,16 +54,22 @@ bool noChildProcesses()
 
 namespace {
 
-// The work kept between runs goes to a data folder of this test program's own,
-// so that no test finds what another (or the developer) left behind.
-struct PrivateDataFolder
-{
-    QTemporaryDir folder;
-    PrivateDataFolder() { qputenv("XDG_DATA_HOME", folder.path().toUtf8()); }
-};
-const PrivateDataFolder privateDataFolder;
+// The work kept between runs goes where nothing can be kept, so that no test
+// finds what another (or the developer) left behind; a test of keeping gives
+// it a folder of its own (KeptWorkFolder).
+const bool nothingKept = qputenv("XDG_DATA_HOME", "/dev/null/trimora-tests");
 
 } // namespace
+
+KeptWorkFolder::KeptWorkFolder()
+{
+    qputenv("XDG_DATA_HOME", m_folder.path().toUtf8());
+}
+
+KeptWorkFolder::~KeptWorkFolder()
+{
+    qputenv("XDG_DATA_HOME", "/dev/null/trimora-tests");
+}
 
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)
 {

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
@@ -29,6 +30,17 @@ bool noChildProcesses();
 
 // Loads a generated movie (or any path) and waits until its duration is known.
 bool loadAndWait(trimora::VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);
+
+// While it lives, the work on movies is kept in a folder of its own.
+class KeptWorkFolder
+{
+public:
+    KeptWorkFolder();
+    ~KeptWorkFolder();
+
+private:
+    QTemporaryDir m_folder;
+};
 
 // Makes url (which need not exist) the model's movie of the given length
 // without probing it, with one segment over all of it.
