@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/TrimoraApp.h"
-#include "export/FFmpegRunner.h"
+#include "export/ExportJob.h"
 
 #include <QApplication>
 
@@ -66,6 +66,6 @@ int main(int argc, char *argv[])
     app.openFiles(std::get<OpenWindows>(request).files);
     const int status = QCoreApplication::exec();
     // The windows are gone; an export still running gets its output named.
-    waitForRunningTools();
+    waitForRunningExports();
     return status;
 }

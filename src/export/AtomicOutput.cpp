@@ -131,7 +131,7 @@ AtomicOutput::~AtomicOutput()
     discard();
 }
 
-QString AtomicOutput::publish()
+QString AtomicOutput::publish(bool anyFreeName)
 {
     if (m_temporary.isEmpty())
         return {};
@@ -145,6 +145,10 @@ QString AtomicOutput::publish()
         }
         if (error != EEXIST) {
             m_error = systemErrorReason(error, QFileInfo(candidate).path());
+            return {};
+        }
+        if (!anyFreeName) {
+            m_error = QStringLiteral("%1 appeared meanwhile; it is never replaced").arg(m_final);
             return {};
         }
         candidate = uniqueOutputPath(candidate);
@@ -164,14 +168,15 @@ void AtomicOutput::discard()
 }
 
 WrittenFile writeAtomically(const QString &finalPath,
-                            const std::function<QString(const QString &temporaryPath)> &write)
+                            const std::function<QString(const QString &temporaryPath)> &write,
+                            bool anyFreeName)
 {
     AtomicOutput output(finalPath);
     if (!output.error().isEmpty())
         return {QString(), output.error()};
     if (const QString failure = write(output.temporaryPath()); !failure.isEmpty())
         return {QString(), failure};
-    const QString path = output.publish();
+    const QString path = output.publish(anyFreeName);
     return path.isEmpty() ? WrittenFile{QString(), output.error()} : WrittenFile{path, QString()};
 }
 

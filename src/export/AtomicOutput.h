@@ -31,9 +31,10 @@ public:
     const QString &temporaryPath() const { return m_temporary; }
 
     // Gives the temporary the final name, or, should a file have taken that
-    // name meanwhile, the next free one counted on from it; never replaces a
-    // file. Returns the name given, or an empty text with error() set.
-    QString publish();
+    // name meanwhile, the next free one counted on from it (unless
+    // anyFreeName is false: then that is an error); never replaces a file.
+    // Returns the name given, or an empty text with error() set.
+    QString publish(bool anyFreeName = true);
     void discard();
 
 private:
@@ -56,6 +57,7 @@ struct WrittenFile
 // failed write or publication leaves neither the temporary nor a file under
 // any name.
 WrittenFile writeAtomically(const QString &finalPath,
-                            const std::function<QString(const QString &temporaryPath)> &write);
+                            const std::function<QString(const QString &temporaryPath)> &write,
+                            bool anyFreeName = true);
 
 } // namespace trimora

@@ -1,25 +1,21 @@
 #include "export/FFmpegRunner.h"
 
-#include "core/MainThread.h"
-#include "export/AtomicOutput.h"
 #include "export/FailureReason.h"
 #include "export/Utf8Chunks.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -38,42 +34,6 @@ QString errnoDescription(int error)
 {
     return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
-
-// Runs started and not yet finished, for waitForRunningTools().
-struct RunningTools
-{
-    std::mutex mutex;
-    std::condition_variable done;
-    int count = 0;
-    // Set once the main thread only waits for them: their output has nobody
-    // left to show it.
-    std::atomic<bool> unattended{false};
-};
-
-RunningTools &runningTools()
-{
-    static RunningTools *tools = new RunningTools; // outlives any static teardown
-    return *tools;
-}
-
-class RunningTool
-{
-public:
-    RunningTool()
-    {
-        const std::lock_guard lock(runningTools().mutex);
-        ++runningTools().count;
-    }
-    ~RunningTool()
-    {
-        RunningTools &tools = runningTools();
-        const std::lock_guard lock(tools.mutex);
-        if (--tools.count == 0)
-            tools.done.notify_all();
-    }
-    RunningTool(const RunningTool &) = delete;
-    RunningTool &operator=(const RunningTool &) = delete;
-};
 
 // A child that survives us must not die writing its log into the pipe we no
 // longer read: an ignored SIGPIPE is inherited across exec, so the tool just
@@ -142,11 +102,12 @@ private:
     int m_fd;
 };
 
-// Spawns the child with stdin and stdout on /dev/null and stderr on
-// stderrWrite, in a process group of its own so that a terminal's Ctrl-C
-// aimed at the application does not reach it. Returns 0 or an errno value.
+// Spawns the child with stdin on /dev/null, stdout on stdoutWrite and stderr
+// on stderrWrite, in a process group of its own so that a terminal's Ctrl-C
+// aimed at the application does not reach it, and so that stopping it stops
+// whatever it started. Returns 0 or an errno value.
 int spawnChild(const QByteArray &executable, const std::vector<QByteArray> &arguments,
-               int stderrWrite, pid_t *pid)
+               int stdoutWrite, int stderrWrite, pid_t *pid)
 {
     FileActions actions;
     SpawnAttributes attributes;
@@ -158,8 +119,7 @@ int spawnChild(const QByteArray &executable, const std::vector<QByteArray> &argu
     int error =
         posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (error == 0)
-        error = posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
-                                                 O_WRONLY, 0);
+        error = posix_spawn_file_actions_adddup2(actions.get(), stdoutWrite, STDOUT_FILENO);
     if (error == 0)
         error = posix_spawn_file_actions_adddup2(actions.get(), stderrWrite, STDERR_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
@@ -189,20 +149,6 @@ int spawnChild(const QByteArray &executable, const std::vector<QByteArray> &argu
     return posix_spawn(pid, executable.constData(), actions.get(), attributes.get(), argv.data(),
                        environ);
 }
-
-struct Sinks
-{
-    OutputSink onOutput;
-    FinishSink onFinished;
-    // Chunks posted but not yet handed on by the main thread.
-    std::atomic<int> undelivered{0};
-};
-
-// The main thread runs every posted chunk in one pass of its event loop, so
-// a tool that writes faster than the log can show would freeze the window:
-// past two undelivered chunks the reader waits, and the pipe holds the
-// tool back.
-constexpr int maxUndeliveredChunks = 2;
 
 } // namespace
 
@@ -255,67 +201,111 @@ QUrl fileURLFromPath(const QString &path)
                                                           : QDir::current().absoluteFilePath(path));
 }
 
-void run(ToolRun job, OutputSink onOutput, FinishSink onFinished, const QStringList &locations)
-{
-    const std::optional<QString> executable = findFFmpeg(locations);
-    if (!executable) {
-        onFinished(ExportOutcome::failure(ffmpegNotFoundReason), QString());
-        return;
-    }
-    try {
-        // Counted from here, so that no run can start unseen by a closing
-        // application.
-        std::thread([running = std::make_shared<RunningTool>(), executable = *executable,
-                     job = std::move(job), onOutput = std::move(onOutput),
-                     onFinished = std::move(onFinished)]() mutable {
-            runFFmpegProcess(executable, job, std::move(onOutput), std::move(onFinished));
-        }).detach();
-    } catch (const std::system_error &error) {
-        onFinished(
-            ExportOutcome::failure(launchFailurePrefix + QString::fromLocal8Bit(error.what())),
-            QString());
-    }
-}
-
 namespace {
 
-// Runs the tool to its end, handing its output on as it comes; returns why the
-// run failed, or an empty text.
-QString runTool(const QString &executable, const QStringList &arguments,
-                const std::function<void(const QString &)> &deliver, QString &tail)
+// The position of a progress report: "out_time_us=1234567" in the block the
+// tool writes with -progress; nothing for any other line.
+std::optional<double> progressSeconds(const QByteArray &line)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return launchFailurePrefix + errnoDescription(errno);
-    Fd readEnd(fds[0]);
-    Fd writeEnd(fds[1]);
+    static const QByteArray key = "out_time_us=";
+    if (!line.startsWith(key))
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong micro = line.mid(key.size()).trimmed().toLongLong(&ok);
+    if (!ok || micro < 0)
+        return std::nullopt;
+    return double(micro) / 1e6;
+}
+
+// A stopped tool gets this long to go by itself before it is killed.
+constexpr int stopGraceMs = 1000;
+
+} // namespace
+
+ToolResult runTool(const QString &executable, const QStringList &arguments,
+                   const std::function<void(const QString &chunk)> &onOutput,
+                   const std::function<void(double seconds)> &onProgress,
+                   const std::function<bool()> &stop)
+{
+    ignoreBrokenPipes();
+    int err[2];
+    int out[2];
+    if (::pipe2(err, O_CLOEXEC) != 0)
+        return {launchFailurePrefix + errnoDescription(errno), false, {}};
+    Fd errRead(err[0]);
+    Fd errWrite(err[1]);
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {launchFailurePrefix + errnoDescription(errno), false, {}};
+    Fd outRead(out[0]);
+    Fd outWrite(out[1]);
 
     std::vector<QByteArray> encoded;
     encoded.reserve(static_cast<size_t>(arguments.size()));
     for (const QString &argument : arguments)
         encoded.push_back(QFile::encodeName(argument));
     pid_t pid = 0;
-    const int error = spawnChild(QFile::encodeName(executable), encoded, writeEnd.get(), &pid);
-    writeEnd.reset(); // only the child writes now: end of file comes with its exit
+    const int error =
+        spawnChild(QFile::encodeName(executable), encoded, outWrite.get(), errWrite.get(), &pid);
+    // Only the child writes now: end of file comes with its exit.
+    errWrite.reset();
+    outWrite.reset();
     if (error != 0)
-        return launchFailurePrefix + errnoDescription(error);
+        return {launchFailurePrefix + errnoDescription(error), false, {}};
 
     Utf8ChunkDecoder decoder;
+    QString tail;
     const auto keep = [&](const QString &text) {
+        if (text.isEmpty())
+            return;
         tail += text;
         if (tail.size() > keptOutput)
             tail.remove(0, tail.size() - keptOutput);
-        deliver(text);
+        if (onOutput)
+            onOutput(text);
     };
+    QByteArray progressLine;
+    const auto takeProgress = [&](const char *data, ssize_t count) {
+        for (ssize_t i = 0; i < count; ++i) {
+            if (data[i] != '\n') {
+                if (progressLine.size() < 256)
+                    progressLine += data[i];
+                continue;
+            }
+            if (const std::optional<double> at = progressSeconds(progressLine); at && onProgress)
+                onProgress(*at);
+            progressLine.clear();
+        }
+    };
+
+    bool stopped = false;
+    QElapsedTimer sinceStop;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t count = ::read(readEnd.get(), buffer.data(), buffer.size());
-        if (count > 0) {
-            keep(decoder.decode(QByteArray(buffer.constData(), count)));
-        } else if (count < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break; // end of file (or an unreadable pipe): the child is done writing
+    pollfd fds[2] = {{errRead.get(), POLLIN, 0}, {outRead.get(), POLLIN, 0}};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (!stopped && stop && stop()) {
+            stopped = true;
+            sinceStop.start();
+            ::kill(-pid, SIGTERM);
+        } else if (stopped && sinceStop.elapsed() > stopGraceMs) {
+            ::kill(-pid, SIGKILL);
+        }
+        const int ready = ::poll(fds, 2, 100);
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (pollfd &p : fds) {
+            if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t count = ::read(p.fd, buffer.data(), buffer.size());
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0) {
+                p.fd = -1; // end of file, or an unreadable pipe: the child is done with it
+                continue;
+            }
+            if (p.fd == errRead.get())
+                keep(decoder.decode(QByteArray(buffer.constData(), count)));
+            else
+                takeProgress(buffer.constData(), count);
         }
     }
     keep(decoder.finish());
@@ -325,72 +315,17 @@ QString runTool(const QString &executable, const QStringList &arguments,
     do {
         waited = ::waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    if (waited != pid)
-        return QStringLiteral("ffmpeg could not be waited for: ") + errnoDescription(errno);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return {};
-    const QString named = reasonInToolOutput(tail);
-    return named.isEmpty() ? exitReason(status) : named;
-}
-
-} // namespace
-
-void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink onOutput,
-                      FinishSink onFinished)
-{
-    // Every delivery shares the sinks; the last one, run on the main thread,
-    // releases them there, so whatever they capture is destroyed where it was
-    // made.
-    auto sinks = std::make_shared<Sinks>();
-    sinks->onOutput = std::move(onOutput);
-    sinks->onFinished = std::move(onFinished);
-    ignoreBrokenPipes();
-
-    const auto deliver = [&sinks](const QString &text) {
-        if (text.isEmpty() || runningTools().unattended.load())
-            return;
-        while (sinks->undelivered.load() >= maxUndeliveredChunks)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ++sinks->undelivered;
-        postToMainThread([sinks, text] {
-            sinks->onOutput(text);
-            --sinks->undelivered;
-        });
-    };
-    QString tail;
-    // Exit status 0 only says the tool is content; the file has to show it.
-    // A tool that could not finish its file may still exit with 0 (a full
-    // disk at the trailer): what it said names the reason then.
-    const auto writeTo = [&](const QString &path) {
-        QString failure = runTool(executable, job.arguments(path), deliver, tail);
-        if (failure.isEmpty() && job.verify) {
-            failure = job.verify(path);
-            if (const QString named = reasonInToolOutput(tail);
-                !failure.isEmpty() && !named.isEmpty())
-                failure = named;
-        }
-        return failure;
-    };
-    WrittenFile written;
-    if (job.output.isEmpty())
-        written.failure = writeTo(QString());
-    else
-        written = writeAtomically(job.output, writeTo);
-    const ExportOutcome outcome = written.failure.isEmpty()
-                                      ? ExportOutcome::success()
-                                      : ExportOutcome::failure(written.failure);
-    postToMainThread([sinks = std::move(sinks), outcome, path = written.path] {
-        sinks->onFinished(outcome, path);
-    });
-}
-
-void waitForRunningTools()
-{
-    RunningTools &tools = runningTools();
-    tools.unattended.store(true);
-    std::unique_lock lock(tools.mutex);
-    tools.done.wait(lock, [&] { return tools.count == 0; });
-    tools.unattended.store(false);
+    ToolResult result;
+    result.output = tail;
+    result.stopped = stopped;
+    if (waited != pid) {
+        result.failure =
+            QStringLiteral("ffmpeg could not be waited for: ") + errnoDescription(errno);
+    } else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        const QString named = reasonInToolOutput(tail);
+        result.failure = named.isEmpty() ? exitReason(status) : named;
+    }
+    return result;
 }
 
 } // namespace trimora

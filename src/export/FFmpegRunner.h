@@ -1,7 +1,5 @@
 #pragma once
 
-#include "export/ExportOutcome.h"
-
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -36,42 +34,25 @@ inline const QString ffmpegNotFoundReason = QStringLiteral(
     "ffmpeg not found; install it with your package manager, e.g. sudo apt install ffmpeg");
 inline const QString ffmpegNotFoundMessage = QStringLiteral("❌ Failed: ") + ffmpegNotFoundReason;
 
-// One run of the tool.
-struct ToolRun
+// How one run of the tool ended: why it failed (empty when it exited with 0),
+// whether it was stopped, and its last words.
+struct ToolResult
 {
-    // Its arguments, writing to the given path.
-    std::function<QStringList(const QString &writeTo)> arguments;
-    // The name its output is to have; empty when it writes nothing of ours.
-    // The tool writes a temporary beside it, which is given the name (or the
-    // next free one) only once checked.
+    QString failure;
+    bool stopped = false;
     QString output;
-    // Runs on the worker after the tool exited with 0, given what it wrote:
-    // an empty text confirms it, anything else is why it is no good.
-    std::function<QString(const QString &written)> verify;
 };
 
-using OutputSink = std::function<void(const QString &chunk)>;
-// The outcome and, for a success, the name the output was given.
-using FinishSink = std::function<void(const ExportOutcome &outcome, const QString &written)>;
-
-// Starts the tool and returns at once. onOutput receives its standard error
-// chunk by chunk and onFinished the outcome; both run on the main thread,
-// every chunk before the outcome. When no executable is found, onFinished
-// runs before run() returns and onOutput never does. Nothing can stop a
-// started run: the tool, its check and the naming of its output go to their
-// end even if the caller goes away (see waitForRunningTools()).
-void run(ToolRun job, OutputSink onOutput, FinishSink onFinished,
-         const QStringList &locations = ffmpegLocations());
-
-// The worker body: spawns executable, pumps its standard error, waits for it,
-// verifies and names its output and delivers the outcome. Blocks the calling
-// thread until all that is done; call it off the main thread.
-void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink onOutput,
-                      FinishSink onFinished);
-
-// Blocks until every run started has finished its work, so that an
-// application closing its last window does not leave an output unnamed. The
-// main thread's event loop is over by then: the tools' output is dropped.
-void waitForRunningTools();
+// Runs the tool with arguments to its end, blocking: call it off the main
+// thread. Its standard error goes to onOutput chunk by chunk, decoded as
+// UTF-8, as it comes; the positions of its own progress reports (the tool
+// writes them to standard output when given "-progress pipe:1") go to
+// onProgress, in seconds of output. stop is asked every tenth of a second;
+// once it says so, the tool and whatever it started are terminated (killed
+// after a grace second).
+ToolResult runTool(const QString &executable, const QStringList &arguments,
+                   const std::function<void(const QString &chunk)> &onOutput,
+                   const std::function<void(double seconds)> &onProgress = {},
+                   const std::function<bool()> &stop = {});
 
 } // namespace trimora

@@ -57,4 +57,24 @@ QString shellCommand(const QStringList &arguments, const QStringList &locations)
     return words.join(QLatin1Char(' '));
 }
 
+QString exportScript(const ExportPlan &plan, const QStringList &locations)
+{
+    QStringList lines;
+    for (size_t i = 0; i < plan.outputs.size(); ++i) {
+        const OutputPlan &output = plan.outputs[i];
+        if (!output.refusal.isEmpty())
+            lines << QStringLiteral("# %1: %2")
+                         .arg(shellQuoted(output.requestedPath), output.refusal);
+        else if (output.copy)
+            lines << shellCommand(output.copy->arguments, locations);
+        else
+            lines << QStringLiteral("# %1: %2")
+                         .arg(shellQuoted(output.requestedPath), output.description);
+    }
+    if (lines.size() == 1)
+        return lines.front();
+    return QStringLiteral("#!/bin/sh\nset -e\n") + lines.join(QLatin1Char('\n')) +
+           QLatin1Char('\n');
+}
+
 } // namespace trimora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportPlan.h"
 #include "export/FFmpegRunner.h"
 
 #include <QString>
@@ -17,5 +18,11 @@ QString shellQuoted(const QString &word);
 // quoted, joined by single spaces.
 QString shellCommand(const QStringList &arguments,
                      const QStringList &locations = ffmpegLocations());
+
+// The export as a terminal would do it: one file's command alone, or for
+// several files a shell script of one command a file, stopping at the first
+// that fails. Every command writes its file with -n, so nothing is ever
+// replaced; files that cannot be written are named in comments.
+QString exportScript(const ExportPlan &plan, const QStringList &locations = ffmpegLocations());
 
 } // namespace trimora

@@ -107,6 +107,12 @@ std::string lackedStream(const AVFormatContext *fmt, const std::string &path,
 
 } // namespace
 
+int streamCount(const std::string &path)
+{
+    const FormatContextPtr fmt = openMediaFile(path);
+    return fmt ? static_cast<int>(fmt->nb_streams) : 0;
+}
+
 OutputReport checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected)
 {
     OutputReport report;

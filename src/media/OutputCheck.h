@@ -30,4 +30,7 @@ struct OutputReport
 // the one its name asks for. Blocks: call it off the main thread.
 OutputReport checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected);
 
+// How many streams a written file holds; 0 when it cannot be read.
+int streamCount(const std::string &path);
+
 } // namespace trimora

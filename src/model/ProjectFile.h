@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportPlan.h"
 #include "model/SegmentList.h"
 
 #include <QByteArray>
@@ -9,15 +10,6 @@
 #include <variant>
 
 namespace trimora {
-
-// How the segments are exported; kept with them in a project.
-struct ExportChoice
-{
-    bool joined = false;  // one joined file rather than one file per segment
-    bool cutAway = false; // everything but the segments, as one joined file
-    bool exact = false;   // re-encode the edges rather than copy from a keyframe
-    bool operator==(const ExportChoice &) const = default;
-};
 
 // The movie a project belongs to, as it was when the project was written.
 struct ProjectMovie

@@ -1,5 +1,6 @@
 #include "model/ProjectKeeper.h"
 
+#include "model/Exports.h"
 #include "model/Movie.h"
 #include "model/Segments.h"
 
@@ -61,23 +62,15 @@ SegmentList clampedTo(SegmentList list, double duration)
 
 } // namespace
 
-ProjectKeeper::ProjectKeeper(Movie &movie, Segments &segments, QObject *parent)
-    : QObject(parent), m_movie(movie), m_segments(segments)
+ProjectKeeper::ProjectKeeper(Movie &movie, Segments &segments, Exports &exports, QObject *parent)
+    : QObject(parent), m_movie(movie), m_segments(segments), m_exports(exports)
 {
+    connect(&exports, &Exports::choiceChanged, this, &ProjectKeeper::scheduleSave);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, &ProjectKeeper::saveNow);
     connect(&segments, &Segments::segmentsChanged, this, &ProjectKeeper::scheduleSave);
     connect(&segments, &Segments::selectionChanged, this, &ProjectKeeper::scheduleSave);
-}
-
-void ProjectKeeper::setExportChoice(const ExportChoice &choice)
-{
-    if (choice == m_choice)
-        return;
-    m_choice = choice;
-    Q_EMIT exportChoiceChanged();
-    scheduleSave();
 }
 
 QString ProjectKeeper::autosavePath(const QString &moviePath, qint64 size, double duration)
@@ -100,7 +93,7 @@ Project ProjectKeeper::current() const
     project.movie = {QFileInfo(path).fileName(), QFileInfo(path).absoluteFilePath(),
                      QFileInfo(path).size(), m_movie.videoDuration()};
     project.segments = m_segments.list();
-    project.choice = m_choice;
+    project.choice = m_exports.choice();
     return project;
 }
 
@@ -145,10 +138,7 @@ void ProjectKeeper::apply(const Project &project)
 {
     m_restoring = true;
     m_segments.reset(m_movie.videoDuration(), clampedTo(project.segments, m_movie.videoDuration()));
-    if (m_choice != project.choice) {
-        m_choice = project.choice;
-        Q_EMIT exportChoiceChanged();
-    }
+    m_exports.setChoice(project.choice);
     m_restoring = false;
 }
 

@@ -10,6 +10,7 @@
 
 namespace trimora {
 
+class Exports;
 class Movie;
 class Segments;
 
@@ -23,10 +24,7 @@ class ProjectKeeper : public QObject
 {
     Q_OBJECT
 public:
-    ProjectKeeper(Movie &movie, Segments &segments, QObject *parent = nullptr);
-
-    ExportChoice exportChoice() const { return m_choice; }
-    void setExportChoice(const ExportChoice &choice);
+    ProjectKeeper(Movie &movie, Segments &segments, Exports &exports, QObject *parent = nullptr);
 
     // Where the work on a movie is kept between runs.
     static QString autosavePath(const QString &moviePath, qint64 size, double duration);
@@ -49,7 +47,6 @@ public:
     bool importCutList(const QString &path);
 
 Q_SIGNALS:
-    void exportChoiceChanged();
     void notice(const QString &message);
 
 private:
@@ -61,7 +58,7 @@ private:
 
     Movie &m_movie;
     Segments &m_segments;
-    ExportChoice m_choice;
+    Exports &m_exports;
     QTimer m_saveTimer;
     bool m_restoring = false;
     // A project waiting for its movie to load.

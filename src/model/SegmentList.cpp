@@ -169,23 +169,6 @@ std::optional<SegmentList> selectedInTime(const SegmentList &list, int by)
     return result;
 }
 
-std::vector<Segment> complement(const SegmentList &list, double duration, double minimum)
-{
-    std::vector<Segment> gaps;
-    double from = 0.0;
-    const auto keep = [&](double to) {
-        if (to - from >= minimum - tiny && to > from)
-            gaps.push_back(Segment{from, to, {}});
-    };
-    for (int index : byTime(list)) {
-        const Segment &segment = at(list, index);
-        keep(segment.in);
-        from = std::max(from, segment.out);
-    }
-    keep(duration);
-    return gaps;
-}
-
 QString whyInvalid(const SegmentList &list, double duration)
 {
     const int count = static_cast<int>(list.segments.size());

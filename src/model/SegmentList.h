@@ -61,10 +61,6 @@ std::optional<SegmentList> movedInList(const SegmentList &list, int by);
 // The selection moved to the previous (-1) or next (+1) segment in time.
 std::optional<SegmentList> selectedInTime(const SegmentList &list, int by);
 
-// What is left of [0, duration) once the segments are taken out, in time
-// order, leaving out slivers shorter than minimum.
-std::vector<Segment> complement(const SegmentList &list, double duration, double minimum);
-
 // Why a list read from outside cannot be the movie's: a time that is not a
 // number or lies outside the movie (with a little slack for rounding), an
 // empty or reversed segment, an overlap. Empty when it can.

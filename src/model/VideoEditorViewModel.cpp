@@ -2,6 +2,7 @@
 
 #include "media/MediaProbe.h"
 #include "model/Analysis.h"
+#include "model/Exports.h"
 #include "model/Movie.h"
 #include "model/ProjectKeeper.h"
 #include "model/Segments.h"
@@ -12,17 +13,12 @@ namespace trimora {
 VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
     : QObject(parent), m_movie(new Movie(this)), m_transport(new Transport(*m_movie, this)),
       m_segments(new Segments(this)), m_analysis(new Analysis(*m_movie, this)),
-      m_project(new ProjectKeeper(*m_movie, *m_segments, this))
+      m_exports(new Exports(*m_movie, *m_segments, this)),
+      m_project(new ProjectKeeper(*m_movie, *m_segments, *m_exports, this))
 {
     connect(m_project, &ProjectKeeper::notice, this, &VideoEditorViewModel::notice);
     connect(m_movie, &Movie::probed, this, &VideoEditorViewModel::finishLoading);
     connect(m_movie, &Movie::notice, this, &VideoEditorViewModel::notice);
-    connect(m_movie, &Movie::sourceURLChanged, this, &VideoEditorViewModel::commandPreviewChanged);
-    connect(m_movie, &Movie::cutSourceChanged, this, &VideoEditorViewModel::commandPreviewChanged);
-    connect(m_segments, &Segments::inPointChanged, this,
-            &VideoEditorViewModel::commandPreviewChanged);
-    connect(m_segments, &Segments::outPointChanged, this,
-            &VideoEditorViewModel::commandPreviewChanged);
     connect(m_transport, &Transport::currentTimeChanged, this,
             [this] { m_analysis->updateWaveformIfNeeded(m_transport->currentTime()); });
 }
@@ -43,11 +39,11 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     m_movie->adopt(url, timing);
     m_analysis->reset();
     m_transport->open(url.toLocalFile(), timing);
-    setLogOutput(QString());
+    m_exports->setLogOutput(QString());
     m_segments->reset(timing.duration);
     m_movie->setLoaded();
+    m_exports->adoptDefaultOutputPath(url);
     m_project->movieLoaded();
-    adoptDefaultOutputPath(url);
 }
 
 void VideoEditorViewModel::setInPoint()
@@ -98,39 +94,6 @@ void VideoEditorViewModel::goToNextMarker()
 {
     if (const std::optional<double> target = m_analysis->nextMarker(m_transport->currentTime()))
         m_transport->seek(*target);
-}
-
-void VideoEditorViewModel::setIsProcessing(bool value)
-{
-    if (m_isProcessing == value)
-        return;
-    m_isProcessing = value;
-    Q_EMIT isProcessingChanged();
-}
-
-void VideoEditorViewModel::setLogOutput(const QString &value)
-{
-    if (m_logOutput == value)
-        return;
-    m_logOutput = value;
-    Q_EMIT logOutputReset();
-    Q_EMIT logOutputChanged();
-}
-
-void VideoEditorViewModel::appendLog(const QString &chunk)
-{
-    m_logOutput.append(chunk);
-    Q_EMIT logOutputAppended(chunk);
-    Q_EMIT logOutputChanged();
-}
-
-void VideoEditorViewModel::setOutputPath(const QString &value)
-{
-    if (m_outputPath == value)
-        return;
-    m_outputPath = value;
-    Q_EMIT outputPathChanged();
-    Q_EMIT commandPreviewChanged();
 }
 
 } // namespace trimora

@@ -10,11 +10,11 @@
 namespace trimora {
 
 class Analysis;
+class Exports;
 class Movie;
 class ProjectKeeper;
 class Segments;
 class Transport;
-struct CutPlan;
 struct MediaTiming;
 
 // A window's editor: the parts the window binds to, composed. The movie
@@ -25,10 +25,6 @@ struct MediaTiming;
 class VideoEditorViewModel : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(bool isProcessing READ isProcessing WRITE setIsProcessing NOTIFY isProcessingChanged)
-    Q_PROPERTY(QString logOutput READ logOutput WRITE setLogOutput NOTIFY logOutputChanged)
-    Q_PROPERTY(QString outputPath READ outputPath WRITE setOutputPath NOTIFY outputPathChanged)
-    Q_PROPERTY(QString commandPreview READ commandPreview NOTIFY commandPreviewChanged)
 
 public:
     explicit VideoEditorViewModel(QObject *parent = nullptr);
@@ -38,6 +34,7 @@ public:
     Transport *transport() const { return m_transport; }
     Segments *segments() const { return m_segments; }
     Analysis *analysis() const { return m_analysis; }
+    Exports *exports() const { return m_exports; }
     ProjectKeeper *project() const { return m_project; }
 
     // Nothing changes until the file is known to be a movie: a file that is
@@ -54,56 +51,20 @@ public:
     void goToPreviousMarker();
     void goToNextMarker();
 
-    // --- export -------------------------------------------------------------
-    bool isProcessing() const { return m_isProcessing; }
-    QString logOutput() const { return m_logOutput; }
-    QString outputPath() const { return m_outputPath; }
-    void setIsProcessing(bool value);
-    void setLogOutput(const QString &value);
-    void setOutputPath(const QString &value);
-    // In-place append: always notifies, and costs the size of the chunk.
-    void appendLog(const QString &chunk);
-    QString commandPreview() const;
-    // What a copy cut of segment index will really hold, in the log's words
-    // ("Starts at the keyframe at …, … s before In"), or "exact".
-    QString copyNote(int index) const;
-    void exportCut();
-    void finishExport(const QUrl &outputURL, const QString &result);
-    void updateDefaultOutputPath(const QUrl &sourceURL);
-    // Test seam: the places to look for the tool instead of the search path's
-    // (never configuration).
-    std::optional<QStringList> ffmpegLocationsForTesting;
-
 Q_SIGNALS:
-    void isProcessingChanged();
-    void logOutputChanged();
-    // Finer-grained companions of logOutputChanged: a view can follow the log
-    // by appending chunks instead of re-reading the whole text.
-    void logOutputReset();
-    void logOutputAppended(const QString &chunk);
-    void outputPathChanged();
-    void commandPreviewChanged();
     // Something asked for could not be done, or a file could not be opened;
     // nothing else changed. For a transient notice.
     void notice(const QString &message);
 
 private:
     void finishLoading(const QUrl &url, const MediaTiming &timing);
-    // On a new load: the new movie's default, unless the user chose the path.
-    void adoptDefaultOutputPath(const QUrl &sourceURL);
-    CutPlan planCutFor(double in, double out, const QString &outputPath) const;
 
     Movie *m_movie;
     Transport *m_transport;
     Segments *m_segments;
     Analysis *m_analysis;
+    Exports *m_exports;
     ProjectKeeper *m_project;
-
-    bool m_isProcessing = false;
-    QString m_logOutput;
-    QString m_outputPath;
-    // The last default output path set, to tell it from a path the user chose.
-    QString m_defaultOutputPath;
 };
 
 } // namespace trimora

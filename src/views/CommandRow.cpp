@@ -1,6 +1,6 @@
 #include "views/CommandRow.h"
 
-#include "model/VideoEditorViewModel.h"
+#include "model/Exports.h"
 #include "views/Symbols.h"
 #include "views/Theme.h"
 
@@ -29,8 +29,8 @@ QString roundedBoxStyle(const QString &selector)
 
 } // namespace
 
-CommandRow::CommandRow(VideoEditorViewModel *viewModel, QWidget *parent)
-    : QFrame(parent), m_viewModel(viewModel), m_commandView(new QTextEdit(this)),
+CommandRow::CommandRow(Exports *exports, QWidget *parent)
+    : QFrame(parent), m_exports(exports), m_commandView(new QTextEdit(this)),
       m_copyButton(new QToolButton(this))
 {
     setObjectName(QStringLiteral("commandRow"));
@@ -80,7 +80,7 @@ CommandRow::CommandRow(VideoEditorViewModel *viewModel, QWidget *parent)
     layout->addWidget(m_copyButton, 0, Qt::AlignVCenter);
 
     connect(m_copyButton, &QToolButton::clicked, this, &CommandRow::copyCommand);
-    connect(m_viewModel, &VideoEditorViewModel::commandPreviewChanged, this, &CommandRow::sync);
+    connect(m_exports, &Exports::commandPreviewChanged, this, &CommandRow::sync);
     sync();
 }
 
@@ -91,12 +91,12 @@ QString CommandRow::commandText() const
 
 void CommandRow::copyCommand()
 {
-    QGuiApplication::clipboard()->setText(m_viewModel->commandPreview(), QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(m_exports->commandPreview(), QClipboard::Clipboard);
 }
 
 void CommandRow::sync()
 {
-    const QString command = m_viewModel->commandPreview();
+    const QString command = m_exports->commandPreview();
     if (m_commandView->toPlainText() != command)
         m_commandView->setPlainText(command);
     setVisible(!command.isEmpty());

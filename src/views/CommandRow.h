@@ -7,7 +7,7 @@ class QToolButton;
 
 namespace trimora {
 
-class VideoEditorViewModel;
+class Exports;
 
 // The shell command equivalent to the export, selectable, with a button that
 // copies it. Hidden while there is no command to show.
@@ -15,7 +15,7 @@ class CommandRow : public QFrame
 {
     Q_OBJECT
 public:
-    explicit CommandRow(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
+    explicit CommandRow(Exports *exports, QWidget *parent = nullptr);
 
     QString commandText() const;
     QTextEdit *commandView() const { return m_commandView; }
@@ -31,7 +31,7 @@ private:
     void sync();
     void fitHeight();
 
-    VideoEditorViewModel *m_viewModel;
+    Exports *m_exports;
     QTextEdit *m_commandView;
     QToolButton *m_copyButton;
 };

@@ -2,6 +2,7 @@
 
 #include "media/Player.h"
 #include "model/Analysis.h"
+#include "model/Exports.h"
 #include "model/Movie.h"
 #include "model/Segments.h"
 #include "model/Transport.h"
@@ -150,9 +151,9 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(buildMarksRow());
     controls->addWidget(new ScanRow(model, column));
     controls->addWidget(divider(column));
-    m_outputRow = new OutputRow(model, column);
+    m_outputRow = new OutputRow(model->exports(), column);
     controls->addWidget(m_outputRow);
-    m_commandRow = new CommandRow(model, column);
+    m_commandRow = new CommandRow(model->exports(), column);
     // Its room stays while it is hidden, so nothing below it jumps.
     QSizePolicy keepRoom = m_commandRow->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);
@@ -160,7 +161,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     controls->addWidget(m_commandRow);
     // The log gives way to the player at small heights, down to three lines:
     // the last of them is the status line an export ends with.
-    auto *log = new LogPane(model, column);
+    auto *log = new LogPane(model->exports(), column);
     log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
     log->setMaximumHeight(logPaneHeight);
     controls->addWidget(log, 1);

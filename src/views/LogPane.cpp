@@ -1,6 +1,6 @@
 #include "views/LogPane.h"
 
-#include "model/VideoEditorViewModel.h"
+#include "model/Exports.h"
 #include "views/Theme.h"
 
 #include <QPainter>
@@ -46,8 +46,7 @@ void drawMark(QPainter &painter, char16_t mark, const QRectF &box)
 
 } // namespace
 
-LogPane::LogPane(VideoEditorViewModel *viewModel, QWidget *parent)
-    : QPlainTextEdit(parent), m_viewModel(viewModel)
+LogPane::LogPane(Exports *exports, QWidget *parent) : QPlainTextEdit(parent), m_exports(exports)
 {
     setObjectName(QStringLiteral("logPane"));
     setAccessibleName(tr("Export log"));
@@ -75,10 +74,10 @@ LogPane::LogPane(VideoEditorViewModel *viewModel, QWidget *parent)
                        " border-radius: 6px; }")
             .arg(Theme::textBackground().name(QColor::HexArgb), border.name(QColor::HexArgb)));
 
-    connect(m_viewModel, &VideoEditorViewModel::logOutputAppended, this, &LogPane::append);
-    connect(m_viewModel, &VideoEditorViewModel::logOutputReset, this, &LogPane::reset);
+    connect(m_exports, &Exports::logOutputAppended, this, &LogPane::append);
+    connect(m_exports, &Exports::logOutputReset, this, &LogPane::reset);
     // The first showing keeps the top in view; only changes scroll.
-    setPlainText(displayText(m_viewModel->logOutput()));
+    setPlainText(displayText(m_exports->logOutput()));
 }
 
 void LogPane::append(const QString &chunk)
@@ -93,7 +92,7 @@ void LogPane::reset()
 {
     m_lineLength = 0;
     m_afterCarriageReturn = false;
-    setPlainText(displayText(m_viewModel->logOutput()));
+    setPlainText(displayText(m_exports->logOutput()));
     scrollToEnd();
 }
 

@@ -4,7 +4,7 @@
 
 namespace trimora {
 
-class VideoEditorViewModel;
+class Exports;
 
 // The export's console output, following the model's log by appending each
 // chunk (a long export prints thousands) and keeping its end in view; its
@@ -15,7 +15,7 @@ class LogPane : public QPlainTextEdit
 {
     Q_OBJECT
 public:
-    explicit LogPane(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
+    explicit LogPane(Exports *exports, QWidget *parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -29,7 +29,7 @@ private:
     // maxLineLength, since the text layout's cost grows with the line.
     QString displayText(const QString &chunk);
 
-    VideoEditorViewModel *m_viewModel;
+    Exports *m_exports;
     qsizetype m_lineLength = 0;
     bool m_afterCarriageReturn = false;
 };

@@ -1,5 +1,6 @@
 #include "views/SegmentListView.h"
 
+#include "model/Exports.h"
 #include "model/Segments.h"
 #include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"
@@ -8,6 +9,8 @@
 #include "views/TimeFormat.h"
 
 #include <QAbstractTableModel>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QTableView>
@@ -27,8 +30,7 @@ public:
     {
         Segments *segments = viewModel->segments();
         connect(segments, &Segments::segmentsChanged, this, [this] { refresh(); });
-        connect(viewModel, &VideoEditorViewModel::commandPreviewChanged, this,
-                [this] { refresh(); });
+        connect(viewModel->exports(), &Exports::commandPreviewChanged, this, [this] { refresh(); });
         m_rows = rowCount();
     }
 
@@ -87,7 +89,7 @@ public:
         case SegmentListView::Length:
             return formatTime(segment.out - segment.in);
         case SegmentListView::Holds:
-            return m_viewModel->copyNote(index.row());
+            return m_viewModel->exports()->copyNote(index.row());
         default:
             return {};
         }
@@ -130,7 +132,8 @@ private:
 } // namespace
 
 SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *parent)
-    : QWidget(parent), m_viewModel(viewModel), m_table(new QTableView(this))
+    : QWidget(parent), m_viewModel(viewModel), m_table(new QTableView(this)),
+      m_files(new QComboBox(this)), m_cutAway(new QCheckBox(tr("Cut away"), this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -186,6 +189,35 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
     m_table->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_table, 1);
 
+    auto *choices = new QHBoxLayout;
+    choices->setSpacing(8);
+    m_files->addItems({tr("One file per segment"), tr("One joined file")});
+    m_files->setAccessibleName(tr("Files"));
+    m_files->setToolTip(tr("Each segment to a file of its own, numbered in list order, or all of "
+                           "them joined in list order"));
+    m_cutAway->setToolTip(tr("Export everything but the segments, as one joined file"));
+    for (QWidget *control : std::initializer_list<QWidget *>{m_files, m_cutAway}) {
+        control->setFont(Theme::font(Theme::TextStyle::Caption));
+        control->setFocusPolicy(Qt::TabFocus); // a click leaves the keys with the editor
+        choices->addWidget(control);
+    }
+    choices->addStretch(1);
+    layout->addLayout(choices);
+    Exports *exports = viewModel->exports();
+    connect(m_files, &QComboBox::activated, this, [exports](int index) {
+        ExportChoice choice = exports->choice();
+        choice.joined = index == 1;
+        exports->setChoice(choice);
+    });
+    connect(m_cutAway, &QCheckBox::toggled, this, [exports](bool on) {
+        ExportChoice choice = exports->choice();
+        choice.cutAway = on;
+        exports->setChoice(choice);
+    });
+    connect(exports, &Exports::choiceChanged, this, &SegmentListView::showChoice);
+    connect(exports, &Exports::isProcessingChanged, this, &SegmentListView::showChoice);
+    showChoice();
+
     connect(m_table, &QTableView::clicked, this, [viewModel](const QModelIndex &index) {
         viewModel->segments()->select(index.row());
         viewModel->transport()->seek(viewModel->segments()->inPoint());
@@ -193,6 +225,17 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
     connect(segments, &Segments::selectionChanged, this, &SegmentListView::showSelection);
     connect(segments, &Segments::segmentsChanged, this, &SegmentListView::showSelection);
     showSelection();
+}
+
+void SegmentListView::showChoice()
+{
+    const Exports &exports = *m_viewModel->exports();
+    const ExportChoice choice = exports.choice();
+    // A cut-away is one file whatever the list says.
+    m_files->setCurrentIndex(choice.joined || choice.cutAway ? 1 : 0);
+    m_files->setEnabled(!choice.cutAway && !exports.isProcessing());
+    m_cutAway->setChecked(choice.cutAway);
+    m_cutAway->setEnabled(!exports.isProcessing());
 }
 
 void SegmentListView::showSelection()

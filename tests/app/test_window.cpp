@@ -193,12 +193,12 @@ private Q_SLOTS:
         QTest::qWait(200);
         const QImage before = surface->grabFramebuffer();
         QVERIFY(!isMostlyBlack(before));
-        const QString command = model->commandPreview();
+        const QString command = model->exports()->commandPreview();
         content->openChosenFile(QUrl::fromLocalFile(media("empty.mp4")));
         QVERIFY(waitFor([&] { return !notice().isEmpty(); }));
         QCOMPARE(notice(), QStringLiteral("Could not open empty.mp4: not a playable movie"));
         QTest::qWait(300);
-        QCOMPARE(model->commandPreview(), command);
+        QCOMPARE(model->exports()->commandPreview(), command);
         QCOMPARE(model->transport()->currentTime(), 2.0);
         QCOMPARE(surface->grabFramebuffer(), before);
 

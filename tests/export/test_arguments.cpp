@@ -196,8 +196,8 @@ private Q_SLOTS:
                                   {"clip", "clip_cut_1.mp4"},
                                   {"a.b.mkv", "a.b_cut_1.mkv"}};
         for (const auto &[source, expected] : cases) {
-            model.updateDefaultOutputPath(QUrl::fromLocalFile(path(source)));
-            QCOMPARE(model.outputPath(), path(expected));
+            model.exports()->updateDefaultOutputPath(QUrl::fromLocalFile(path(source)));
+            QCOMPARE(model.exports()->outputPath(), path(expected));
             touch(expected);
         }
     }
@@ -220,13 +220,13 @@ private Q_SLOTS:
                 20000);
         };
         QVERIFY(load(path("clip.mp4")));
-        QCOMPARE(model.outputPath(), path("clip_cut_1.mp4"));
+        QCOMPARE(model.exports()->outputPath(), path("clip_cut_1.mp4"));
         touch("clip_cut_1.mp4"); // exported
         QVERIFY(load(path("multi.mkv")));
-        QCOMPARE(model.outputPath(), path("multi_cut_1.mkv"));
-        model.setOutputPath(path("typed.mov"));
+        QCOMPARE(model.exports()->outputPath(), path("multi_cut_1.mkv"));
+        model.exports()->setOutputPath(path("typed.mov"));
         QVERIFY(load(path("clip.mp4")));
-        QCOMPARE(model.outputPath(), path("typed.mov"));
+        QCOMPARE(model.exports()->outputPath(), path("typed.mov"));
     }
 
     void relativePathResolvesAgainstWorkingDirectory()
@@ -481,24 +481,25 @@ private Q_SLOTS:
     void commandPreview()
     {
         VideoEditorViewModel model;
-        model.ffmpegLocationsForTesting = QStringList{path("none")};
-        QSignalSpy changed(&model, &VideoEditorViewModel::commandPreviewChanged);
+        model.exports()->ffmpegLocationsForTesting = QStringList{path("none")};
+        QSignalSpy changed(model.exports(), &Exports::commandPreviewChanged);
         const QString output = path("out.mp4");
-        model.setOutputPath(output);
-        QCOMPARE(model.commandPreview(), QString()); // no source
+        model.exports()->setOutputPath(output);
+        QCOMPARE(model.exports()->commandPreview(), QString()); // no source
         pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 12.5);
         model.segments()->setIn(1.5);
         model.segments()->setOut(4.25);
         QCOMPARE(
-            model.commandPreview(),
+            model.exports()->commandPreview(),
             QStringLiteral("ffmpeg -hide_banner -n -ss 1.500 -i /in.mp4 -t 2.750 -map 0 -c copy "
                            "-map_metadata 0 -map_chapters 0 ") +
                 output);
         QVERIFY(changed.count() > 0);
         QFile(output).open(QIODevice::WriteOnly);
-        QVERIFY(model.commandPreview().endsWith(QStringLiteral(" ") + path("out_1.mp4")));
-        model.setOutputPath(QString());
-        QCOMPARE(model.commandPreview(), QString());
+        QVERIFY(
+            model.exports()->commandPreview().endsWith(QStringLiteral(" ") + path("out_1.mp4")));
+        model.exports()->setOutputPath(QString());
+        QCOMPARE(model.exports()->commandPreview(), QString());
     }
 };
 

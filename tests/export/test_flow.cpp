@@ -1,3 +1,4 @@
+#include "export/ExportJob.h"
 #include "export/FFmpegRunner.h"
 #include "export/Utf8Chunks.h"
 #include "model/VideoEditorViewModel.h"
@@ -11,7 +12,7 @@
 
 using namespace trimora;
 
-// What one run delivered, in order; "status" entries mark the status line.
+// What one export delivered, in order; "status" entries mark the status line.
 struct RunRecord
 {
     QStringList events;
@@ -23,31 +24,33 @@ struct RunRecord
     bool finished() const { return statusCount > 0; }
 };
 
-using Verifier = std::function<QString(const QString &written)>;
-
-inline void startRecordedRun(RunRecord &record, const QStringList &searchPaths,
-                             Verifier verify = {})
+// One file written by the tool (found in searchPaths) with the given
+// arguments, the output path last, and checked as a copy cut is.
+inline std::shared_ptr<ExportJob>
+startRecordedRun(RunRecord &record, const QStringList &searchPaths, const QString &output)
 {
-    ToolRun job;
-    job.arguments = [](const QString &) {
-        return QStringList{QStringLiteral("-ss"), QStringLiteral("2.000"), QStringLiteral("-i"),
-                           QStringLiteral("/my in.mp4"), QStringLiteral("/out.mp4")};
+    auto cut = std::make_shared<CutPlan>();
+    cut->arguments = {QStringLiteral("-ss"), QStringLiteral("2.000"), QStringLiteral("-i"),
+                      QStringLiteral("/my in.mp4"), output};
+    cut->length = 1.0;
+    ExportPlan plan;
+    plan.outputs.push_back({});
+    plan.outputs.front().requestedPath = output;
+    plan.outputs.front().ranges = {{0.0, 1.0, {}}};
+    plan.outputs.front().copy = cut;
+    ExportSinks sinks;
+    sinks.log = [&record](const QString &chunk) {
+        record.offMainThread |= QThread::currentThread() != qApp->thread();
+        record.events << QStringLiteral("chunk");
+        record.output += chunk;
     };
-    job.verify = std::move(verify);
-    run(
-        std::move(job),
-        [&record](const QString &chunk) {
-            record.offMainThread |= QThread::currentThread() != qApp->thread();
-            record.events << QStringLiteral("chunk");
-            record.output += chunk;
-        },
-        [&record](const ExportOutcome &outcome, const QString &) {
-            record.offMainThread |= QThread::currentThread() != qApp->thread();
-            record.events << QStringLiteral("status");
-            record.status = outcome.statusLine();
-            ++record.statusCount;
-        },
-        searchPaths);
+    sinks.finished = [&record](const ExportResult &result) {
+        record.offMainThread |= QThread::currentThread() != qApp->thread();
+        record.events << QStringLiteral("status");
+        record.status = result.statusLine();
+        ++record.statusCount;
+    };
+    return startExport(plan, searchPaths, sinks);
 }
 
 // The child process runner and the export operation's state and log rules,
@@ -62,7 +65,7 @@ private:
 
     void useStandIn(VideoEditorViewModel &model, const QByteArray &body)
     {
-        model.ffmpegLocationsForTesting = QStringList{
+        model.exports()->ffmpegLocationsForTesting = QStringList{
             writeStandIn(m_dir.path(), QStringLiteral("tool%1").arg(++m_counter), body)};
     }
 
@@ -71,24 +74,26 @@ private:
         pretendLoaded(model, QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/in.mp4")), 12.5);
         model.segments()->setIn(0.2);
         model.segments()->setOut(0.95);
-        model.setOutputPath(m_dir.path() + QLatin1Char('/') + outputName);
+        model.exports()->setOutputPath(m_dir.path() + QLatin1Char('/') + outputName);
     }
 
     static bool finish(VideoEditorViewModel &model)
     {
-        return waitFor([&] { return !model.isProcessing() && noChildProcesses(); }, 20000);
+        return waitFor([&] { return !model.exports()->isProcessing() && noChildProcesses(); },
+                       20000);
     }
 
     // Runs a stand-in (none for an empty body) to its end and waits until no
     // delivery can follow.
-    RunRecord runStandIn(const QByteArray &body, Verifier verify = {})
+    RunRecord runStandIn(const QByteArray &body)
     {
         const QString path =
             body.isEmpty()
                 ? m_dir.filePath(QStringLiteral("nowhere/ffmpeg"))
                 : writeStandIn(m_dir.path(), QStringLiteral("ffmpeg%1").arg(++m_counter), body);
         RunRecord record;
-        startRecordedRun(record, {path}, std::move(verify));
+        startRecordedRun(record, {path},
+                         m_dir.filePath(QStringLiteral("run%1.mp4").arg(++m_counter)));
         waitFor([&] { return record.finished(); }, 20000);
         QTest::qWait(50);
         return record;
@@ -146,11 +151,12 @@ private Q_SLOTS:
                            "i=0; while [ ! -e '%1' ] && [ $i -lt 200 ]; do sleep 0.05; "
                            "i=$((i+1)); done\n"
                            "printf 'two\\n' >&2; sleep 0.1; printf 'three\\r' >&2\n"
-                           "printf 'last words' >&2; exit 0")
-                .arg(go)
-                .toUtf8());
+                           "printf 'last words' >&2\n")
+                    .arg(go)
+                    .toUtf8() +
+                standInWrites(QStringLiteral("clip1s.mp4")));
         RunRecord record;
-        startRecordedRun(record, {path});
+        startRecordedRun(record, {path}, m_dir.filePath(QStringLiteral("live.mp4")));
         QVERIFY(waitFor([&] { return record.output == QStringLiteral("one\n"); }, 10000));
         QVERIFY(!record.finished());
         QFile(go).open(QIODevice::WriteOnly);
@@ -175,11 +181,11 @@ private Q_SLOTS:
                             const QString &status = QStringLiteral("✅ Completed successfully")) {
             QTest::newRow(tag) << body << QString::fromUtf8(output) << status;
         };
-        row("chunk just before exit", "printf 'bye' >&2; exit 0", "bye");
-        row("standard output never arrives", "echo on-stdout; echo on-stderr >&2; echo more",
-            "on-stderr\n");
-        row("arguments unchanged", "for a in \"$@\"; do printf '[%s]' \"$a\" >&2; done",
-            "[-ss][2.000][-i][/my in.mp4][/out.mp4]");
+        const QByteArray writes = standInWrites(QStringLiteral("clip1s.mp4"));
+        row("chunk just before exit", "printf 'bye' >&2\n" + writes, "bye");
+        row("standard output never arrives",
+            "echo on-stdout; echo on-stderr >&2; echo more\n" + writes, "on-stderr\n");
+        row("nothing written", "exit 0", "", QStringLiteral("❌ Failed: the output cannot be read"));
         row("exit 1", "echo broken >&2; exit 1", "broken\n",
             QStringLiteral("❌ Failed: ffmpeg exited with code 1"));
         row("killed by SIGSEGV", "echo crashing >&2; kill -SEGV $$; sleep 5", "crashing\n",
@@ -211,31 +217,24 @@ private Q_SLOTS:
         QCOMPARE(record.events.contains(QStringLiteral("chunk")), !output.isEmpty());
     }
 
-    // Exit status 0 is confirmed by the check of the written file, on the
-    // worker, before the status line; a failed run is not checked at all.
-    void successIsVerified()
+    // The tool's arguments as planned, after its progress option, writing
+    // under a temporary name beside the output; exit status 0 is confirmed by
+    // the check of that file, and a tool content with a file it could not
+    // finish (a full disk at the trailer) is named by its own words.
+    void argumentsAndTheCheck()
     {
-        bool checkedOnMainThread = false;
-        const auto failing = [&](const QString &) {
-            checkedOnMainThread = QThread::currentThread() == qApp->thread();
-            return QStringLiteral("the output holds no video frame");
-        };
-        RunRecord record = runStandIn("echo written >&2", failing);
-        QCOMPARE(record.output, QStringLiteral("written\n"));
-        QCOMPARE(record.status, QStringLiteral("❌ Failed: the output holds no video frame"));
-        QVERIFY(!checkedOnMainThread);
-        record = runStandIn("exit 0", [](const QString &) { return QString(); });
-        QCOMPARE(record.status, QStringLiteral("✅ Completed successfully"));
-        // A tool content with a file it could not finish (a full disk at the
-        // trailer): its words name the reason rather than the check's.
-        record =
-            runStandIn("echo 'Error closing file x.mp4: No space left on device' >&2", failing);
+        RunRecord record = runStandIn("for a in \"$@\"; do printf '[%s]' \"$a\" >&2; done");
+        QVERIFY2(record.output.startsWith(
+                     QStringLiteral("[-progress][pipe:1][-ss][2.000][-i][/my in.mp4][") +
+                     m_dir.path() + QStringLiteral("/.trimora-part-")),
+                 qPrintable(record.output));
+        QCOMPARE(record.status, QStringLiteral("❌ Failed: the output cannot be read"));
+        record = runStandIn("echo 'Error closing file x.mp4: No space left on device' >&2");
         QCOMPARE(record.status, QStringLiteral("❌ Failed: no space left on device"));
-        bool checked = false;
-        record = runStandIn("exit 3",
-                            [&](const QString &) { return checked = true, QStringLiteral("x"); });
-        QCOMPARE(record.status, QStringLiteral("❌ Failed: ffmpeg exited with code 3"));
-        QVERIFY(!checked);
+        // Nothing is left beside the outputs: no temporary, no broken file.
+        QCOMPARE(
+            QDir(m_dir.path()).entryList({QStringLiteral(".trimora*")}, QDir::Files | QDir::Hidden),
+            QStringList());
     }
 
     void splitUtf8CharacterArrivesWhole()
@@ -289,21 +288,21 @@ private Q_SLOTS:
     {
         VideoEditorViewModel model;
         useStandIn(model, "exit 0");
-        model.setLogOutput(QStringLiteral("previous"));
-        QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
-        QSignalSpy log(&model, &VideoEditorViewModel::logOutputChanged);
+        model.exports()->setLogOutput(QStringLiteral("previous"));
+        QSignalSpy processing(model.exports(), &Exports::isProcessingChanged);
+        QSignalSpy log(model.exports(), &Exports::logOutputChanged);
         pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 12.5);
-        model.exportCut(); // empty path
+        model.exports()->exportCut(); // empty path
         VideoEditorViewModel empty;
         useStandIn(empty, "exit 0");
-        QSignalSpy emptyProcessing(&empty, &VideoEditorViewModel::isProcessingChanged);
-        empty.setOutputPath(QStringLiteral("/tmp/x.mp4"));
-        empty.exportCut(); // no source
+        QSignalSpy emptyProcessing(empty.exports(), &Exports::isProcessingChanged);
+        empty.exports()->setOutputPath(QStringLiteral("/tmp/x.mp4"));
+        empty.exports()->exportCut(); // no source
         QTest::qWait(100);
         QCOMPARE(emptyProcessing.count(), 0);
         QCOMPARE(processing.count(), 0);
         QCOMPARE(log.count(), 0);
-        QCOMPARE(model.logOutput(), QStringLiteral("previous"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("previous"));
     }
 
     // The old log goes at once; the tool's own lines come first, then the
@@ -339,44 +338,41 @@ private Q_SLOTS:
         useStandIn(model, tool);
         prepare(model, QStringLiteral("out%1.mp4").arg(m_counter));
         model.segments()->setOut(out);
-        model.setLogOutput(QStringLiteral("old export"));
-        QSignalSpy processing(&model, &VideoEditorViewModel::isProcessingChanged);
-        model.exportCut();
-        QVERIFY(model.isProcessing());
-        QCOMPARE(model.logOutput(), QString());
+        model.exports()->setLogOutput(QStringLiteral("old export"));
+        QSignalSpy processing(model.exports(), &Exports::isProcessingChanged);
+        model.exports()->exportCut();
+        QVERIFY(model.exports()->isProcessing());
+        QCOMPARE(model.exports()->logOutput(), QString());
         QVERIFY(finish(model));
         QCOMPARE(processing.count(), 2);
         if (log.endsWith(QLatin1String(": ")))
-            QVERIFY2(model.logOutput().startsWith(log) && model.logOutput().size() > log.size(),
-                     qPrintable(model.logOutput()));
+            QVERIFY2(model.exports()->logOutput().startsWith(log) &&
+                         model.exports()->logOutput().size() > log.size(),
+                     qPrintable(model.exports()->logOutput()));
         else
-            QCOMPARE(model.logOutput(), log);
+            QCOMPARE(model.exports()->logOutput(), log);
         if (log.endsWith(QLatin1String("successfully")))
-            QVERIFY(QFile::exists(model.outputPath()));
+            QVERIFY(QFile::exists(model.exports()->outputPath()));
         // A refused empty range is forgotten once the marks move.
         if (log.endsWith(QLatin1String("the marked range is empty"))) {
             model.segments()->setOut(out + 0.5);
-            QCOMPARE(model.logOutput(), QString());
+            QCOMPARE(model.exports()->logOutput(), QString());
         }
     }
 
-    // After a failed run the next export starts: here it finds no tool, and a
-    // taken name puts the line naming the free one first.
+    // After a failed run the next export starts: here it finds no tool.
     void exportsAgainAfterFailures()
     {
         VideoEditorViewModel model;
         prepare(model, QStringLiteral("taken.mp4"));
         useStandIn(model, "echo bad input >&2; exit 1");
-        model.exportCut();
+        model.exports()->exportCut();
         QVERIFY(finish(model));
-        model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
-        model.exportCut();
-        QVERIFY(!model.isProcessing());
-        QCOMPARE(model.logOutput(), ffmpegNotFoundMessage);
-        QFile(model.outputPath()).open(QIODevice::WriteOnly);
-        model.exportCut();
-        QCOMPARE(model.logOutput(),
-                 QStringLiteral("Output: taken_1.mp4\n") + ffmpegNotFoundMessage);
+        model.exports()->ffmpegLocationsForTesting =
+            QStringList{m_dir.path() + QStringLiteral("/none")};
+        model.exports()->exportCut();
+        QVERIFY(finish(model));
+        QCOMPARE(model.exports()->logOutput(), ffmpegNotFoundMessage);
     }
 
     // An export asked before the movie's keyframes are read reads them for
@@ -387,13 +383,13 @@ private Q_SLOTS:
         useStandIn(model, standInArguments + "cp \"$in\" \"$out\"; echo \"$ss $t\" >&2");
         pretendLoaded(model, QUrl::fromLocalFile(media(QStringLiteral("clip1s.mp4"))), 12.5);
         model.segments()->setOut(0.5);
-        model.setOutputPath(m_dir.path() + QStringLiteral("/own.mp4"));
-        model.exportCut();
-        QVERIFY(model.isProcessing());
+        model.exports()->setOutputPath(m_dir.path() + QStringLiteral("/own.mp4"));
+        model.exports()->exportCut();
+        QVERIFY(model.exports()->isProcessing());
         pretendLoaded(model, QUrl::fromLocalFile(media(QStringLiteral("movie.mp4"))), 12.5);
         QVERIFY(finish(model));
-        QVERIFY2(model.logOutput().endsWith(QStringLiteral("✅ Completed successfully")),
-                 qPrintable(model.logOutput()));
+        QVERIFY2(model.exports()->logOutput().endsWith(QStringLiteral("✅ Completed successfully")),
+                 qPrintable(model.exports()->logOutput()));
         QCOMPARE(QFileInfo(m_dir.path() + QStringLiteral("/own.mp4")).size(),
                  QFileInfo(media(QStringLiteral("clip1s.mp4"))).size());
     }
@@ -403,12 +399,12 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         useStandIn(model, "sleep 0.5\n" + standInWrites(QStringLiteral("clip1s.mp4")));
         prepare(model, QStringLiteral("edit.mp4"));
-        QFile(model.outputPath()).open(QIODevice::WriteOnly);
-        model.exportCut();
+        QFile(model.exports()->outputPath()).open(QIODevice::WriteOnly);
+        model.exports()->exportCut();
         // The user types the very name the export picked: nothing to report.
-        model.setOutputPath(m_dir.path() + QStringLiteral("/edit_1.mp4"));
+        model.exports()->setOutputPath(m_dir.path() + QStringLiteral("/edit_1.mp4"));
         QVERIFY(finish(model));
-        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("✅ Completed successfully"));
     }
 
     void relativePathIsNotReportedAsRenamed()
@@ -418,12 +414,12 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         useStandIn(model, standInWrites(QStringLiteral("clip1s.mp4")));
         prepare(model, QString());
-        model.setOutputPath(QStringLiteral("relative.mp4"));
-        model.exportCut();
+        model.exports()->setOutputPath(QStringLiteral("relative.mp4"));
+        model.exports()->exportCut();
         const bool done = finish(model);
         QDir::setCurrent(saved);
         QVERIFY(done);
-        QCOMPARE(model.logOutput(), QStringLiteral("✅ Completed successfully"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("✅ Completed successfully"));
         QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/relative.mp4")));
     }
 
@@ -436,11 +432,11 @@ private Q_SLOTS:
                                "echo start >&2; sleep 1; cp \"$in\" \"$out\"\n"
                                "for i in 1 2 3 4 5; do echo $i >&2; sleep 0.05; done");
         pretendLoaded(*model, QUrl::fromLocalFile(input), 1.0);
-        model->setOutputPath(m_dir.path() + QStringLiteral("/survivor.mp4"));
-        model->exportCut();
+        model->exports()->setOutputPath(m_dir.path() + QStringLiteral("/survivor.mp4"));
+        model->exports()->exportCut();
         QTest::qWait(200);
         model.reset();
-        waitForRunningTools();
+        waitForRunningExports();
         QFile in(input), out(m_dir.path() + QStringLiteral("/survivor.mp4"));
         QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::ReadOnly));
         QCOMPARE(out.readAll(), in.readAll());

@@ -172,11 +172,11 @@ private:
     {
         model.segments()->setIn(in);
         model.segments()->setOut(out);
-        model.setOutputPath(m_dir.filePath(name));
-        model.exportCut();
-        if (!waitFor([&] { return !model.isProcessing(); }, 120000))
+        model.exports()->setOutputPath(m_dir.filePath(name));
+        model.exports()->exportCut();
+        if (!waitFor([&] { return !model.exports()->isProcessing(); }, 120000))
             return {};
-        return model.outputPath();
+        return model.exports()->outputPath();
     }
 
 private Q_SLOTS:
@@ -247,7 +247,7 @@ private Q_SLOTS:
             model, in, out,
             QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("\\W+"), "_") +
                 output);
-        const QString log = model.logOutput();
+        const QString log = model.exports()->logOutput();
         const QString status = log.section(QLatin1Char('\n'), -1);
         QVERIFY2(status.startsWith(QStringLiteral("✅ Completed successfully")), qPrintable(status));
         // Where the cut does not start at In or end at Out, the status line
@@ -395,7 +395,7 @@ private Q_SLOTS:
         QVERIFY(loadAndWait(model, QStringLiteral("st-timecode.mov")));
         QVERIFY(waitFor([&] { return model.movie()->isCutSourceReady(); }, 60000));
         const QString cut = exportCut(model, 5.0, 6.0, output);
-        const QString log = model.logOutput();
+        const QString log = model.exports()->logOutput();
         QVERIFY2(log.section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("✅")),
                  qPrintable(log));
         QCOMPARE(log.contains(QStringLiteral("Left out: timecode stream 2 (tmcd): ")),
@@ -430,15 +430,18 @@ private Q_SLOTS:
         QVERIFY2(end > 6.0 && end < 8.0, qPrintable(said.captured(1)));
 
         const QString whole = exportCut(model, 1.0, end - 1.0, QStringLiteral("intact.mp4"));
-        QVERIFY2(model.logOutput().section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("✅")),
-                 qPrintable(model.logOutput()));
+        QVERIFY2(model.exports()
+                     ->logOutput()
+                     .section(QLatin1Char('\n'), -1)
+                     .startsWith(QStringLiteral("✅")),
+                 qPrintable(model.exports()->logOutput()));
         QVERIFY(QFileInfo::exists(whole));
         exportCut(model, 1.0, 9.0, QStringLiteral("past.mp4"));
         const QRegularExpressionMatch failed =
             QRegularExpression("❌ Failed: the source ends at (\\d+\\.\\d\\d) s; the cut holds "
                                "(\\d+\\.\\d\\d) s of 8\\.00 s$")
-                .match(model.logOutput());
-        QVERIFY2(failed.hasMatch(), qPrintable(model.logOutput()));
+                .match(model.exports()->logOutput());
+        QVERIFY2(failed.hasMatch(), qPrintable(model.exports()->logOutput()));
         QCOMPARE(failed.captured(1), said.captured(1));
         QVERIFY(std::abs(failed.captured(2).toDouble() - (end - 1.0)) < 0.1);
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("past.mp4"))));
@@ -457,12 +460,15 @@ private Q_SLOTS:
             QVERIFY(waitFor([&] { return model->movie()->isCutSourceReady(); }, 60000));
             model->segments()->setIn(1.0);
             model->segments()->setOut(5.0);
-            model->setOutputPath(m_dir.filePath(QStringLiteral("shared.mp4")));
+            model->exports()->setOutputPath(m_dir.filePath(QStringLiteral("shared.mp4")));
         }
-        first.exportCut();
-        second.exportCut();
-        QVERIFY(waitFor([&] { return !first.isProcessing() && !second.isProcessing(); }, 120000));
-        const QString logs = first.logOutput() + QLatin1Char('\n') + second.logOutput();
+        first.exports()->exportCut();
+        second.exports()->exportCut();
+        QVERIFY(waitFor(
+            [&] { return !first.exports()->isProcessing() && !second.exports()->isProcessing(); },
+            120000));
+        const QString logs =
+            first.exports()->logOutput() + QLatin1Char('\n') + second.exports()->logOutput();
         QCOMPARE(logs.count(QStringLiteral("✅ Completed successfully")), 2);
         QCOMPARE(logs.count(QStringLiteral("Output: shared_1.mp4\n")), 1);
         for (const char *name : {"shared.mp4", "shared_1.mp4"})
@@ -475,12 +481,12 @@ private Q_SLOTS:
         VideoEditorViewModel model;
         QVERIFY(loadAndWait(model, QStringLiteral("export25.mp4")));
         exportCut(model, 1.0, 2.0, QStringLiteral("again.mp4"));
-        QVERIFY(!model.logOutput().contains(QStringLiteral("Output: ")));
+        QVERIFY(!model.exports()->logOutput().contains(QStringLiteral("Output: ")));
         exportCut(model, 1.0, 2.0, QStringLiteral("again.mp4"));
-        QVERIFY(model.logOutput().endsWith(
+        QVERIFY(model.exports()->logOutput().endsWith(
             QStringLiteral("\nOutput: again_1.mp4\n✅ Completed successfully")));
         QVERIFY(QFileInfo(m_dir.path() + QStringLiteral("/again_1.mp4")).size() > 1000);
-        QCOMPARE(model.outputPath(), m_dir.path() + QStringLiteral("/again.mp4"));
+        QCOMPARE(model.exports()->outputPath(), m_dir.path() + QStringLiteral("/again.mp4"));
     }
 };
 

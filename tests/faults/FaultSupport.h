@@ -95,7 +95,8 @@ inline bool closeAndWait(AppWindow *window, int timeoutMs = 10000)
 
 inline bool exportFinished(VideoEditorViewModel *model, int timeoutMs = 60000)
 {
-    return waitFor([&] { return !model->isProcessing() && noChildProcesses(); }, timeoutMs);
+    return waitFor([&] { return !model->exports()->isProcessing() && noChildProcesses(); },
+                   timeoutMs);
 }
 
 // The log's last line: the status line of the last export.

@@ -8,6 +8,7 @@
 // still writes its whole output. The source movie deleted or cut short while
 // its duration loads, while it plays and is scanned, and while it is exported.
 #include "FaultSupport.h"
+#include "export/ExportJob.h"
 #include "media/Player.h"
 
 #include <QRandomGenerator>
@@ -105,13 +106,13 @@ private:
 
         model->segments()->setIn(d * 0.25);
         model->segments()->setOut(qMin(d * 0.25 + 1.0, d));
-        model->setOutputPath(m_outputs + QLatin1Char('/') + outputName);
-        model->exportCut();
+        model->exports()->setOutputPath(m_outputs + QLatin1Char('/') + outputName);
+        model->exports()->exportCut();
         QVERIFY(exportFinished(model));
-        QVERIFY2(
-            lastLine(model->logOutput()).startsWith(QStringLiteral("✅ Completed successfully")),
-            qPrintable(model->logOutput()));
-        QVERIFY(probedDuration(model->outputPath()) > 0.0);
+        QVERIFY2(lastLine(model->exports()->logOutput())
+                     .startsWith(QStringLiteral("✅ Completed successfully")),
+                 qPrintable(model->exports()->logOutput()));
+        QVERIFY(probedDuration(model->exports()->outputPath()) > 0.0);
     }
 
     // The ffmpeg program misbehaving, seen through a window with a loaded
@@ -137,10 +138,11 @@ private:
     {
         if (!model()->movie()->isLoaded())
             return -1;
-        model()->ffmpegLocationsForTesting = locations;
-        model()->setOutputPath(outputDir + QStringLiteral("/cut%1.mp4").arg(++m_counter));
+        model()->exports()->ffmpegLocationsForTesting = locations;
+        model()->exports()->setOutputPath(outputDir +
+                                          QStringLiteral("/cut%1.mp4").arg(++m_counter));
         LatencyProbe probe;
-        model()->exportCut();
+        model()->exports()->exportCut();
         const bool finished = exportFinished(model(), 120000);
         return finished ? probe.worstMs() : -1;
     }
@@ -262,7 +264,7 @@ private Q_SLOTS:
             QVERIFY(failed.wait(20000));
             QVERIFY(!model->movie()->isLoaded());
             QCOMPARE(model->movie()->videoDuration(), 1.0);
-            QVERIFY(model->logOutput().isEmpty());
+            QVERIFY(model->exports()->logOutput().isEmpty());
             // The editor is up with another movie: it stays wholly on that one,
             // and scanning or reading the failed file ends quietly.
             QVERIFY(loadAndWait(*model, QStringLiteral("clip1s.mp4"), 20000));
@@ -341,13 +343,13 @@ private Q_SLOTS:
         QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
         const QString output = m_dir.filePath(QStringLiteral("closed.mp4"));
-        model->setOutputPath(output);
+        model->exports()->setOutputPath(output);
         model->segments()->setIn(2.0);
         model->segments()->setOut(10.0);
-        model->exportCut();
-        QVERIFY(model->isProcessing());
+        model->exports()->exportCut();
+        QVERIFY(model->exports()->isProcessing());
         QVERIFY(closeAndWait(window));
-        QVERIFY(waitFor([] { return noChildProcesses(); }, 60000));
+        waitForRunningExports();
         drain();
         const double seconds = probedDuration(output);
         QVERIFY2(qAbs(seconds - 8.0) < 0.2, qPrintable(QString::number(seconds)));
@@ -363,12 +365,12 @@ private Q_SLOTS:
             QVERIFY(window);
             VideoEditorViewModel *model = modelOf(window);
             outputs << m_dir.filePath(QStringLiteral("all%1.mp4").arg(i));
-            model->setOutputPath(outputs.last());
+            model->exports()->setOutputPath(outputs.last());
             model->transport()->togglePlayPause();
             model->analysis()->startScan();
             model->transport()->seek(7.0);
             model->analysis()->startWaveformRead(7.0);
-            model->exportCut();
+            model->exports()->exportCut();
             model->loadVideo(QUrl::fromLocalFile(media("clip1s.mp4")));
         }
         for (AppWindow *window : m_app.windows())
@@ -452,10 +454,10 @@ private Q_SLOTS:
         VideoEditorViewModel *model = modelOf(window);
         damage(path, how);
         const QString output = m_dir.filePath(QStringLiteral("gone%1.mp4").arg(m_counter));
-        model->setOutputPath(output);
-        model->exportCut();
+        model->exports()->setOutputPath(output);
+        model->exports()->exportCut();
         QVERIFY(exportFinished(model));
-        const QString log = model->logOutput();
+        const QString log = model->exports()->logOutput();
         QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed: ")), qPrintable(log));
         QVERIFY(!QFileInfo::exists(output));
         QVERIFY(closeAndWait(window));
@@ -474,12 +476,12 @@ private Q_SLOTS:
         QVERIFY(window);
         VideoEditorViewModel *model = modelOf(window);
         const QString output = m_dir.filePath(QStringLiteral("during%1.mp4").arg(m_counter));
-        model->setOutputPath(output);
-        model->exportCut();
+        model->exports()->setOutputPath(output);
+        model->exports()->exportCut();
         QTest::qWait(20);
         damage(path, how);
         QVERIFY(exportFinished(model));
-        const QString status = lastLine(model->logOutput());
+        const QString status = lastLine(model->exports()->logOutput());
         if (status == QStringLiteral("✅ Completed successfully")) {
             // A deleted file lives on while the tool holds it open.
             const double seconds = probedDuration(output);
@@ -522,10 +524,10 @@ private Q_SLOTS:
         QFETCH(QString, logged);
         const Watchdog watchdog(QString::fromLatin1(QTest::currentDataTag()), 120);
         QVERIFY(exportWith({standIn(body, executable)}, m_dir.path()) >= 0);
-        const QString log = model()->logOutput();
+        const QString log = model()->exports()->logOutput();
         QVERIFY2(lastLine(log).startsWith(status), qPrintable(log));
         QVERIFY2(log.contains(logged), qPrintable(log));
-        QVERIFY(!model()->isProcessing());
+        QVERIFY(!model()->exports()->isProcessing());
         QVERIFY(m_window->isVisible());
     }
 
@@ -534,8 +536,8 @@ private Q_SLOTS:
         QVERIFY(exportWith({m_dir.filePath(QStringLiteral("nowhere/ffmpeg")),
                             m_dir.filePath(QStringLiteral("absent"))},
                            m_dir.path()) >= 0);
-        QCOMPARE(model()->logOutput(), ffmpegNotFoundMessage);
-        QVERIFY(!model()->isProcessing());
+        QCOMPARE(model()->exports()->logOutput(), ffmpegNotFoundMessage);
+        QVERIFY(!model()->exports()->isProcessing());
     }
 
     // A tool that floods its standard error must not freeze the window: the
@@ -561,14 +563,14 @@ private Q_SLOTS:
         const qint64 worst = exportWith({standIn(body)}, m_dir.path());
         QVERIFY(worst >= 0);
         qInfo("20 MB of output in %lld ms; worst event loop stall %lld ms", clock.elapsed(), worst);
-        const QString log = model()->logOutput();
+        const QString log = model()->exports()->logOutput();
         QVERIFY(log.size() >= 20000000);
         QCOMPARE(lastLine(log), QStringLiteral("✅ Completed successfully"));
         QVERIFY2(worst < 500, qPrintable(QStringLiteral("stalled %1 ms").arg(worst)));
         // The log is cleared by the next export: memory returns.
         QVERIFY(exportWith({standIn(standInWrites(QStringLiteral("clip1s.mp4")))}, m_dir.path()) >=
                 0);
-        QCOMPARE(model()->logOutput(), QStringLiteral("✅ Completed successfully"));
+        QCOMPARE(model()->exports()->logOutput(), QStringLiteral("✅ Completed successfully"));
     }
 
     // Wherever the output cannot be written, the status line says why, and
@@ -619,7 +621,8 @@ private Q_SLOTS:
         if (mounted)
             ::umount(QFile::encodeName(folder).constData());
         QVERIFY(ran >= 0);
-        QCOMPARE(lastLine(model()->logOutput()), QStringLiteral("❌ Failed: ") + reason.arg(folder));
+        QCOMPARE(lastLine(model()->exports()->logOutput()),
+                 QStringLiteral("❌ Failed: ") + reason.arg(folder));
         QCOMPARE(after, QStringList());
         QCOMPARE(QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  mount == "missing" ? QStringList() : QStringList{QStringLiteral("folder")});

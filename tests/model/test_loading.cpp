@@ -52,8 +52,8 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return model.transport()->currentTime() > 0.3; }));
         model.transport()->seek(4.0);
         model.setInPoint();
-        model.appendLog(QStringLiteral("old log"));
-        model.setOutputPath(QStringLiteral("/tmp/chosen.mp4"));
+        model.exports()->appendLog(QStringLiteral("old log"));
+        model.exports()->setOutputPath(QStringLiteral("/tmp/chosen.mp4"));
 
         QSignalSpy duration(model.movie(), &Movie::videoDurationChanged);
         model.loadVideo(fileUrl(media("clip1s.mp4")));
@@ -62,12 +62,12 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return duration.count() > 0; }));
         QCOMPARE(model.movie()->sourceURL(), fileUrl(media("clip1s.mp4")));
         QVERIFY(!model.transport()->isPlaying());
-        QVERIFY(model.logOutput().isEmpty());
+        QVERIFY(model.exports()->logOutput().isEmpty());
         QVERIFY(model.analysis()->blackWhiteFrames().isEmpty());
         QVERIFY(qAbs(model.movie()->videoDuration() - 1.0) < 0.05);
         QCOMPARE(model.segments()->inPoint(), 0.0);
         QCOMPARE(model.segments()->outPoint(), model.movie()->videoDuration());
-        QCOMPARE(model.outputPath(), QStringLiteral("/tmp/chosen.mp4"));
+        QCOMPARE(model.exports()->outputPath(), QStringLiteral("/tmp/chosen.mp4"));
         // The playhead must not be dragged back by the old movie's last reports.
         settle();
         QVERIFY(model.transport()->currentTime() < 0.05);
@@ -108,9 +108,9 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return model.movie()->isCutSourceReady(); }, 20000));
         model.transport()->seek(0.48);
         model.setInPoint();
-        model.appendLog(QStringLiteral("the last export"));
+        model.exports()->appendLog(QStringLiteral("the last export"));
         const quint64 item = model.transport()->player()->currentItem();
-        const QString command = model.commandPreview();
+        const QString command = model.exports()->commandPreview();
         QSignalSpy anyChange(model.movie(), &Movie::sourceURLChanged);
         QSignalSpy failed(&model, &VideoEditorViewModel::notice);
         model.loadVideo(fileUrl(path));
@@ -120,10 +120,10 @@ private Q_SLOTS:
         QCOMPARE(anyChange.count(), 0);
         QCOMPARE(model.movie()->sourceURL(), fileUrl(media("clip1s.mp4")));
         QCOMPARE(model.transport()->player()->currentItem(), item);
-        QCOMPARE(model.commandPreview(), command);
+        QCOMPARE(model.exports()->commandPreview(), command);
         QCOMPARE(model.segments()->inPoint(), 0.48);
         QCOMPARE(model.transport()->currentTime(), 0.48);
-        QCOMPARE(model.logOutput(), QStringLiteral("the last export"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("the last export"));
     }
 
     // A file whose data stops before the length it promises says so once its
@@ -259,10 +259,10 @@ private Q_SLOTS:
         model.transport()->setCurrentTime(2.5);
         QCOMPARE(time.count(), 1);
 
-        QSignalSpy path(&model, &VideoEditorViewModel::outputPathChanged);
-        QSignalSpy preview(&model, &VideoEditorViewModel::commandPreviewChanged);
-        model.setOutputPath(QStringLiteral("/tmp/a.mp4"));
-        model.setOutputPath(QStringLiteral("/tmp/a.mp4"));
+        QSignalSpy path(model.exports(), &Exports::outputPathChanged);
+        QSignalSpy preview(model.exports(), &Exports::commandPreviewChanged);
+        model.exports()->setOutputPath(QStringLiteral("/tmp/a.mp4"));
+        model.exports()->setOutputPath(QStringLiteral("/tmp/a.mp4"));
         QCOMPARE(path.count(), 1);
         QCOMPARE(preview.count(), 1);
     }
@@ -270,19 +270,19 @@ private Q_SLOTS:
     void appendsAlwaysNotify()
     {
         VideoEditorViewModel model;
-        QSignalSpy changed(&model, &VideoEditorViewModel::logOutputChanged);
-        QSignalSpy appended(&model, &VideoEditorViewModel::logOutputAppended);
-        model.appendLog(QString());
-        model.appendLog(QStringLiteral("frame=  1\r"));
-        model.appendLog(QStringLiteral("frame=  2\n"));
+        QSignalSpy changed(model.exports(), &Exports::logOutputChanged);
+        QSignalSpy appended(model.exports(), &Exports::logOutputAppended);
+        model.exports()->appendLog(QString());
+        model.exports()->appendLog(QStringLiteral("frame=  1\r"));
+        model.exports()->appendLog(QStringLiteral("frame=  2\n"));
         QCOMPARE(changed.count(), 3);
         QCOMPARE(appended.count(), 3);
         QCOMPARE(appended.at(1).at(0).toString(), QStringLiteral("frame=  1\r"));
-        QCOMPARE(model.logOutput(), QStringLiteral("frame=  1\rframe=  2\n"));
-        QSignalSpy reset(&model, &VideoEditorViewModel::logOutputReset);
-        model.setLogOutput(QString());
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("frame=  1\rframe=  2\n"));
+        QSignalSpy reset(model.exports(), &Exports::logOutputReset);
+        model.exports()->setLogOutput(QString());
         QCOMPARE(reset.count(), 1);
-        QVERIFY(model.logOutput().isEmpty());
+        QVERIFY(model.exports()->logOutput().isEmpty());
     }
 };
 

@@ -113,7 +113,7 @@ private Q_SLOTS:
     }
 
     // Time order decides neighbours and previous/next, whatever the list order;
-    // the cut-away is what lies between, in time order.
+    // a cut-away keeps what lies between, in time order.
     void timeOrderGovernsNeighbours()
     {
         Segments segments;
@@ -127,14 +127,20 @@ private Q_SLOTS:
         QVERIFY(segments.setIn(1)); // stops at the end of 4-6
         QCOMPARE(segments.inPoint(), 6.0);
         QCOMPARE(show(segments.list()), QStringLiteral("6..10* 0..2 4..6"));
-        const std::vector<Segment> gaps = segmentRules::complement(segments.list(), 12.5, 0.04);
+        const auto between = [&] {
+            std::vector<ExportRange> ranges;
+            for (const Segment &s : segments.list().segments)
+                ranges.push_back({s.in, s.out, s.label});
+            return rangesBetween(ranges, 12.5, 0.04);
+        };
+        const std::vector<ExportRange> gaps = between();
         QCOMPARE(gaps.size(), size_t(2));
         QCOMPARE(gaps[0].in, 2.0);
         QCOMPARE(gaps[0].out, 4.0);
         QCOMPARE(gaps[1].in, 10.0);
         QCOMPARE(gaps[1].out, 12.5);
         segments.setOut(12.5); // now nothing after it: the last gap is gone
-        QCOMPARE(segmentRules::complement(segments.list(), 12.5, 0.04).size(), size_t(1));
+        QCOMPARE(between().size(), size_t(1));
     }
 
     // What comes from outside never takes the program down, and says why it
@@ -247,14 +253,14 @@ private Q_SLOTS:
             QVERIFY(loadAndWait(model, movie));
             model.segments()->splitAt(0.4);
             model.segments()->setLabel(0, QStringLiteral("first"));
-            model.project()->setExportChoice({true, false, false});
+            model.exports()->setChoice({true, false, false});
             QVERIFY(model.project()->saveProject(dir.filePath(QStringLiteral("p.trimora"))));
         } // closed within the save delay: the change is still kept
         VideoEditorViewModel model;
         QSignalSpy notices(&model, &VideoEditorViewModel::notice);
         QVERIFY(loadAndWait(model, movie));
         QCOMPARE(show(model.segments()->list()), QStringLiteral("0..0.4:first 0.4..1*"));
-        QVERIFY(model.project()->exportChoice().joined);
+        QVERIFY(model.exports()->choice().joined);
         QVERIFY(model.segments()->undoStack()->count() == 0);
 
         // Another movie keeps its own (here: none).

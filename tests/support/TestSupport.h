@@ -9,7 +9,9 @@
 #include <string>
 
 #include "model/Analysis.h"
+#include "model/Exports.h"
 #include "model/Movie.h"
+#include "model/ProjectKeeper.h"
 #include "model/Segments.h"
 #include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"

@@ -266,8 +266,9 @@ private Q_SLOTS:
         VideoEditorViewModel *model = window.viewModel();
         // A long path makes the command as long as it gets: three lines.
         QVERIFY(loadAndWait(*model, QStringLiteral("mx-multi.mkv")));
-        model->setOutputPath(QDir::tempPath() + QStringLiteral("/a/rather/long/folder/name/for/"
-                                                               "the/output/of/this/cut.mkv"));
+        model->exports()->setOutputPath(QDir::tempPath() +
+                                        QStringLiteral("/a/rather/long/folder/name/for/"
+                                                       "the/output/of/this/cut.mkv"));
         QTest::qWait(200);
         EditorView *editor = window.editor();
         grabbed(window).save(QDir::temp().filePath(QStringLiteral("trimora-minimum.png")));
@@ -303,7 +304,7 @@ private Q_SLOTS:
         QMap<QWidget *, QRect> before;
         for (QWidget *w : all)
             before.insert(w, rectIn(w, &window));
-        model->setOutputPath(QString());
+        model->exports()->setOutputPath(QString());
         QTest::qWait(100);
         QVERIFY(!commandRow->isVisible());
         for (QWidget *w : all) {

@@ -255,15 +255,15 @@ private Q_SLOTS:
               Key{Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier}})
             QTest::keyClick(field, key.key, key.modifiers);
         // The letters and the space were typed, the keys moved the cursor there.
-        QVERIFY2(model->outputPath().startsWith(QStringLiteral("/tmp/KLIO take 2.mp")) &&
-                     model->outputPath().endsWith(QLatin1Char('i'), Qt::CaseInsensitive),
-                 qPrintable(model->outputPath()));
+        QVERIFY2(model->exports()->outputPath().startsWith(QStringLiteral("/tmp/KLIO take 2.mp")) &&
+                     model->exports()->outputPath().endsWith(QLatin1Char('i'), Qt::CaseInsensitive),
+                 qPrintable(model->exports()->outputPath()));
         QCOMPARE(model->transport()->currentTime(), 2.0);
         QCOMPARE(model->segments()->inPoint(), 0.0);
         QCOMPARE(model->segments()->outPoint(), model->movie()->videoDuration());
         QVERIFY(!model->transport()->isPlaying());
-        QVERIFY(!model->isProcessing());
-        QVERIFY(model->logOutput().isEmpty());
+        QVERIFY(!model->exports()->isProcessing());
+        QVERIFY(model->exports()->logOutput().isEmpty());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
 
         // Return, Enter or Esc ends the typing: the keys are the editor's again.
@@ -283,18 +283,18 @@ private Q_SLOTS:
         // Nobody types into the log: after a click there the keys stay the
         // editor's. Its text is copied with the copy key.
         auto *log = m_window->findChild<LogPane *>();
-        model->setLogOutput(QStringLiteral("❌ Failed: no space left on device"));
+        model->exports()->setLogOutput(QStringLiteral("❌ Failed: no space left on device"));
         QTest::mouseClick(log->viewport(), Qt::LeftButton);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
         QCOMPARE(model->segments()->outPoint(), 2.0);
         log->selectAll();
         QTest::keyClick(focused(), Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), model->logOutput());
-        model->setLogOutput(QString());
+        QCOMPARE(QGuiApplication::clipboard()->text(), model->exports()->logOutput());
+        model->exports()->setLogOutput(QString());
 
         // Nor after a click on a button that the click hides: the focus must not
         // pass on to the output field, where the next key would replace the path.
-        const QString path = model->outputPath();
+        const QString path = model->exports()->outputPath();
         QAbstractButton *scan = nullptr;
         for (QAbstractButton *button : m_window->findChildren<QAbstractButton *>())
             if (button->text() == QStringLiteral("Scan B/W Frames"))
@@ -308,7 +308,7 @@ private Q_SLOTS:
         QVERIFY(settled(*model));
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window,
                         Qt::Key_O);
-        QCOMPARE(model->outputPath(), path);
+        QCOMPARE(model->exports()->outputPath(), path);
         QCOMPARE(model->segments()->outPoint(), 3.0);
     }
 
@@ -317,14 +317,18 @@ private Q_SLOTS:
         VideoEditorViewModel *model = load(QStringLiteral("clip1s.mp4"));
         QVERIFY(model);
         QTemporaryDir out;
-        model->setOutputPath(out.filePath(QStringLiteral("cut.mp4")));
+        model->exports()->setOutputPath(out.filePath(QStringLiteral("cut.mp4")));
 
         press({Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier});
-        QCOMPARE(QGuiApplication::clipboard()->text(), model->commandPreview());
+        QCOMPARE(QGuiApplication::clipboard()->text(), model->exports()->commandPreview());
 
         press({Qt::Key_E, Qt::ControlModifier});
-        QVERIFY(waitFor([&] { return !model->logOutput().isEmpty() && !model->isProcessing(); },
-                        30000));
+        QVERIFY(waitFor(
+            [&] {
+                return !model->exports()->logOutput().isEmpty() &&
+                       !model->exports()->isProcessing();
+            },
+            30000));
         QVERIFY(QFileInfo::exists(out.filePath(QStringLiteral("cut.mp4"))));
 
         // Open works from the menu's key, on the drop zone as on the editor.

@@ -85,7 +85,7 @@ private:
     // Puts the row into a shown window of its own.
     template <class Row> static Row *shown(QWidget &window, VideoEditorViewModel &model)
     {
-        auto *row = new Row(&model, &window);
+        auto *row = new Row(model.exports(), &window);
         (new QVBoxLayout(&window))->addWidget(row);
         window.show();
         return row;
@@ -214,7 +214,7 @@ private Q_SLOTS:
     void exportButtonFollowsPathAndProcessing()
     {
         VideoEditorViewModel model;
-        model.ffmpegLocationsForTesting = QStringList{writeStandIn(
+        model.exports()->ffmpegLocationsForTesting = QStringList{writeStandIn(
             m_dir.path(), QStringLiteral("slow"),
             "sleep 0.3\n" + standInWrites(QStringLiteral("clip1s.mp4")) + "echo done >&2")};
         pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 1.0);
@@ -222,18 +222,18 @@ private Q_SLOTS:
         auto *row = shown<OutputRow>(window, model);
         QVERIFY(!row->exportButton()->isEnabled()); // empty path
         QTest::keyClicks(row->pathField(), QStringLiteral("/tmp/a.mp4"));
-        QCOMPARE(model.outputPath(), QStringLiteral("/tmp/a.mp4")); // every keystroke
+        QCOMPARE(model.exports()->outputPath(), QStringLiteral("/tmp/a.mp4")); // every keystroke
         QVERIFY(row->exportButton()->isEnabled());
-        model.setOutputPath(m_dir.path() + QStringLiteral("/out.mp4"));
-        QCOMPARE(row->pathField()->text(), model.outputPath());
+        model.exports()->setOutputPath(m_dir.path() + QStringLiteral("/out.mp4"));
+        QCOMPARE(row->pathField()->text(), model.exports()->outputPath());
 
         QTest::mouseClick(row->exportButton(), Qt::LeftButton);
-        QVERIFY(model.isProcessing());
+        QVERIFY(model.exports()->isProcessing());
         QVERIFY(!row->exportButton()->isEnabled());
         QVERIFY(row->busyIndicator()->isVisible());
         QVERIFY(waitFor([&] { return row->exportButton()->isEnabled(); }, 20000));
         QVERIFY(!row->busyIndicator()->isVisible());
-        QCOMPARE(model.logOutput(), QStringLiteral("done\n\n✅ Completed successfully"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("done\n\n✅ Completed successfully"));
     }
 
     // Browse… starts in the output's folder with its name proposed, never asks
@@ -242,7 +242,7 @@ private Q_SLOTS:
     void browseChoosesTheOutputPath()
     {
         VideoEditorViewModel model;
-        model.setOutputPath(m_dir.filePath(QStringLiteral("clip_cut_1.mp4")));
+        model.exports()->setOutputPath(m_dir.filePath(QStringLiteral("clip_cut_1.mp4")));
         QWidget window;
         auto *row = shown<OutputRow>(window, model);
         for (const bool accept : {true, false}) {
@@ -254,7 +254,7 @@ private Q_SLOTS:
             QVERIFY(!dialog->testOption(QFileDialog::ReadOnly)); // folders can be made
             QCOMPARE(dialog->directory().absolutePath(), QDir(m_dir.path()).absolutePath());
             QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(),
-                     QFileInfo(model.outputPath()).fileName());
+                     QFileInfo(model.exports()->outputPath()).fileName());
             dialog->selectFile(m_dir.filePath(accept ? QStringLiteral("chosen.mov")
                                                      : QStringLiteral("other.mov")));
             if (accept)
@@ -262,34 +262,35 @@ private Q_SLOTS:
             else
                 dialog->reject();
             QVERIFY(waitFor([&] { return dialog.isNull(); }));
-            QCOMPARE(model.outputPath(), m_dir.filePath(QStringLiteral("chosen.mov")));
+            QCOMPARE(model.exports()->outputPath(), m_dir.filePath(QStringLiteral("chosen.mov")));
         }
     }
 
     void commandRowFollowsPathAndCopiesExactly()
     {
         VideoEditorViewModel model;
-        model.ffmpegLocationsForTesting = QStringList{m_dir.path() + QStringLiteral("/none")};
+        model.exports()->ffmpegLocationsForTesting =
+            QStringList{m_dir.path() + QStringLiteral("/none")};
         pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/My Movies/it's.mov")), 12.5);
         QWidget window;
         auto *row = shown<CommandRow>(window, model);
         QVERIFY(row->isHidden());
 
-        model.setOutputPath(QStringLiteral("/out/cut.mov"));
+        model.exports()->setOutputPath(QStringLiteral("/out/cut.mov"));
         QVERIFY(!row->isHidden());
-        QCOMPARE(row->commandText(), model.commandPreview());
+        QCOMPARE(row->commandText(), model.exports()->commandPreview());
         QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -hide_banner -n -ss ")));
 
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
         QTest::mouseClick(row->copyButton(), Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), model.commandPreview());
+        QCOMPARE(QGuiApplication::clipboard()->text(), model.exports()->commandPreview());
 
         model.segments()->setIn(0.5);
-        QCOMPARE(row->commandText(), model.commandPreview());
+        QCOMPARE(row->commandText(), model.exports()->commandPreview());
         const int lineHeight = row->commandView()->fontMetrics().lineSpacing();
         QVERIFY(row->commandView()->height() <= 3 * lineHeight);
 
-        model.setOutputPath(QString());
+        model.exports()->setOutputPath(QString());
         QVERIFY(row->isHidden());
     }
 
@@ -306,7 +307,7 @@ private Q_SLOTS:
         QString expected;
         for (int i = 0; i < 300; ++i) {
             const QString chunk = QStringLiteral("frame=%1 fps=0.0 é\n").arg(i);
-            model.appendLog(chunk);
+            model.exports()->appendLog(chunk);
             expected += chunk;
         }
         QCOMPARE(pane->toPlainText(), expected);
@@ -314,19 +315,19 @@ private Q_SLOTS:
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), bar->maximum());
 
-        model.setLogOutput(QString()); // a new export starts
+        model.exports()->setLogOutput(QString()); // a new export starts
         QCOMPARE(pane->toPlainText(), QString());
-        model.appendLog(QStringLiteral("frame=1\rframe=2\r"));
-        model.appendLog(QStringLiteral("\nnext\r\nla"));
-        model.appendLog(QStringLiteral("st"));
+        model.exports()->appendLog(QStringLiteral("frame=1\rframe=2\r"));
+        model.exports()->appendLog(QStringLiteral("\nnext\r\nla"));
+        model.exports()->appendLog(QStringLiteral("st"));
         QCOMPARE(pane->toPlainText(), QStringLiteral("frame=1\nframe=2\nnext\nlast"));
-        QCOMPARE(model.logOutput(), QStringLiteral("frame=1\rframe=2\r\nnext\r\nlast"));
+        QCOMPARE(model.exports()->logOutput(), QStringLiteral("frame=1\rframe=2\r\nnext\r\nlast"));
 
-        model.setLogOutput(QString());
+        model.exports()->setLogOutput(QString());
         const QString endless =
             QString(2999, QLatin1Char('x')) + QStringLiteral("😀") + QString(997, QLatin1Char('y'));
-        model.appendLog(endless.left(1200));
-        model.appendLog(endless.mid(1200));
+        model.exports()->appendLog(endless.left(1200));
+        model.exports()->appendLog(endless.mid(1200));
         const QStringList lines = pane->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.join(QString()), endless);
         for (const QString &line : lines)
@@ -340,7 +341,8 @@ private Q_SLOTS:
     void statusMarksShowWithoutAnEmojiFont()
     {
         VideoEditorViewModel model;
-        model.setLogOutput(QStringLiteral("✅ Completed successfully\n❌ Failed (exit code: 1)"));
+        model.exports()->setLogOutput(
+            QStringLiteral("✅ Completed successfully\n❌ Failed (exit code: 1)"));
         QWidget window;
         window.resize(400, 200);
         auto *pane = shown<LogPane>(window, model);

@@ -1,0 +1,246 @@
+#include "model/Exports.h"
+
+#include "core/MainThread.h"
+#include "export/ExportJob.h"
+#include "export/FFmpegRunner.h"
+#include "export/InProcessWriters.h"
+#include "export/OutputNaming.h"
+#include "export/ShellCommand.h"
+#include "media/CutSource.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace trimora {
+
+namespace {
+
+// An export that waits longer than this for the movie's keyframes says so.
+constexpr int waitNoticeMs = 1000;
+
+} // namespace
+
+Exports::Exports(const Movie &movie, const Segments &segments, QObject *parent)
+    : QObject(parent), m_movie(movie), m_segments(segments)
+{
+    const auto marksMoved = [this] {
+        // A refusal of the marks as they were is stale once they move.
+        if (!m_refusalShown.isEmpty() && m_logOutput == m_refusalShown)
+            setLogOutput(QString());
+        m_refusalShown.clear();
+        Q_EMIT commandPreviewChanged();
+    };
+    connect(&segments, &Segments::segmentsChanged, this, marksMoved);
+    connect(&movie, &Movie::cutSourceChanged, this, &Exports::commandPreviewChanged);
+    connect(&movie, &Movie::sourceURLChanged, this, &Exports::commandPreviewChanged);
+}
+
+Exports::~Exports() = default;
+
+void Exports::setLogOutput(const QString &value)
+{
+    if (m_logOutput == value)
+        return;
+    m_logOutput = value;
+    Q_EMIT logOutputReset();
+    Q_EMIT logOutputChanged();
+}
+
+void Exports::appendLog(const QString &chunk)
+{
+    m_logOutput.append(chunk);
+    Q_EMIT logOutputAppended(chunk);
+    Q_EMIT logOutputChanged();
+}
+
+void Exports::setOutputPath(const QString &value)
+{
+    if (m_outputPath == value)
+        return;
+    m_outputPath = value;
+    Q_EMIT outputPathChanged();
+    Q_EMIT commandPreviewChanged();
+}
+
+void Exports::setChoice(const ExportChoice &choice)
+{
+    if (m_choice == choice)
+        return;
+    m_choice = choice;
+    Q_EMIT choiceChanged();
+    Q_EMIT commandPreviewChanged();
+}
+
+void Exports::setProcessing(bool value)
+{
+    if (m_isProcessing == value)
+        return;
+    m_isProcessing = value;
+    Q_EMIT isProcessingChanged();
+}
+
+void Exports::setProgress(double value)
+{
+    if (m_progress == value)
+        return;
+    m_progress = value;
+    Q_EMIT progressChanged();
+}
+
+QStringList Exports::locations() const
+{
+    return ffmpegLocationsForTesting.value_or(ffmpegLocations());
+}
+
+ExportRequest Exports::request() const
+{
+    ExportRequest request;
+    request.source = absoluteLocalPath(m_movie.sourceURL());
+    request.duration = m_movie.videoDuration();
+    for (const Segment &segment : m_segments.list().segments)
+        request.ranges.push_back({segment.in, segment.out, segment.label});
+    request.choice = m_choice;
+    request.requestedOutput = absoluteLocalPath(fileURLFromPath(m_outputPath));
+    return request;
+}
+
+ExportPlan Exports::planFor(const ExportRequest &request, const SourceLayout *layout,
+                            const VideoIndex *index) const
+{
+    return planExport(request, layout, index, inProcessWriters(), pathExists);
+}
+
+QString Exports::commandPreview() const
+{
+    if (m_movie.sourceURL().isEmpty() || m_outputPath.isEmpty())
+        return {};
+    const ExportPlan plan = planFor(request(), m_movie.layout().get(), m_movie.videoIndex().get());
+    return exportScript(plan, locations());
+}
+
+QString Exports::copyNote(int index) const
+{
+    const SegmentList &list = m_segments.list();
+    if (index < 0 || index >= static_cast<int>(list.segments.size()) || m_outputPath.isEmpty())
+        return {};
+    const Segment &segment = list.segments[static_cast<size_t>(index)];
+    const CutPlan plan =
+        planCut({absoluteLocalPath(m_movie.sourceURL()),
+                 absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in, segment.out},
+                m_movie.layout().get(), m_movie.videoIndex().get());
+    if (!plan.refusal.isEmpty())
+        return plan.refusal;
+    return plan.facts.isEmpty() ? tr("exact") : plan.facts.join(QStringLiteral("; "));
+}
+
+void Exports::exportCut()
+{
+    if (m_outputPath.isEmpty() || m_movie.sourceURL().isEmpty() || m_isProcessing)
+        return;
+    setProcessing(true);
+    setProgress(0.0);
+    setLogOutput(QString());
+    m_refusalShown.clear();
+    const ExportRequest job = request();
+    if (m_movie.isCutSourceReady()) {
+        start(MainThreadRef<Exports>(this),
+              planFor(job, m_movie.layout().get(), m_movie.videoIndex().get()), locations());
+        return;
+    }
+    // Asked before the load's own read has finished (a long movie): this
+    // export reads the source for itself, so that neither another load nor
+    // a closed window can take its keyframes away.
+    auto started = std::make_shared<bool>(false);
+    QTimer::singleShot(waitNoticeMs, this, [this, started] {
+        if (!*started)
+            appendLog(tr("Reading the movie's keyframes…\n"));
+    });
+    runInBackground([self = MainThreadRef<Exports>(this), job, started, locations = locations()] {
+        std::shared_ptr<const SourceLayout> layout;
+        std::shared_ptr<const VideoIndex> index;
+        readCutSource(
+            QFile::encodeName(job.source).toStdString(), [] { return false; },
+            [&](SourceLayout read) {
+                layout = std::make_shared<const SourceLayout>(std::move(read));
+            },
+            [&](VideoIndex read) { index = std::make_shared<const VideoIndex>(std::move(read)); });
+        // Started whether or not the window is still there to see it.
+        postToMainThread([self, job, started, layout, index, locations] {
+            *started = true;
+            start(self, planExport(job, layout.get(), index.get(), inProcessWriters(), pathExists),
+                  locations);
+        });
+    });
+}
+
+void Exports::start(const MainThreadRef<Exports> &self, ExportPlan plan,
+                    const QStringList &locations)
+{
+    if (plan.outputs.size() == 1 && !plan.outputs.front().refusal.isEmpty()) {
+        // Nothing to write: said at once, and gone once the marks change.
+        if (Exports *exports = self.get()) {
+            const QString line = ExportOutcome::failure(plan.outputs.front().refusal).statusLine();
+            exports->appendLog(line);
+            exports->m_refusalShown = line;
+            exports->setProcessing(false);
+        }
+        return;
+    }
+    ExportSinks sinks;
+    sinks.log = [self](const QString &chunk) {
+        if (Exports *exports = self.get())
+            exports->appendLog(chunk);
+    };
+    sinks.progress = [self](double fraction) {
+        if (Exports *exports = self.get())
+            exports->setProgress(fraction);
+    };
+    sinks.finished = [self](const ExportResult &result) {
+        if (Exports *exports = self.get())
+            exports->finish(result);
+    };
+    std::shared_ptr<ExportJob> job = startExport(std::move(plan), locations, std::move(sinks));
+    if (Exports *exports = self.get())
+        exports->m_job = std::move(job);
+}
+
+void Exports::cancelExport()
+{
+    if (m_job)
+        m_job->cancel();
+}
+
+void Exports::finish(const ExportResult &result)
+{
+    m_job.reset();
+    if (!m_logOutput.isEmpty() && !m_logOutput.endsWith(QStringLiteral("\n\n")))
+        appendLog(QStringLiteral("\n"));
+    // One file under another name than asked for (it was taken) says so;
+    // compared with the path as the export resolved it, so a relative path
+    // typed into the field is not reported as a different name.
+    if (result.planned == 1 && result.files.size() == 1 && !result.files.front().path.isEmpty() &&
+        result.files.front().path != absoluteLocalPath(fileURLFromPath(m_outputPath)))
+        appendLog(QStringLiteral("Output: ") + QFileInfo(result.files.front().path).fileName() +
+                  QLatin1Char('\n'));
+    appendLog(result.statusLine());
+    setProgress(result.succeeded() ? 1.0 : 0.0);
+    setProcessing(false);
+    Q_EMIT commandPreviewChanged(); // the names it wrote are taken now
+}
+
+void Exports::updateDefaultOutputPath(const QUrl &sourceURL)
+{
+    m_defaultOutputPath = defaultOutputPath(absoluteLocalPath(sourceURL));
+    setOutputPath(m_defaultOutputPath);
+}
+
+void Exports::adoptDefaultOutputPath(const QUrl &sourceURL)
+{
+    if (m_outputPath.isEmpty() || m_outputPath == m_defaultOutputPath)
+        updateDefaultOutputPath(sourceURL);
+}
+
+} // namespace trimora
