@@ -71,10 +71,17 @@ void TimeField::stopEditing()
 {
     if (!isEditing())
         return;
-    m_editor->hide(); // first: the focus leaving it comes back here
+    m_editor->hide();
     m_label->show();
-    setFocus(Qt::OtherFocusReason);
     QToolTip::hideText();
+}
+
+void TimeField::finishEditing()
+{
+    // The focus comes here before the field goes: hidden with the focus, it
+    // would pass it on to the next text field.
+    setFocus(Qt::OtherFocusReason);
+    stopEditing();
 }
 
 void TimeField::commit()
@@ -82,7 +89,7 @@ void TimeField::commit()
     const QString hint = m_commit ? m_commit(m_editor->text()) : QString();
     if (hint.isEmpty()) {
         m_hint.clear();
-        stopEditing();
+        finishEditing();
         return;
     }
     showHint(hint);
@@ -107,9 +114,10 @@ bool TimeField::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_editor) {
         if (event->type() == QEvent::KeyPress &&
             static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-            stopEditing();
+            finishEditing();
             return true;
         }
+        // Clicked away: the focus stays where the click put it.
         if (event->type() == QEvent::FocusOut)
             stopEditing();
     }

@@ -37,6 +37,7 @@ protected:
 private:
     void commit();
     void stopEditing();
+    void finishEditing();
     void showHint(const QString &hint);
 
     QString m_prefix;

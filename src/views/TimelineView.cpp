@@ -318,7 +318,8 @@ void TimelineView::paintPictures(QPainter &painter) const
     const QRectF row = pictureRect();
     if (row.height() < 1)
         return;
-    painter.fillRect(row, QColor(0, 0, 0, 70));
+    // Dark, so that a frame wider than its picture reads as one slot.
+    painter.fillRect(row, QColor(0, 0, 0, 150));
     if (!m_strip || !(m_axis.duration > 0))
         return;
     const PictureSlots shown = slotsBetween(m_axis.start, m_axis.end());
