@@ -25,9 +25,10 @@ bool readSoundLevels(const std::string &path, double from, double to, int sample
                      const std::function<bool()> &cancelled)
 {
     using Clock = std::chrono::steady_clock;
-    // Often enough for the overview to fill in smoothly, seldom enough that
-    // the window does not redraw for every few values.
-    constexpr auto handOverEvery = std::chrono::milliseconds(250);
+    // Often enough for the overview to fill in visibly, seldom enough that
+    // the window does not redraw for every few values: with the video surface,
+    // every redraw composes the whole window.
+    constexpr auto handOverEvery = std::chrono::milliseconds(500);
 
     const int bucket = std::max(samplesPerValue, 1);
     std::size_t first = 0;

@@ -23,9 +23,9 @@ int samplesPerValue(double duration);
 } // namespace soundlevels
 
 // Reads [from, to) of the first audio stream (to the end when to is past
-// it) and hands the values over in order as they are done, in chunks, the
-// first with index first (value i covers samplesPerValue samples from
-// from + i * samplesPerValue / readRate). Returns false when the movie has
+// it) and hands the values over in order as they are done, in chunks, each
+// with the index of its first value (value i covers samplesPerValue samples
+// from from + i * samplesPerValue / readRate). Returns false when the movie has
 // no sound that decodes or when cancelled() said stop; the values handed
 // over until then stand.
 bool readSoundLevels(

@@ -33,6 +33,12 @@ StripReader::StripReader(std::string path, int maxWidth, int maxHeight)
 
 StripReader::~StripReader() = default;
 
+void StripReader::close()
+{
+    m_reader.reset();
+    m_position = -std::numeric_limits<double>::infinity();
+}
+
 bool StripReader::read(const std::vector<PictureRequest> &requests, const VideoIndex *index,
                        const std::function<void(StripPicture)> &onPicture,
                        const std::function<bool()> &cancelled)

@@ -50,6 +50,10 @@ public:
     bool read(const std::vector<PictureRequest> &requests, const VideoIndex *index,
               const std::function<void(StripPicture)> &onPicture,
               const std::function<bool()> &cancelled);
+    // Lets go of the file and the decoder until the next read: while nobody
+    // asks for pictures, their memory (tens of megabytes for a long 1080p
+    // MP4) is better free.
+    void close();
 
 private:
     std::string m_path;

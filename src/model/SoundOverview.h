@@ -10,7 +10,7 @@
 
 namespace trimora {
 
-// The loudness of the whole movie, read once per load on workers and filled
+// The loudness of the whole movie, read once per load on a worker and filled
 // in as it is read, for an overview in which silences and loud parts of a
 // long movie can be seen. Main thread only.
 class SoundOverview : public QObject
@@ -29,21 +29,19 @@ public:
     // without sound.
     const QVector<float> &levels() const { return m_levels; }
     double secondsPerValue() const { return m_secondsPerValue; }
-    bool isComplete() const { return m_running == 0; }
+    bool isComplete() const { return !m_task; }
 
 Q_SIGNALS:
     // New values, the whole being complete, or a movie without sound.
     void levelsChanged();
 
 private:
-    void receive(const TaskHandle &task, std::size_t first, std::size_t limit,
-                 const std::vector<float> &values);
-    void partEnded(const TaskHandle &task, bool read);
+    void receive(const TaskHandle &task, std::size_t first, const std::vector<float> &values);
+    void finish(const TaskHandle &task, bool read);
 
     QVector<float> m_levels;
     double m_secondsPerValue = 0.0;
-    TaskHandle m_task;
-    int m_running = 0;
+    TaskHandle m_task; // the read in progress
 };
 
 } // namespace trimora

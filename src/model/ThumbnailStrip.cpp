@@ -48,7 +48,16 @@ QImage toImage(const Thumbnail &picture)
 } // namespace
 
 ThumbnailStrip::ThumbnailStrip(QObject *parent) : QObject(parent)
-{}
+{
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(5000);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (m_job || !m_reader || m_readerClosed)
+            return;
+        m_readerClosed = true;
+        runJob([](StripReader &reader, const TaskHandle &) { reader.close(); });
+    });
+}
 
 ThumbnailStrip::~ThumbnailStrip()
 {
@@ -63,6 +72,8 @@ void ThumbnailStrip::setSource(const QUrl &url)
     m_job.reset();
     m_jobRequests.clear();
     m_next.clear();
+    m_idle.stop();
+    m_readerClosed = true; // opened by the first read
     m_entries.clear();
     m_covers.clear();
     m_bytes = 0;
@@ -172,13 +183,16 @@ void ThumbnailStrip::startJob()
             requests.push_back(r);
     }
     m_next.clear();
-    if (!m_reader || requests.empty())
+    if (!m_reader)
         return;
-    const TaskHandle task = makeTask();
-    m_job = task;
+    if (requests.empty()) {
+        m_idle.start();
+        return;
+    }
     m_jobRequests = requests;
-    runInBackground([self = MainThreadRef<ThumbnailStrip>(this), task, reader = m_reader,
-                     index = m_index, requests = std::move(requests)] {
+    m_readerClosed = false;
+    runJob([self = MainThreadRef<ThumbnailStrip>(this), reader = m_reader, index = m_index,
+            requests = std::move(requests)](StripReader &, const TaskHandle &task) {
         std::size_t i = 0;
         reader->read(
             requests, index.get(),
@@ -191,6 +205,18 @@ void ThumbnailStrip::startJob()
                 });
             },
             [&task] { return task->isCancelled(); });
+    });
+}
+
+void ThumbnailStrip::runJob(std::function<void(StripReader &, const TaskHandle &)> work)
+{
+    // One job at a time: a reader is never used by two threads at once.
+    m_idle.stop();
+    const TaskHandle task = makeTask();
+    m_job = task;
+    runInBackgroundQuietly([self = MainThreadRef<ThumbnailStrip>(this), task, reader = m_reader,
+                            work = std::move(work)] {
+        work(*reader, task);
         postToMainThread([self, task] {
             if (ThumbnailStrip *strip = self.get())
                 strip->jobEnded(task);

@@ -4,10 +4,12 @@
 
 #include <QImage>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 #include <QVector>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -83,6 +85,7 @@ private:
     void receive(const std::shared_ptr<StripReader> &reader, double asked, double time,
                  bool bySeeking, const QImage &image);
     void jobEnded(const TaskHandle &task);
+    void runJob(std::function<void(StripReader &reader, const TaskHandle &task)> work);
     void keepWithinBudget();
 
     std::shared_ptr<StripReader> m_reader; // also tells this movie's results from others'
@@ -97,6 +100,8 @@ private:
     TaskHandle m_job;
     std::vector<PictureRequest> m_jobRequests; // what the running job still has to do
     std::vector<PictureRequest> m_next;        // what to do once it ends
+    QTimer m_idle; // lets the reader close once nobody has asked for a while
+    bool m_readerClosed = true;
 };
 
 } // namespace trimora

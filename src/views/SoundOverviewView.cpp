@@ -5,7 +5,6 @@
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -128,11 +127,7 @@ void SoundOverviewView::paintEvent(QPaintEvent *)
         renderBars();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = rect();
-    QPainterPath clip;
-    clip.addRoundedRect(bounds, 4, 4);
-    painter.setClipPath(clip);
-    painter.fillRect(bounds, QColor(0, 0, 0, qRound(0.25 * 255)));
+    Theme::fillSoundGround(painter, rect());
     painter.drawImage(QPointF(0, 0), m_bars);
     if (!(m_duration > 0))
         return;

@@ -58,6 +58,11 @@ TimelineView::TimelineView(QWidget *parent)
     m_requestTimer.setSingleShot(true);
     m_requestTimer.setInterval(0);
     connect(&m_requestTimer, &QTimer::timeout, this, &TimelineView::requestPictures);
+    // Pictures arriving one by one are shown ten times a second at most: with
+    // the video surface, every redraw composes the whole window.
+    m_pictureTimer.setSingleShot(true);
+    m_pictureTimer.setInterval(100);
+    connect(&m_pictureTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
 QSize TimelineView::sizeHint() const
@@ -142,7 +147,8 @@ void TimelineView::setThumbnails(ThumbnailStrip *strip)
     m_strip = strip;
     if (strip) {
         connect(strip, &ThumbnailStrip::picturesChanged, this, [this] {
-            update();
+            if (!m_pictureTimer.isActive())
+                m_pictureTimer.start();
             m_requestTimer.start();
         });
     }

@@ -137,6 +137,7 @@ private:
     QScrollBar *m_scrollBar;
     double m_scrollUnit = 1.0; // pixels of the movie per step of the scroll bar
     QTimer m_requestTimer;     // gathers the reasons to ask for pictures into one
+    QTimer m_pictureTimer;     // gathers arriving pictures into one redraw
 };
 
 } // namespace trimora

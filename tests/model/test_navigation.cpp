@@ -32,15 +32,6 @@ int meanGrey(const QImage &image)
     return int(sum / (qint64(image.width()) * image.height()));
 }
 
-std::shared_ptr<const VideoIndex> readIndex(const QString &name)
-{
-    std::shared_ptr<VideoIndex> index;
-    readCutSource(
-        mediaPath(name), [] { return false; }, [](SourceLayout) {},
-        [&](VideoIndex read) { index = std::make_shared<VideoIndex>(std::move(read)); });
-    return index;
-}
-
 } // namespace
 
 class NavigationTest : public QObject
@@ -169,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(check({3.3, 6.5, 11.9, 0.0}, Pick::Keyframe, {50, 150, 250, 0}), QString());
         QCOMPARE(strip.aspect(), 128.0 / 72);
 
-        const std::shared_ptr<const VideoIndex> index = readIndex(name);
+        const std::shared_ptr<const VideoIndex> index = readVideoIndex(name);
         QVERIFY(index && index->framePts.size() == 500);
         strip.setIndex(index);
         QVector<double> times;

@@ -76,15 +76,6 @@ bool isOrange(QColor c)
     return c.red() > 180 && c.red() - c.blue() > 120 && c.green() > 80;
 }
 
-std::shared_ptr<const VideoIndex> readIndex(const QString &name)
-{
-    std::shared_ptr<VideoIndex> index;
-    readCutSource(
-        mediaPath(name), [] { return false; }, [](SourceLayout) {},
-        [&](VideoIndex read) { index = std::make_shared<VideoIndex>(std::move(read)); });
-    return index;
-}
-
 } // namespace
 
 #define PIXEL_IS(image, x, y, colour)                                                              \
@@ -228,7 +219,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QFETCH(bool, uneven);
-        const std::shared_ptr<const VideoIndex> index = readIndex(name);
+        const std::shared_ptr<const VideoIndex> index = readVideoIndex(name);
         QVERIFY(index && index->framePts.size() > 20);
         const std::vector<double> &frames = index->framePts;
         // Wide enough for a five-frame gap of the irregular movie at 0.84 s.
