@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace trimora {
 
 TimeField::TimeField(const QString &prefix, const QFont &font, const QColor &color, QWidget *parent)
@@ -37,6 +39,8 @@ TimeField::TimeField(const QString &prefix, const QFont &font, const QColor &col
     connect(m_editor, &QLineEdit::returnPressed, this, &TimeField::commit);
     layout->addWidget(m_label);
     layout->addWidget(m_editor);
+    // As high typed as shown, so that nothing around it moves.
+    setFixedHeight(std::max(m_label->sizeHint().height(), m_editor->sizeHint().height()));
 }
 
 void TimeField::setTime(double seconds)
