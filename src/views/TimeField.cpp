@@ -10,9 +10,16 @@
 #include <QLineEdit>
 #include <QToolTip>
 
-#include <algorithm>
-
 namespace trimora {
+
+namespace {
+
+QString frameStyle(const QColor &color)
+{
+    return QStringLiteral("QLineEdit { border: 1px solid %1; padding: 0; }").arg(color.name());
+}
+
+} // namespace
 
 TimeField::TimeField(const QString &prefix, const QFont &font, const QColor &color, QWidget *parent)
     : QWidget(parent), m_prefix(prefix), m_label(new QLabel(this)), m_editor(new QLineEdit(this))
@@ -39,8 +46,13 @@ TimeField::TimeField(const QString &prefix, const QFont &font, const QColor &col
     connect(m_editor, &QLineEdit::returnPressed, this, &TimeField::commit);
     layout->addWidget(m_label);
     layout->addWidget(m_editor);
-    // As high typed as shown, so that nothing around it moves.
-    setFixedHeight(std::max(m_label->sizeHint().height(), m_editor->sizeHint().height()));
+    // No higher typed than shown, so that nothing around it moves: a thin
+    // frame instead of the line edit's own, which would need more room.
+    m_editor->setFrame(false);
+    setTime(0);
+    setFixedHeight(m_label->sizeHint().height());
+    m_editor->setFixedHeight(height());
+    m_editor->setStyleSheet(frameStyle(Theme::accent()));
 }
 
 void TimeField::setTime(double seconds)
@@ -62,7 +74,7 @@ bool TimeField::isEditing() const
 void TimeField::startEditing()
 {
     m_hint.clear();
-    m_editor->setStyleSheet(QString());
+    m_editor->setStyleSheet(frameStyle(Theme::accent()));
     m_editor->setToolTip(QString());
     m_editor->setText(m_timeText);
     m_editor->selectAll();
@@ -102,8 +114,7 @@ void TimeField::commit()
 void TimeField::showHint(const QString &hint)
 {
     m_hint = hint;
-    m_editor->setStyleSheet(
-        QStringLiteral("QLineEdit { border: 1px solid %1; }").arg(Theme::red().name()));
+    m_editor->setStyleSheet(frameStyle(Theme::red()));
     m_editor->setToolTip(hint);
     m_editor->setAccessibleDescription(hint);
     QToolTip::showText(m_editor->mapToGlobal(QPoint(0, m_editor->height())), hint, m_editor);
