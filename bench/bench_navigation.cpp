@@ -259,6 +259,7 @@ int main(int argc, char **argv)
     }
     waitUntil([] { return false; }, 6000);
     const double rssFrames = residentMegabytes();
+    rssPeak = std::max({rssPeak, rssLoaded, rssFrames});
     std::printf("resident memory: %.1f MB before the load; settled with the pictures and the "
                 "overview %.1f MB (+%.1f MB), after 2 000 frames at frame zoom %.1f MB (+%.1f "
                 "MB); at most %.1f MB (+%.1f MB); pictures kept %d, %.1f MB\n",
