@@ -4,6 +4,8 @@
 #include "analysis/ScanLogic.h"
 #include "analysis/Waveform.h"
 #include "model/Movie.h"
+#include "model/SoundOverview.h"
+#include "model/ThumbnailStrip.h"
 
 #include <QFile>
 
@@ -85,8 +87,14 @@ std::string localPath(const QUrl &url)
 
 } // namespace
 
-Analysis::Analysis(const Movie &movie, QObject *parent) : QObject(parent), m_movie(movie)
-{}
+Analysis::Analysis(const Movie &movie, QObject *parent)
+    : QObject(parent), m_movie(movie), m_thumbnails(new ThumbnailStrip(this)),
+      m_soundOverview(new SoundOverview(this))
+{
+    // The pictures go by the frames and keyframes once they are read.
+    connect(&movie, &Movie::cutSourceChanged, this,
+            [this] { m_thumbnails->setIndex(m_movie.videoIndex()); });
+}
 
 void Analysis::setBlackWhiteFrames(const QVector<double> &value)
 {
@@ -125,6 +133,8 @@ void Analysis::reset()
     setScanProgress(0.0);
     m_lastWaveformCenter = 0.0;
     startWaveformRead(0.0);
+    m_thumbnails->setSource(m_movie.sourceURL());
+    m_soundOverview->start(m_movie.sourceURL(), m_movie.videoDuration());
 }
 
 void Analysis::updateWaveformIfNeeded(double at)

@@ -12,10 +12,13 @@
 namespace trimora {
 
 class Movie;
+class SoundOverview;
+class ThumbnailStrip;
 
 // The aids for choosing marks, read from the window's movie on workers: the
-// waveform around the playhead and the black/white frame scan. Main thread
-// only; a new movie drops whatever was read of the one before.
+// waveform around the playhead, the black/white frame scan, the timeline's
+// pictures and the sound of the whole movie. Main thread only; a new movie
+// drops whatever was read of the one before.
 class Analysis : public QObject
 {
     Q_OBJECT
@@ -39,6 +42,8 @@ public:
     double scanProgress() const { return m_scanProgress; }
     // Centre of the last waveform read asked for; minus infinity before any.
     double lastWaveformCenter() const { return m_lastWaveformCenter; }
+    ThumbnailStrip *thumbnails() const { return m_thumbnails; }
+    SoundOverview *soundOverview() const { return m_soundOverview; }
 
     // Plain writes, for the scan's reports.
     void setBlackWhiteFrames(const QVector<double> &value);
@@ -79,6 +84,8 @@ private:
     WorkSlot m_waveformRead;
     double m_lastWaveformCenter = -std::numeric_limits<double>::infinity();
     WorkSlot m_scan;
+    ThumbnailStrip *m_thumbnails;
+    SoundOverview *m_soundOverview;
 };
 
 } // namespace trimora

@@ -1,11 +1,13 @@
 #include "views/EditorView.h"
 
+#include "media/CutSource.h"
 #include "media/Player.h"
 #include "model/Analysis.h"
 #include "model/Exports.h"
 #include "model/Movie.h"
 #include "model/Segments.h"
 #include "model/Transport.h"
+#include "model/TimeText.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/CommandRow.h"
 #include "views/KeyboardShortcuts.h"
@@ -15,7 +17,9 @@
 #include "views/PlayerView.h"
 #include "views/ScanRow.h"
 #include "views/SegmentListView.h"
+#include "views/SoundOverviewView.h"
 #include "views/Theme.h"
+#include "views/TimeField.h"
 #include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 #include "views/WaveformView.h"
@@ -45,10 +49,11 @@ namespace trimora {
 namespace {
 
 // At the smallest window the player gives way first, down to this height, so
-// that every control below it stays whole; above it, the player grows to 480.
+// that every control below it stays whole; a taller window's height goes to it.
 constexpr int smallestPlayerHeight = 80;
-constexpr int largestPlayerHeight = 480;
 constexpr int smallestWaveformWidth = 60;
+// The ten seconds around the playhead need no more height than this.
+constexpr int waveformHeight = 40;
 constexpr int logPaneHeight = 120;
 constexpr int segmentListMinimumWidth = 200;
 constexpr int smallestPlayerWidth = 240;
@@ -127,24 +132,44 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     auto *column = new QWidget(this);
     auto *controls = new QVBoxLayout(column);
     controls->setContentsMargins(12, 12, 12, 12);
-    controls->setSpacing(10);
+    // Eight, not more: at the smallest window every row must still fit.
+    controls->setSpacing(8);
     controls->addWidget(buildTimeRow());
 
     VideoEditorViewModel *model = m_viewModel;
     Transport *transport = model->transport();
     Segments *segments = model->segments();
-    m_timeline = new TimelineView(
-        {[transport] { return transport->currentTime(); },
-         [transport](double t) { transport->setCurrentTime(t); }},
-        {[segments] { return segments->inPoint(); }, [segments](double t) { segments->setIn(t); }},
-        {[segments] { return segments->outPoint(); },
-         [segments](double t) { segments->setOut(t); }},
-        column);
+    Analysis *analysis = model->analysis();
+    m_timeline = new TimelineView(column);
     m_timeline->setAccessibleName(tr("Timeline"));
     m_timeline->setAccessibleDescription(
-        tr("Playhead, In and Out marks; drag to move the nearest one"));
-    m_timeline->setOnSeek([transport](double t) { transport->seek(t); });
-    controls->addWidget(m_timeline);
+        tr("Playhead, segments with In and Out marks; drag to move the nearest one; Ctrl+wheel "
+           "zooms"));
+    m_timeline->setThumbnails(analysis->thumbnails());
+    connect(m_timeline, &TimelineView::seekRequested, transport, &Transport::seek);
+    connect(m_timeline, &TimelineView::markMoveRequested, this,
+            [segments](TimelineView::Handle handle, double t) {
+                if (handle == TimelineView::Handle::InMark)
+                    segments->setIn(t);
+                else
+                    segments->setOut(t);
+            });
+    // One drag of a mark is one step of the history.
+    connect(m_timeline, &TimelineView::markDragStarted, segments, &Segments::beginDrag);
+    connect(m_timeline, &TimelineView::markDragFinished, segments, &Segments::endDrag);
+    m_soundOverview = new SoundOverviewView(column);
+    m_soundOverview->setAccessibleName(tr("Sound of the whole movie"));
+    m_soundOverview->setOverview(analysis->soundOverview());
+    connect(m_soundOverview, &SoundOverviewView::seekRequested, transport, &Transport::seek);
+    connect(m_timeline, &TimelineView::viewChanged, this, [this] {
+        m_soundOverview->setShown(m_timeline->axis().start, m_timeline->axis().end());
+    });
+    // Timeline and overview read as one.
+    auto *navigation = new QVBoxLayout;
+    navigation->setSpacing(2);
+    navigation->addWidget(m_timeline);
+    navigation->addWidget(m_soundOverview);
+    controls->addLayout(navigation);
 
     controls->addWidget(buildMarksInfoRow());
     controls->addWidget(buildTransportRow());
@@ -165,35 +190,40 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
     log->setMaximumHeight(logPaneHeight);
     controls->addWidget(log, 1);
-    m_layout->addWidget(column, 1);
+    m_layout->addWidget(column);
 
     Movie *movie = model->movie();
-    Analysis *analysis = model->analysis();
     connect(transport, &Transport::playerChanged, this, &EditorView::syncPlayer);
     connect(transport, &Transport::currentTimeChanged, this, [this, transport] {
         updateTimes();
-        m_waveform->setCurrentTime(transport->currentTime());
-        m_timeline->update();
+        const double t = transport->currentTime();
+        m_waveform->setCurrentTime(t);
+        m_timeline->setPlayhead(t);
+        m_soundOverview->setPlayhead(t);
     });
     connect(movie, &Movie::videoDurationChanged, this, [this, movie] {
         updateTimes();
         m_timeline->setDuration(movie->videoDuration());
+        m_soundOverview->setDuration(movie->videoDuration());
     });
-    connect(segments, &Segments::inPointChanged, this, &EditorView::updateMarks);
-    connect(segments, &Segments::outPointChanged, this, &EditorView::updateMarks);
+    connect(segments, &Segments::segmentsChanged, this, &EditorView::updateMarks);
+    connect(segments, &Segments::selectionChanged, this, &EditorView::updateMarks);
     connect(transport, &Transport::isPlayingChanged, this, &EditorView::updatePlayPause);
     connect(analysis, &Analysis::blackWhiteFramesChanged, this,
             [this, analysis] { m_timeline->setMarkers(analysis->blackWhiteFrames()); });
-    connect(movie, &Movie::keyframesChanged, this,
-            [this, movie] { m_timeline->setKeyframes(movie->keyframes()); });
+    connect(movie, &Movie::cutSourceChanged, this,
+            [this, movie] { m_timeline->setVideoIndex(movie->videoIndex()); });
     connect(analysis, &Analysis::waveformSamplesChanged, this,
             [this, analysis] { m_waveform->setSamples(analysis->waveformSamples()); });
     connect(analysis, &Analysis::waveformStartTimeChanged, this,
             [this, analysis] { m_waveform->setStartTime(analysis->waveformStartTime()); });
 
     m_timeline->setDuration(movie->videoDuration());
+    m_timeline->setPlayhead(transport->currentTime());
     m_timeline->setMarkers(analysis->blackWhiteFrames());
-    m_timeline->setKeyframes(movie->keyframes());
+    m_timeline->setVideoIndex(movie->videoIndex());
+    m_soundOverview->setDuration(movie->videoDuration());
+    m_soundOverview->setPlayhead(transport->currentTime());
     m_waveform->setSamples(analysis->waveformSamples());
     m_waveform->setStartTime(analysis->waveformStartTime());
     m_waveform->setCurrentTime(transport->currentTime());
@@ -239,13 +269,17 @@ void EditorView::bindKeys()
         {Command::NextSegment, [segments] { segments->selectInTime(1); }},
         {Command::MoveSegmentUp, [segments] { segments->moveSelected(-1); }},
         {Command::MoveSegmentDown, [segments] { segments->moveSelected(1); }},
+        {Command::ZoomIn, [this] { m_timeline->zoomBy(2); }},
+        {Command::ZoomOut, [this] { m_timeline->zoomBy(0.5); }},
+        {Command::ZoomToFit, [this] { m_timeline->zoomToFit(); }},
         {Command::Export, clickIfEnabled(m_outputRow->exportButton())},
         {Command::CopyCommand, clickIfEnabled(m_commandRow->copyButton())},
     };
     // Held down, moving keys repeat; toggles must not flicker.
     const QList<Command> repeating = {Command::PreviousFrame,    Command::NextFrame,
                                       Command::BackOneSecond,    Command::ForwardOneSecond,
-                                      Command::PreviousKeyframe, Command::NextKeyframe};
+                                      Command::PreviousKeyframe, Command::NextKeyframe,
+                                      Command::ZoomIn,           Command::ZoomOut};
     for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {
         const auto action = actions.find(binding.command);
         if (action == actions.end())
@@ -324,15 +358,19 @@ QWidget *EditorView::buildTimeRow()
             m_setShowFileImporter(true);
     });
 
-    m_currentTimeLabel = label(mediumTitleFont(), Theme::primary(), row);
-    m_currentTimeLabel->setObjectName(QStringLiteral("currentTime"));
+    VideoEditorViewModel *model = m_viewModel;
+    m_currentTime = new TimeField(QString(), mediumTitleFont(), Theme::primary(), row);
+    m_currentTime->label()->setObjectName(QStringLiteral("currentTime"));
+    m_currentTime->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->transport()->seek(t); });
+    });
     m_lengthLabel = label(Theme::font(Theme::TextStyle::Caption, true), Theme::secondary(), row);
     m_lengthLabel->setObjectName(QStringLiteral("length"));
 
     // Equal stretches put the current time midway between the two ends.
     layout->addWidget(open, 0, Qt::AlignVCenter);
     layout->addStretch(1);
-    layout->addWidget(m_currentTimeLabel, 0, Qt::AlignVCenter);
+    layout->addWidget(m_currentTime, 0, Qt::AlignVCenter);
     layout->addStretch(1);
     layout->addWidget(m_lengthLabel, 0, Qt::AlignVCenter);
     return row;
@@ -345,21 +383,28 @@ QWidget *EditorView::buildMarksInfoRow()
     layout->setContentsMargins(0, 0, 0, 0);
     const QFont caption = Theme::font(Theme::TextStyle::Caption, true);
 
+    VideoEditorViewModel *model = m_viewModel;
     auto *inBox = new QHBoxLayout;
     inBox->setSpacing(4);
     inBox->addWidget(new MarkBar(Theme::green(), row), 0, Qt::AlignVCenter);
-    m_inLabel = label(caption, Theme::green(), row);
-    m_inLabel->setObjectName(QStringLiteral("inTime"));
-    inBox->addWidget(m_inLabel, 0, Qt::AlignVCenter);
+    m_in = new TimeField(QStringLiteral("In: "), caption, Theme::green(), row);
+    m_in->label()->setObjectName(QStringLiteral("inTime"));
+    m_in->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->segments()->setIn(t); });
+    });
+    inBox->addWidget(m_in, 0, Qt::AlignVCenter);
 
     m_selectionLabel = label(caption, Theme::secondary(), row);
     m_selectionLabel->setObjectName(QStringLiteral("selectionLength"));
 
     auto *outBox = new QHBoxLayout;
     outBox->setSpacing(4);
-    m_outLabel = label(caption, Theme::red(), row);
-    m_outLabel->setObjectName(QStringLiteral("outTime"));
-    outBox->addWidget(m_outLabel, 0, Qt::AlignVCenter);
+    m_out = new TimeField(QStringLiteral("Out: "), caption, Theme::red(), row);
+    m_out->label()->setObjectName(QStringLiteral("outTime"));
+    m_out->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->segments()->setOut(t); });
+    });
+    outBox->addWidget(m_out, 0, Qt::AlignVCenter);
     outBox->addWidget(new MarkBar(Theme::red(), row), 0, Qt::AlignVCenter);
 
     layout->addLayout(inBox);
@@ -415,12 +460,13 @@ QWidget *EditorView::buildTransportRow()
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(16, 0, 16, 0);
     m_waveform = new WaveformView(strip);
-    m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_waveform->setMinimumSize(smallestWaveformWidth, 32);
+    m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_waveform->setMinimumWidth(smallestWaveformWidth);
+    m_waveform->setFixedHeight(waveformHeight);
     m_waveform->setAccessibleName(tr("Audio waveform"));
     m_waveform->setAccessibleDescription(tr("The sound of ten seconds around the playhead"));
     stripLayout->addWidget(m_waveform);
-    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     layout->addWidget(strip, 1);
 
     auto addSymbol = [&](const QString &name, const QString &symbol, int size,
@@ -476,9 +522,42 @@ QWidget *EditorView::buildMarksRow()
     return row;
 }
 
+QLabel *EditorView::currentTimeLabel() const
+{
+    return m_currentTime->label();
+}
+
+QLabel *EditorView::inLabel() const
+{
+    return m_in->label();
+}
+
+QLabel *EditorView::outLabel() const
+{
+    return m_out->label();
+}
+
+QString EditorView::typedTime(const QString &text, const std::function<void(double)> &apply) const
+{
+    const TypedTime typed = parseTimeText(text);
+    if (typed.kind == TypedTime::Kind::Invalid)
+        return typed.problem;
+    const Movie &movie = *m_viewModel->movie();
+    const std::shared_ptr<const VideoIndex> index = movie.videoIndex();
+    const std::optional<double> t = resolveTypedTime(
+        typed, movie.videoDuration(), index ? index->framePts : std::vector<double>());
+    if (!t) {
+        return movie.isCutSourceReady()
+                   ? tr("This movie has no frames to count; type a time instead")
+                   : tr("The movie's frames are still being read; type a time for now");
+    }
+    apply(*t);
+    return {};
+}
+
 void EditorView::updateTimes()
 {
-    m_currentTimeLabel->setText(formatTime(m_viewModel->transport()->currentTime()));
+    m_currentTime->setTime(m_viewModel->transport()->currentTime());
     m_lengthLabel->setText(QStringLiteral("/ ") +
                            formatTime(m_viewModel->movie()->videoDuration()));
 }
@@ -487,10 +566,13 @@ void EditorView::updateMarks()
 {
     const double in = m_viewModel->segments()->inPoint();
     const double out = m_viewModel->segments()->outPoint();
-    m_inLabel->setText(QStringLiteral("In: ") + formatTime(in));
+    m_in->setTime(in);
     m_selectionLabel->setText(formatTime(out - in));
-    m_outLabel->setText(QStringLiteral("Out: ") + formatTime(out));
-    m_timeline->update();
+    m_out->setTime(out);
+    QVector<TimelineView::Range> ranges;
+    for (const Segment &segment : m_viewModel->segments()->list().segments)
+        ranges.push_back({segment.in, segment.out});
+    m_timeline->setRanges(ranges, m_viewModel->segments()->selected());
 }
 
 void EditorView::updatePlayPause()
@@ -524,9 +606,9 @@ QWidget *EditorView::buildTopArea()
     top->setObjectName(QStringLiteral("topArea"));
     top->setChildrenCollapsible(false);
     top->setMinimumHeight(smallestPlayerHeight);
-    top->setMaximumHeight(largestPlayerHeight);
     m_videoArea = new QWidget(top);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
+    m_videoArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);

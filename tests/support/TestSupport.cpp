@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "model/Movie.h"
+#include "media/CutSource.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QCoreApplication>
@@ -69,6 +70,15 @@ KeptWorkFolder::KeptWorkFolder()
 KeptWorkFolder::~KeptWorkFolder()
 {
     qputenv("XDG_DATA_HOME", "/dev/null/trimora-tests");
+}
+
+std::shared_ptr<const VideoIndex> readVideoIndex(const QString &name)
+{
+    std::shared_ptr<VideoIndex> index;
+    readCutSource(
+        mediaPath(name), [] { return false; }, [](SourceLayout) {},
+        [&](VideoIndex read) { index = std::make_shared<VideoIndex>(std::move(read)); });
+    return index;
 }
 
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)
