@@ -232,8 +232,10 @@ void Player::seekTo(double target)
     const QByteArray text = fromStart ? QByteArray("0") : QByteArray::number(target, 'f', 9);
     const char *args[] = {"seek", text.constData(),
                           fromStart ? "absolute-percent+exact" : "absolute+exact", nullptr};
-    if (mpv_command_async(m_handle.get(), SeekReply, args) >= 0)
+    if (mpv_command_async(m_handle.get(), SeekReply, args) >= 0) {
         m_seekInFlight = true;
+        m_seekTaken = false;
+    }
 }
 
 void Player::takeTime(double containerSeconds)
@@ -310,6 +312,11 @@ void Player::handleEvent(const mpv_event &event)
         }
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
+        // A seek issued as the file loads can see the file's own first
+        // restart before libmpv has even taken the seek: that one is not its
+        // landing, whatever time it reports.
+        if (m_seekInFlight && !m_seekTaken)
+            break;
         m_seekInFlight = false;
         if (current) {
             // Steps count from the frame this landed on. Its time may equal the
@@ -337,6 +344,8 @@ void Player::handleReply(const mpv_event &event, bool current)
             if (entry && entry->format == MPV_FORMAT_INT64)
                 m_requestedEntry = entry->u.int64;
         }
+    } else if (event.reply_userdata == SeekReply && event.error >= 0) {
+        m_seekTaken = true;
     } else if (event.reply_userdata == SeekReply && event.error < 0) {
         m_seekInFlight = false;
         issueSeek();

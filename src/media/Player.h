@@ -106,6 +106,9 @@ private:
     bool m_fileLoaded = false;
 
     bool m_seekInFlight = false;
+    // libmpv has taken the seek in flight: a playback restart from now on is
+    // its landing. One before (the file's own start) is not.
+    bool m_seekTaken = false;
     std::optional<double> m_pendingSeek; // libmpv's target
     int m_pendingSteps = 0;
     bool m_timeKnown = true; // false from a landing until its frame's time is in

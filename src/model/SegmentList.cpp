@@ -29,6 +29,13 @@ QString tr(const char *text)
     return QCoreApplication::translate("SegmentList", text);
 }
 
+// A time for a mark: kept to the microsecond like the playhead, NaN as 0.
+double markTime(double t)
+{
+    const double rounded = std::round(t * 1e6) / 1e6;
+    return rounded > 0 ? rounded : 0.0;
+}
+
 } // namespace
 
 std::vector<int> byTime(const SegmentList &list)
@@ -66,8 +73,9 @@ Room roomOf(const SegmentList &list, int index, double duration)
 
 std::optional<SegmentList> withIn(const SegmentList &list, double t, double duration)
 {
-    if (!hasSelection(list) || std::isnan(t))
+    if (!hasSelection(list))
         return std::nullopt;
+    t = markTime(t);
     SegmentList result = list;
     Segment &segment = result.segments[static_cast<size_t>(list.selected)];
     const Room room = roomOf(list, list.selected, duration);
@@ -77,8 +85,9 @@ std::optional<SegmentList> withIn(const SegmentList &list, double t, double dura
 
 std::optional<SegmentList> withOut(const SegmentList &list, double t, double duration)
 {
-    if (!hasSelection(list) || std::isnan(t))
+    if (!hasSelection(list))
         return std::nullopt;
+    t = markTime(t);
     SegmentList result = list;
     Segment &segment = result.segments[static_cast<size_t>(list.selected)];
     const Room room = roomOf(list, list.selected, duration);
