@@ -54,6 +54,12 @@ class KeyboardTest : public QObject
     }
     void press(const Key &key)
     {
+        // Other test programs share the virtual display and may take the
+        // activation; the keys act on the active window only.
+        if (!m_window->isActiveWindow()) {
+            m_window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_window));
+        }
         QTest::keyClick(m_window->content()->editor(), key.key, key.modifiers);
     }
 
