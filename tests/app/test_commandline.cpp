@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
+
 using namespace trimora;
 
 namespace {
@@ -27,6 +30,38 @@ QString describe(const CommandLineRequest &request)
         words << QStringLiteral("-o") << cut.output;
     words << cut.movie;
     return words.join(QLatin1Char(' '));
+}
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The program as a script runs it: in folder, without a display.
+Run runTrimora(const QStringList &arguments, const QString &folder = QString())
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(environment);
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(TRIMORA_BINARY), arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 } // namespace
@@ -115,6 +150,84 @@ private Q_SLOTS:
             const QString why = std::get<QString>(resolved);
             QVERIFY2(why.contains(result), qPrintable(why));
         }
+    }
+
+    // A script's view: the lines on standard output, the exit status, and
+    // what is in the folder afterwards. Each row runs in a fresh folder with
+    // the 6 s matrix movie (keyframes every 2 s) as "m.mp4".
+    void cutsFromAScript_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // standard output, a line each; * stands for any text
+        QTest::addColumn<QStringList>("files"); // what the folder holds besides m.mp4
+        const auto row = [](const char *arguments, int status, const char *out,
+                            const QStringList &files) {
+            QTest::newRow(arguments)
+                << QString::fromUtf8(arguments) << status << QString::fromUtf8(out) << files;
+        };
+        row("--cut 1-3 m.mp4", 0,
+            "wrote m_cut_1.mp4: 00:00:01.000–00:00:03.000, 2 streams; Ends at 00:00:03.040, "
+            "0.040 s after Out\n",
+            {QStringLiteral("m_cut_1.mp4")});
+        row("--cut 3-4 --cut 00:00:01.000-2 m.mp4", 0,
+            "wrote m_cut_1.mp4: 00:00:03.000–00:00:04.000, 2 streams\n"
+            "wrote m_cut_2.mp4: 00:00:01.000–00:00:02.000, 2 streams\n",
+            {QStringLiteral("m_cut_1.mp4"), QStringLiteral("m_cut_2.mp4")});
+        row("--cut 25f-75f -o part.mkv m.mp4", 0,
+            "wrote part.mkv: 00:00:01.000–00:00:03.000, 2 streams; Starts at the keyframe at "
+            "00:00:00.000, 1.000 s before In; Ends at 00:00:03.040, 0.040 s after Out\n",
+            {QStringLiteral("part.mkv")});
+        row("--cut 3-2 m.mp4", 2, "", {});
+        row("--cut 1-9 m.mp4", 2, "", {});
+        row("--cut 1-3 --cut 2-4 --join m.mp4", 2, "", {});
+        row("--cut 1-2 -o m.mp4 m.mp4", 2, "", {});
+        row("--cut 1-2 nothing.mp4", 2, "", {});
+        row("--cut 1-2 -o missing/x.mp4 m.mp4", 1, "", {});
+    }
+
+    void cutsFromAScript()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QStringList, files);
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(media(QStringLiteral("mx-h264.mp4")), folder.filePath("m.mp4")));
+        const Run run = runTrimora(arguments.split(QLatin1Char(' ')), folder.path());
+        QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + run.err));
+        QCOMPARE(run.out, out);
+        QCOMPARE(run.err.isEmpty(), status == 0);
+        QCOMPARE(filesIn(folder.path()), QStringList{QStringLiteral("m.mp4")} + files);
+        for (const QString &file : files)
+            QVERIFY(probedDuration(folder.filePath(file)) > 0.9);
+    }
+
+    // Paths print as given, on one line however they are named.
+    void oddNamesPrintOnOneLine()
+    {
+        QTemporaryDir folder;
+        const QString movie = folder.filePath(QStringLiteral("two\nlines 'x'.mp4"));
+        QVERIFY(QFile::copy(media(QStringLiteral("mx-h264.mp4")), movie));
+        const Run run = runTrimora({QStringLiteral("--cut"), QStringLiteral("1-2"), movie});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("wrote %1/two\\nlines 'x'_cut_1.mp4: "
+                                         "00:00:01.000–00:00:02.000, 2 streams\n")
+                              .arg(folder.path()));
+    }
+
+    void versionAndHelpAnswerWithoutADisplay()
+    {
+        const Run version = runTrimora({QStringLiteral("--version")});
+        QCOMPARE(version.status, 0);
+        QVERIFY2(version.out.startsWith(QStringLiteral("Trimora " TRIMORA_VERSION)),
+                 qPrintable(version.out));
+        const Run help = runTrimora({QStringLiteral("--help")});
+        QVERIFY(help.out.contains(QStringLiteral("--cut START-END")));
+        QVERIFY(help.out.contains(QStringLiteral("Exit status")));
+        const Run bad = runTrimora({QStringLiteral("--cut")});
+        QCOMPARE(bad.status, 2);
+        QVERIFY(bad.err.contains(QStringLiteral("--help")));
     }
 };
 

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -69,20 +68,6 @@ bool isMostlyBlack(const QImage &image)
         }
     }
     return bright < 20;
-}
-
-QString runTrimora(const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // As on a terminal without a display: the answers must not need one.
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TRIMORA_BINARY), arguments);
-    if (!process.waitForFinished(20000) || process.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 } // namespace
@@ -297,16 +282,6 @@ private Q_SLOTS:
         QTest::qWait(600);
         QVERIFY(!missing->viewModel()->movie()->isLoaded());
         QVERIFY(missing->dropZone()->isVisibleTo(missing));
-    }
-
-    void versionAndHelpAnswerOnStandardOutput()
-    {
-        const QString version = runTrimora({QStringLiteral("--version")});
-        QVERIFY2(version.startsWith(QStringLiteral("Trimora " TRIMORA_VERSION)),
-                 qPrintable(version));
-        const QString help = runTrimora({QStringLiteral("--help")});
-        QVERIFY(help.contains(QStringLiteral("--version")));
-        QVERIFY(help.contains(QStringLiteral("--cut START-END")));
     }
 };
 
