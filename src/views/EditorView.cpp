@@ -56,7 +56,6 @@ constexpr int smallestWaveformWidth = 60;
 constexpr int waveformHeight = 40;
 constexpr int logPaneHeight = 120;
 constexpr int segmentListMinimumWidth = 200;
-constexpr int smallestPlayerWidth = 240;
 
 // A bordered step button no wider than its label needs: nine of them and the
 // waveform share the row at the smallest window width.
@@ -124,12 +123,29 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     : QWidget(parent), m_viewModel(viewModel),
       m_setShowFileImporter(std::move(setShowFileImporter)), m_layout(new QVBoxLayout(this))
 {
+    // The picture and the controls on the left; the segments on the right,
+    // the window's whole height, so that a long list stays in view.
+    auto *split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
-    m_layout->addWidget(buildTopArea(), 1);
-    m_layout->addWidget(divider(this));
+    m_layout->addWidget(split);
+    auto *left = new QWidget(split);
+    auto *leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(0);
+    leftLayout->addWidget(buildVideoArea(left), 1);
+    leftLayout->addWidget(divider(left));
+    m_segmentList = new SegmentListView(m_viewModel, split);
+    m_segmentList->setContentsMargins(0, 8, 8, 8);
+    m_segmentList->setMinimumWidth(segmentListMinimumWidth);
+    split->addWidget(left);
+    split->addWidget(m_segmentList);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    split->setSizes({560, 400});
 
-    auto *column = new QWidget(this);
+    auto *column = new QWidget(left);
     auto *controls = new QVBoxLayout(column);
     controls->setContentsMargins(12, 12, 12, 12);
     // Eight, not more: at the smallest window every row must still fit.
@@ -190,7 +206,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
     log->setMaximumHeight(logPaneHeight);
     controls->addWidget(log, 1);
-    m_layout->addWidget(column);
+    leftLayout->addWidget(column);
 
     Movie *movie = model->movie();
     connect(transport, &Transport::playerChanged, this, &EditorView::syncPlayer);
@@ -600,14 +616,11 @@ void EditorView::syncPlayer()
     m_videoArea->layout()->addWidget(m_playerView);
 }
 
-QWidget *EditorView::buildTopArea()
+QWidget *EditorView::buildVideoArea(QWidget *parent)
 {
-    auto *top = new QSplitter(Qt::Horizontal, this);
-    top->setObjectName(QStringLiteral("topArea"));
-    top->setChildrenCollapsible(false);
-    top->setMinimumHeight(smallestPlayerHeight);
-    m_videoArea = new QWidget(top);
+    m_videoArea = new QWidget(parent);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
+    m_videoArea->setMinimumHeight(smallestPlayerHeight);
     m_videoArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
@@ -615,15 +628,7 @@ QWidget *EditorView::buildTopArea()
     m_videoArea->setPalette(black);
     auto *area = new QVBoxLayout(m_videoArea);
     area->setContentsMargins(0, 0, 0, 0);
-    m_segmentList = new SegmentListView(m_viewModel, top);
-    m_segmentList->setMinimumWidth(segmentListMinimumWidth);
-    m_videoArea->setMinimumWidth(smallestPlayerWidth);
-    top->addWidget(m_videoArea);
-    top->addWidget(m_segmentList);
-    top->setStretchFactor(0, 3);
-    top->setStretchFactor(1, 2);
-    top->setSizes({3 * segmentListMinimumWidth, 2 * segmentListMinimumWidth});
-    return top;
+    return m_videoArea;
 }
 
 } // namespace trimora

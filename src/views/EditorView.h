@@ -55,7 +55,7 @@ protected:
 
 private:
     void syncPlayer();
-    QWidget *buildTopArea();
+    QWidget *buildVideoArea(QWidget *parent);
     void bindKeys();
     QWidget *buildTimeRow();
     QWidget *buildMarksInfoRow();

@@ -498,6 +498,21 @@ private Q_SLOTS:
         QFile(output).open(QIODevice::WriteOnly);
         QVERIFY(
             model.exports()->commandPreview().endsWith(QStringLiteral(" ") + path("out_1.mp4")));
+        // Several segments: a script of one command a file, each with the
+        // next free name, in list order.
+        QVERIFY(model.segments()->addAt(6.0));
+        QVERIFY(model.segments()->setLabel(1, QStringLiteral("it's")));
+        const QStringList lines =
+            model.exports()->commandPreview().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QStringLiteral("#!/bin/sh"));
+        QCOMPARE(lines[1], QStringLiteral("set -e"));
+        QVERIFY2(lines[2].contains(QStringLiteral(" -ss 1.500 ")) &&
+                     lines[2].endsWith(QStringLiteral(" ") + path("out_1.mp4")),
+                 qPrintable(lines[2]));
+        QVERIFY2(lines[3].contains(QStringLiteral(" -ss 6.000 ")) &&
+                     lines[3].endsWith(QStringLiteral(" ") + path("out_2.mp4")),
+                 qPrintable(lines[3]));
         model.exports()->setOutputPath(QString());
         QCOMPARE(model.exports()->commandPreview(), QString());
     }
