@@ -6,8 +6,8 @@
 #include "model/Exports.h"
 #include "model/Movie.h"
 #include "model/Segments.h"
-#include "model/Transport.h"
 #include "model/TimeText.h"
+#include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/CommandRow.h"
 #include "views/KeyboardShortcuts.h"
@@ -143,7 +143,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     split->addWidget(m_segmentList);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 0);
-    split->setSizes({560, 400});
+    split->setSizes({500, 460});
 
     auto *column = new QWidget(left);
     auto *controls = new QVBoxLayout(column);

@@ -22,6 +22,8 @@ namespace trimora {
 namespace {
 
 // Reads the rows from the model's segments whenever asked; holds nothing.
+// Each segment has two rows: its figures, then what a copy cut of it holds,
+// across the whole width.
 class SegmentRows : public QAbstractTableModel
 {
 public:
@@ -31,12 +33,13 @@ public:
         Segments *segments = viewModel->segments();
         connect(segments, &Segments::segmentsChanged, this, [this] { refresh(); });
         connect(viewModel->exports(), &Exports::commandPreviewChanged, this, [this] { refresh(); });
+        connect(viewModel->exports(), &Exports::choiceChanged, this, [this] { refresh(); });
         m_rows = rowCount();
     }
 
     int rowCount(const QModelIndex &parent = {}) const override
     {
-        return parent.isValid() ? 0 : m_viewModel->segments()->count();
+        return parent.isValid() ? 0 : 2 * m_viewModel->segments()->count();
     }
 
     int columnCount(const QModelIndex &parent = {}) const override
@@ -59,8 +62,6 @@ public:
             return tr("Out");
         case SegmentListView::Length:
             return tr("Length");
-        case SegmentListView::Holds:
-            return tr("A copy cut holds");
         default:
             return {};
         }
@@ -69,17 +70,26 @@ public:
     QVariant data(const QModelIndex &index, int role) const override
     {
         const SegmentList &list = m_viewModel->segments()->list();
-        if (!index.isValid() || index.row() >= static_cast<int>(list.segments.size()))
+        const int segmentIndex = index.row() / 2;
+        if (!index.isValid() || segmentIndex >= static_cast<int>(list.segments.size()))
             return {};
-        const Segment &segment = list.segments[static_cast<size_t>(index.row())];
-        if (role == Qt::TextAlignmentRole && index.column() != SegmentListView::Label &&
-            index.column() != SegmentListView::Holds)
+        if (index.row() % 2 == 1) {
+            if (index.column() != SegmentListView::Number)
+                return {};
+            if (role == Qt::ForegroundRole)
+                return Theme::secondary();
+            if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+                return m_viewModel->exports()->copyNote(segmentIndex);
+            return {};
+        }
+        const Segment &segment = list.segments[static_cast<size_t>(segmentIndex)];
+        if (role == Qt::TextAlignmentRole && index.column() != SegmentListView::Label)
             return int(Qt::AlignRight | Qt::AlignVCenter);
-        if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
+        if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         switch (index.column()) {
         case SegmentListView::Number:
-            return index.row() + 1;
+            return segmentIndex + 1;
         case SegmentListView::Label:
             return segment.label;
         case SegmentListView::In:
@@ -88,8 +98,6 @@ public:
             return formatTime(segment.out);
         case SegmentListView::Length:
             return formatTime(segment.out - segment.in);
-        case SegmentListView::Holds:
-            return m_viewModel->exports()->copyNote(index.row());
         default:
             return {};
         }
@@ -98,16 +106,16 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override
     {
         Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-        if (index.column() == SegmentListView::Label)
+        if (index.row() % 2 == 0 && index.column() == SegmentListView::Label)
             flags |= Qt::ItemIsEditable;
         return flags;
     }
 
     bool setData(const QModelIndex &index, const QVariant &value, int role) override
     {
-        if (role != Qt::EditRole || index.column() != SegmentListView::Label)
+        if (role != Qt::EditRole || index.column() != SegmentListView::Label || index.row() % 2)
             return false;
-        m_viewModel->segments()->setLabel(index.row(), value.toString().trimmed());
+        m_viewModel->segments()->setLabel(index.row() / 2, value.toString().trimmed());
         return true;
     }
 
@@ -179,12 +187,17 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(Label, QHeaderView::Interactive);
-    m_table->setColumnWidth(Label, 80);
+    m_table->horizontalHeader()->setSectionResizeMode(Label, QHeaderView::Stretch);
+    // The notes sit in the number's column, spanning the row: its width is the
+    // numbers' alone.
+    m_table->horizontalHeader()->setSectionResizeMode(Number, QHeaderView::Fixed);
+    m_table->setColumnWidth(Number,
+                            m_table->fontMetrics().horizontalAdvance(QStringLiteral("9999")));
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->setFont(Theme::font(Theme::TextStyle::Caption, true));
-    m_table->setWordWrap(false);
+    m_table->setWordWrap(true);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The keys stay the editor's: a click selects, a double click edits a label.
     m_table->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_table, 1);
@@ -218,8 +231,11 @@ SegmentListView::SegmentListView(VideoEditorViewModel *viewModel, QWidget *paren
     connect(exports, &Exports::isProcessingChanged, this, &SegmentListView::showChoice);
     showChoice();
 
+    // The note under each segment spans the row, and wraps.
+    connect(m_table->model(), &QAbstractItemModel::modelReset, this, &SegmentListView::spanNotes);
+    spanNotes();
     connect(m_table, &QTableView::clicked, this, [viewModel](const QModelIndex &index) {
-        viewModel->segments()->select(index.row());
+        viewModel->segments()->select(index.row() / 2);
         viewModel->transport()->seek(viewModel->segments()->inPoint());
     });
     connect(segments, &Segments::selectionChanged, this, &SegmentListView::showSelection);
@@ -238,15 +254,22 @@ void SegmentListView::showChoice()
     m_cutAway->setEnabled(!exports.isProcessing());
 }
 
+void SegmentListView::spanNotes()
+{
+    m_table->clearSpans();
+    for (int row = 1; row < m_table->model()->rowCount(); row += 2)
+        m_table->setSpan(row, 0, 1, ColumnCount);
+}
+
 void SegmentListView::showSelection()
 {
-    const int row = m_viewModel->segments()->selected();
-    if (row < 0) {
+    const int segment = m_viewModel->segments()->selected();
+    if (segment < 0) {
         m_table->clearSelection();
         return;
     }
-    if (m_table->currentIndex().row() != row)
-        m_table->selectRow(row);
+    if (m_table->currentIndex().row() / 2 != segment || !m_table->selectionModel()->hasSelection())
+        m_table->selectRow(2 * segment);
 }
 
 } // namespace trimora

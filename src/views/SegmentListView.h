@@ -10,8 +10,8 @@ namespace trimora {
 
 class VideoEditorViewModel;
 
-// The segments as a table (number, label, In, Out, length and what a copy
-// cut of each will really hold) with the buttons that edit the list. A view
+// The segments as a table (number, label, In, Out, length, and under each
+// what a copy cut of it will really hold) with the buttons that edit the list. A view
 // of the model's segments, never a copy: rows are read from the model when
 // drawn. Clicking a row selects its segment and moves the playhead to its In;
 // a label is edited in place. Below it, how the segments are exported.
@@ -19,7 +19,7 @@ class SegmentListView : public QWidget
 {
     Q_OBJECT
 public:
-    enum Column { Number, Label, In, Out, Length, Holds, ColumnCount };
+    enum Column { Number, Label, In, Out, Length, ColumnCount };
 
     explicit SegmentListView(VideoEditorViewModel *viewModel, QWidget *parent = nullptr);
 
@@ -32,6 +32,7 @@ private:
     void showSelection();
 
     void showChoice();
+    void spanNotes();
 
     VideoEditorViewModel *m_viewModel;
     QTableView *m_table;

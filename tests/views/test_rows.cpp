@@ -5,10 +5,13 @@
 #include "views/LogPane.h"
 #include "views/OutputRow.h"
 #include "views/ScanRow.h"
+#include "views/SegmentListView.h"
 #include "views/Theme.h"
 #include "views/WaveformView.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -16,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
@@ -211,6 +215,54 @@ private Q_SLOTS:
     }
     // Export is enabled by a path and disabled while the tool runs: a click
     // returns at once, and the button comes back when the tool is done.
+    // The list is the segments, under each what a copy of it holds; a click
+    // selects and moves the playhead to the In, an edited label is the
+    // segment's, and the files choice is the export's.
+    void segmentListIsAViewOfTheSegments()
+    {
+        VideoEditorViewModel model;
+        pretendLoaded(model, QUrl::fromLocalFile(QStringLiteral("/in.mp4")), 12.5);
+        model.exports()->setOutputPath(m_dir.filePath(QStringLiteral("o.mp4")));
+        model.segments()->splitAt(4.0);
+        model.segments()->splitAt(8.0);
+        QWidget window;
+        auto *list = new SegmentListView(&model, &window);
+        (new QVBoxLayout(&window))->addWidget(list);
+        window.resize(500, 400);
+        QVERIFY(showExposed(&window));
+        QTableView *table = list->table();
+        QCOMPARE(table->model()->rowCount(), 6);
+        const auto cell = [&](int row, int column) {
+            return table->model()->index(row, column).data().toString();
+        };
+        QCOMPARE(cell(2, SegmentListView::In), QStringLiteral("00:00:04.000"));
+        QCOMPARE(cell(2, SegmentListView::Length), QStringLiteral("00:00:04.000"));
+        QCOMPARE(cell(3, SegmentListView::Number), model.exports()->copyNote(1));
+        QVERIFY(table->columnSpan(3, 0) == SegmentListView::ColumnCount);
+
+        const QRect note = table->visualRect(table->model()->index(1, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, note.center());
+        QCOMPARE(model.segments()->selected(), 0);
+        QTest::mouseClick(
+            table->viewport(), Qt::LeftButton, {},
+            table->visualRect(table->model()->index(4, SegmentListView::Out)).center());
+        QCOMPARE(model.segments()->selected(), 2);
+        QCOMPARE(model.transport()->currentTime(), 8.0);
+
+        QVERIFY(table->model()->setData(table->model()->index(2, SegmentListView::Label),
+                                        QStringLiteral("  advert  "), Qt::EditRole));
+        QCOMPARE(model.segments()->list().segments[1].label, QStringLiteral("advert"));
+        model.segments()->undoStack()->undo();
+        QCOMPARE(cell(2, SegmentListView::Label), QString());
+
+        list->filesChoice()->setCurrentIndex(1);
+        Q_EMIT list->filesChoice()->activated(1);
+        QVERIFY(model.exports()->choice().joined);
+        list->cutAwayBox()->click();
+        QVERIFY(model.exports()->choice().cutAway);
+        QVERIFY(!list->filesChoice()->isEnabled());
+    }
+
     void exportButtonFollowsPathAndProcessing()
     {
         VideoEditorViewModel model;
