@@ -418,7 +418,8 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
     End end{request.out, request.out, std::nullopt};
     if (layout && index && choice.keepsVideo && !index->packets.empty()) {
         if (const std::optional<Start> planned =
-                planStart(*layout, *index, request.in, container.startsBetweenKeyframes)) {
+                planStart(*layout, *index, request.in,
+                          container.startsBetweenKeyframes && !request.startAtKeyframe)) {
             start = *planned;
             first = start.keyframeBeforeIn.value_or(
                 frameShownAt(*index, request.in).value_or(request.in));
@@ -431,8 +432,11 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
     if (start.keyframeBeforeIn) {
         plan.facts << startFact(*start.keyframeBeforeIn, request.in);
         plan.notes << plan.facts.last() +
-                          QStringLiteral(": %1 cannot start between keyframes without re-encoding")
-                              .arg(QString::fromStdString(container.label));
+                          (request.startAtKeyframe
+                               ? QStringLiteral(": nothing can hide the frames before In at a join")
+                               : QStringLiteral(": %1 cannot start between keyframes without "
+                                                "re-encoding")
+                                     .arg(QString::fromStdString(container.label)));
     }
     if (end.endsPastOut) {
         plan.facts << endFact(*end.endsPastOut, request.out);

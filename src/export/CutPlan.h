@@ -17,6 +17,9 @@ struct CutRequest
     QString outputPath; // absolute, the name the export will write
     double in = 0.0;
     double out = 0.0;
+    // A part of a join: it starts at its keyframe even in a container that
+    // could hide the frames before In, since nothing hides them at a join.
+    bool startAtKeyframe = false;
 };
 
 inline const QString emptyRangeRefusal = QStringLiteral("the marked range is empty");

@@ -128,8 +128,10 @@ QString Exports::copyNote(int index) const
         return {};
     const Segment &segment = list.segments[static_cast<size_t>(index)];
     const CutPlan plan =
+        // A join shows every segment's frames from its keyframe on.
         planCut({absoluteLocalPath(m_movie.sourceURL()),
-                 absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in, segment.out},
+                 absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in, segment.out,
+                 m_choice.joined || m_choice.cutAway},
                 m_movie.layout().get(), m_movie.videoIndex().get());
     if (!plan.refusal.isEmpty())
         return plan.refusal;
