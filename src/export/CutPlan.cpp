@@ -429,6 +429,8 @@ CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const Vid
     if (std::abs(start.offset) < 0.0005)
         start.offset = 0.0;
     const double origin = outputOrigin(start);
+    plan.startsAt = start.keyframeBeforeIn;
+    plan.endsAt = end.endsPastOut;
     if (start.keyframeBeforeIn) {
         plan.facts << startFact(*start.keyframeBeforeIn, request.in);
         plan.notes << plan.facts.last() +

@@ -45,6 +45,9 @@ struct CutPlan
     double marked = 0.0;
     // Where the source's data stops short of what it promises.
     std::optional<double> sourceEndsAt;
+    // Where the cut really starts and ends, when that is not In and Out.
+    std::optional<double> startsAt;
+    std::optional<double> endsAt;
 
     // The arguments writing to path instead, which the caller has made (the
     // tool replaces it).

@@ -127,15 +127,40 @@ QString Exports::copyNote(int index) const
     if (index < 0 || index >= static_cast<int>(list.segments.size()) || m_outputPath.isEmpty())
         return {};
     const Segment &segment = list.segments[static_cast<size_t>(index)];
-    const CutPlan plan =
-        // A join shows every segment's frames from its keyframe on.
-        planCut({absoluteLocalPath(m_movie.sourceURL()),
-                 absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in, segment.out,
-                 m_choice.joined || m_choice.cutAway},
-                m_movie.layout().get(), m_movie.videoIndex().get());
-    if (!plan.refusal.isEmpty())
-        return plan.refusal;
-    return plan.facts.isEmpty() ? tr("exact") : plan.facts.join(QStringLiteral("; "));
+    if (m_choice.cutAway)
+        return cutAwayNote(segment);
+    // A join shows every segment's frames from its keyframe on.
+    const CutPlan cut = planCut({absoluteLocalPath(m_movie.sourceURL()),
+                                 absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in,
+                                 segment.out, m_choice.joined},
+                                m_movie.layout().get(), m_movie.videoIndex().get());
+    if (!cut.refusal.isEmpty())
+        return cut.refusal;
+    return cut.facts.isEmpty() ? tr("exact") : cut.facts.join(QStringLiteral("; "));
+}
+
+QString Exports::cutAwayNote(const Segment &segment) const
+{
+    // What is kept around a segment that is cut away may show some of it: the
+    // part after it starts at a keyframe, the part before may run on.
+    const QString source = absoluteLocalPath(m_movie.sourceURL());
+    const QString output = absoluteLocalPath(fileURLFromPath(m_outputPath));
+    QStringList facts;
+    for (const ExportRange &kept : rangesBetween(request().ranges, m_movie.videoDuration(), 0.0)) {
+        const CutPlan cut = planCut({source, output, kept.in, kept.out, true},
+                                    m_movie.layout().get(), m_movie.videoIndex().get());
+        if (std::abs(kept.out - segment.in) < 1e-6 && cut.endsAt && *cut.endsAt > segment.in)
+            facts << tr("the part before it shows %1 s of it")
+                         .arg(formatSeconds(*cut.endsAt - segment.in));
+        if (std::abs(kept.in - segment.out) < 1e-6 && cut.startsAt && *cut.startsAt < segment.out)
+            facts << tr("the part after it shows its last %1 s, from the keyframe at %2")
+                         .arg(formatSeconds(segment.out - std::max(*cut.startsAt, segment.in)),
+                              clockTime(std::max(*cut.startsAt, segment.in)));
+    }
+    if (facts.isEmpty())
+        return tr("cut away exactly");
+    facts.front()[0] = facts.front()[0].toUpper();
+    return facts.join(QStringLiteral("; "));
 }
 
 void Exports::exportCut()

@@ -16,6 +16,7 @@ namespace trimora {
 class ExportJob;
 class Movie;
 class Segments;
+struct Segment;
 struct ExportResult;
 struct FileResult;
 
@@ -83,6 +84,7 @@ Q_SIGNALS:
 
 private:
     ExportRequest request() const;
+    QString cutAwayNote(const Segment &segment) const;
     ExportPlan planFor(const ExportRequest &request, const SourceLayout *layout,
                        const VideoIndex *index) const;
     QStringList locations() const;
