@@ -153,12 +153,20 @@ private Q_SLOTS:
         QTest::mouseMove(timeline, QPoint(xOf(7.0), y));
         QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), y));
         QVERIFY(qAbs(s.model.transport()->currentTime() - 7.0) < 12.5 / w);
-        QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
-        // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
+        QCOMPARE(s.view.currentTimeLabel()->text(), formatTime(s.model.transport()->currentTime()));
+        // Out is nearest at 9: the drag writes the model's Out mark and clamps
+        // it at In; however many moves it made, it is one step to undo.
+        const int steps = s.model.segments()->undoStack()->count();
         QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), y));
+        QTest::mouseMove(timeline, QPoint(xOf(5.0), y));
+        QTest::mouseMove(timeline, QPoint(xOf(3.0), y));
         QTest::mouseMove(timeline, QPoint(0, y));
         QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, y));
         QCOMPARE(s.model.segments()->outPoint(), 1.0);
+        QCOMPARE(s.model.segments()->undoStack()->count(), steps + 1);
+        s.model.segments()->undoStack()->undo();
+        QCOMPARE(s.model.segments()->outPoint(), 9.0);
+        s.model.segments()->undoStack()->redo();
         QVERIFY(qAbs(s.model.transport()->currentTime() - 7.0) < 12.5 / w);
         QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
         QCOMPARE(s.view.selectionLabel()->text(), QStringLiteral("00:00:00.000"));
