@@ -22,39 +22,6 @@ bool searchesByDecodeTime(const char *name)
     return false;
 }
 
-SourceLayout layoutOf(const AVFormatContext *fmt)
-{
-    SourceLayout layout;
-    bool reorders = false;
-    const AVStream *timing = nullptr;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream *stream = fmt->streams[i];
-        reorders = reorders || stream->codecpar->video_delay > 0;
-        // A stream the demuxer discards by itself is not content (an MP4's
-        // chapter text); ffmpeg writes the chapters anew from the chapter list.
-        if (stream->discard == AVDISCARD_ALL)
-            continue;
-        SourceStream entry;
-        entry.index = static_cast<int>(i);
-        entry.kind = kindOf(stream->codecpar->codec_type);
-        entry.codecId = static_cast<int>(stream->codecpar->codec_id);
-        entry.codecName = avcodec_get_name(stream->codecpar->codec_id);
-        entry.attachedPicture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        layout.streams.push_back(entry);
-        if (isMovingPicture(stream) && (!timing || !isMovingPicture(timing)))
-            timing = stream;
-        else if (!timing && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            timing = stream;
-    }
-    if (timing)
-        layout.frameDuration = frameDurationOf(timing);
-    layout.seeksByIndex = !searchesByDecodeTime(fmt->iformat->name);
-    // The same test the ffmpeg program makes before it seeks its input.
-    if (!(fmt->iformat->flags & AVFMT_SEEK_TO_PTS) && reorders)
-        layout.seekLead = 3.0 / 23.0;
-    return layout;
-}
-
 // Decode times the demuxer left out (the first packets of a Matroska stream
 // with B-frames) continue the known ones at the frame rate, as the ffmpeg
 // program predicts them.
@@ -92,6 +59,39 @@ double typicalFrameStep(const std::vector<double> &sortedPts)
 }
 
 } // namespace
+
+SourceLayout layoutOf(const AVFormatContext *fmt)
+{
+    SourceLayout layout;
+    bool reorders = false;
+    const AVStream *timing = nullptr;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *stream = fmt->streams[i];
+        reorders = reorders || stream->codecpar->video_delay > 0;
+        // A stream the demuxer discards by itself is not content (an MP4's
+        // chapter text); ffmpeg writes the chapters anew from the chapter list.
+        if (stream->discard == AVDISCARD_ALL)
+            continue;
+        SourceStream entry;
+        entry.index = static_cast<int>(i);
+        entry.kind = kindOf(stream->codecpar->codec_type);
+        entry.codecId = static_cast<int>(stream->codecpar->codec_id);
+        entry.codecName = avcodec_get_name(stream->codecpar->codec_id);
+        entry.attachedPicture = stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        layout.streams.push_back(entry);
+        if (isMovingPicture(stream) && (!timing || !isMovingPicture(timing)))
+            timing = stream;
+        else if (!timing && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            timing = stream;
+    }
+    if (timing)
+        layout.frameDuration = frameDurationOf(timing);
+    layout.seeksByIndex = !searchesByDecodeTime(fmt->iformat->name);
+    // The same test the ffmpeg program makes before it seeks its input.
+    if (!(fmt->iformat->flags & AVFMT_SEEK_TO_PTS) && reorders)
+        layout.seekLead = 3.0 / 23.0;
+    return layout;
+}
 
 int codecIdNamed(const std::string &name)
 {

@@ -24,6 +24,9 @@ double frameDurationOf(const AVStream *stream);
 // of the whole file, 0 when it has none.
 double originOf(const AVFormatContext *fmt);
 
+// The file's content streams and how the ffmpeg program seeks in it.
+SourceLayout layoutOf(const AVFormatContext *fmt);
+
 // Reads the packets of one stream in file order without decoding, every other
 // stream discarded at the demuxer, and hands each that carries a timestamp to
 // onPacket until it returns false, the file ends or it cannot be read further.
