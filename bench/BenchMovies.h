@@ -19,15 +19,17 @@ inline double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// kind: "boxes" (black and white stretches, 19 markers), "plain" (none) or
-// "2h" (the boxes movie twelve times over). Empty when it cannot be made.
+// kind: "boxes" (black and white stretches, 19 markers), "plain" (none),
+// "steady" (plain, a keyframe exactly every 10 s) or "2h" (the boxes movie
+// twelve times over). Empty when it cannot be made.
 inline std::string movie(const std::string &kind)
 {
     const std::string dir = TRIMORA_BENCH_MEDIA;
     const std::string boxes = dir + "/movie-10min-1080p.mp4";
-    const std::string path = kind == "boxes"   ? boxes
-                             : kind == "plain" ? dir + "/movie-10min-1080p-plain.mp4"
-                                               : dir + "/movie-2h-1080p.mp4";
+    const std::string path = kind == "boxes"    ? boxes
+                             : kind == "plain"  ? dir + "/movie-10min-1080p-plain.mp4"
+                             : kind == "steady" ? dir + "/movie-10min-1080p-steady.mp4"
+                                                : dir + "/movie-2h-1080p.mp4";
     if (kind == "2h" && movie("boxes").empty())
         return {};
     const std::string make = std::string("bash '") + TRIMORA_BENCH_SCRIPT + "' '" + path + "' " +

@@ -1,0 +1,174 @@
+#include "media/ExactProducer.h"
+#include "media/SourceCursor.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace trimora {
+
+namespace {
+
+// How far before In a subtitle may start and still be on show at In.
+constexpr double subtitleReach = 10.0;
+
+// A stream copied packet by packet: what shows within each range, moved to
+// where the range lies in the output and cut to it.
+class CopyProducer final : public PacketProducer
+{
+public:
+    CopyProducer(const CutContext &cut, int index) : m_cut(cut), m_index(index) {}
+    std::string init();
+    bool ready() override;
+
+private:
+    bool next();
+
+    const CutContext &m_cut;
+    int m_index;
+    FormatContextPtr m_format;
+    const AVStream *m_source = nullptr;
+    AVStream *m_out = nullptr;
+    std::size_t m_range = 0;
+    bool m_inRange = false;
+    bool m_picture = false; // a cover picture: one packet, at the start
+    std::int64_t m_last = AV_NOPTS_VALUE;
+};
+
+std::string CopyProducer::init()
+{
+    m_format = openMediaFile(m_cut.source);
+    if (!m_format || m_index < 0 || static_cast<unsigned>(m_index) >= m_format->nb_streams)
+        return "stream " + std::to_string(m_index) + " of the source cannot be read";
+    keepOnlyStream(m_format.get(), m_index);
+    m_source = m_format->streams[m_index];
+    m_out = avformat_new_stream(m_cut.muxer, nullptr);
+    if (!m_out || avcodec_parameters_copy(m_out->codecpar, m_source->codecpar) < 0 ||
+        !copyStreamDescription(m_source, m_out))
+        return "the output's stream for source stream " + std::to_string(m_index) +
+               " cannot be made";
+    m_out->codecpar->codec_tag = 0;
+    m_out->time_base = m_source->time_base;
+    m_picture = m_source->disposition & AV_DISPOSITION_ATTACHED_PIC;
+    if (m_source->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
+        m_range = m_cut.job.ranges.size(); // travels in the header alone
+    return m_packet ? std::string() : "out of memory";
+}
+
+bool CopyProducer::ready()
+{
+    if (m_pending)
+        return true;
+    if (m_picture) {
+        if (m_range > 0 || m_source->attached_pic.size <= 0)
+            return false;
+        m_range = 1;
+        if (av_packet_ref(m_packet.get(), &m_source->attached_pic) < 0)
+            return fail("out of memory");
+        m_packet->stream_index = m_out->index;
+        m_packet->pts = m_packet->dts = 0;
+        m_time = 0.0;
+        m_pending = true;
+        return true;
+    }
+    while (m_range < m_cut.job.ranges.size()) {
+        if (next())
+            return true;
+        if (!failure().empty())
+            return false;
+    }
+    return false;
+}
+
+// The next packet of the current range; false at the range's end.
+bool CopyProducer::next()
+{
+    const ExactRange &range = m_cut.job.ranges[m_range];
+    const double tick = m_cut.tick();
+    const double start = static_cast<double>(range.startPts) * tick;
+    const double end = static_cast<double>(range.endPts) * tick;
+    const double outStart = static_cast<double>(range.outputStart) * tick;
+    if (!m_inRange) {
+        seekBefore(m_format.get(), start - subtitleReach);
+        m_inRange = true;
+    }
+    const double base = av_q2d(m_source->time_base);
+    for (;;) {
+        if (m_cut.cancelled())
+            return fail("cancelled");
+        av_packet_unref(m_packet.get());
+        if (av_read_frame(m_format.get(), m_packet.get()) < 0)
+            break;
+        if (m_packet->stream_index != m_index || m_packet->pts == AV_NOPTS_VALUE)
+            continue;
+        const double from = static_cast<double>(m_packet->pts) * base;
+        const double until =
+            from + static_cast<double>(std::max<std::int64_t>(m_packet->duration, 0)) * base;
+        if (from >= end)
+            break;
+        if (from < start && until <= start)
+            continue;
+        const double shownFrom = std::max(from, start);
+        const double shownUntil = std::min(until, end);
+        const AVRational outBase = m_out->time_base;
+        std::int64_t pts = std::llround((shownFrom - start + outStart) / av_q2d(outBase));
+        if (m_last != AV_NOPTS_VALUE)
+            pts = std::max(pts, m_last);
+        m_last = pts;
+        m_packet->stream_index = m_out->index;
+        m_packet->pts = m_packet->dts = pts;
+        m_packet->duration =
+            m_packet->duration > 0 ? std::llround((shownUntil - shownFrom) / av_q2d(outBase)) : 0;
+        m_packet->pos = -1;
+        m_time = static_cast<double>(pts) * av_q2d(outBase);
+        m_pending = true;
+        return true;
+    }
+    av_packet_unref(m_packet.get());
+    m_inRange = false;
+    ++m_range;
+    return false;
+}
+
+} // namespace
+
+double CutContext::tick() const
+{
+    return job.source && job.source->video ? job.source->video->timeBase.value() : 0.0;
+}
+
+bool copyStreamDescription(const AVStream *from, AVStream *to)
+{
+    if (av_dict_copy(&to->metadata, from->metadata, 0) < 0)
+        return false;
+    to->disposition = from->disposition;
+    for (int i = 0; i < from->nb_side_data; ++i) {
+        const AVPacketSideData &side = from->side_data[i];
+        std::uint8_t *data = av_stream_new_side_data(to, side.type, side.size);
+        if (!data)
+            return false;
+        std::copy(side.data, side.data + side.size, data);
+    }
+    return true;
+}
+
+void seekBefore(AVFormatContext *format, double seconds)
+{
+    const double origin = format->start_time != AV_NOPTS_VALUE
+                              ? static_cast<double>(format->start_time) / AV_TIME_BASE
+                              : 0.0;
+    const std::int64_t target = std::llround(std::max(seconds, origin) * AV_TIME_BASE);
+    if (av_seek_frame(format, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(format, -1, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+}
+
+std::unique_ptr<PacketProducer> makeCopyProducer(const CutContext &cut, int sourceIndex,
+                                                 std::string &failure)
+{
+    auto producer = std::make_unique<CopyProducer>(cut, sourceIndex);
+    failure = producer->init();
+    if (!failure.empty())
+        return nullptr;
+    return producer;
+}
+
+} // namespace trimora

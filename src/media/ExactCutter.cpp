@@ -1,0 +1,175 @@
+#include "media/ExactCutter.h"
+
+#include "media/ExactProducer.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cmath>
+
+namespace trimora {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcExact, "trimora.media.exact")
+
+// The share of the progress bar the writing takes; the check has the rest.
+constexpr double writingShare = 0.85;
+
+// The source's chapters that overlap each range, moved to where the range
+// lies in the output and cut to it.
+bool copyChapters(const AVFormatContext *input, AVFormatContext *output, const ExactJob &job,
+                  double tick)
+{
+    for (unsigned c = 0; c < input->nb_chapters; ++c) {
+        const AVChapter *chapter = input->chapters[c];
+        const double base = av_q2d(chapter->time_base);
+        if (base <= 0)
+            continue;
+        const double from = static_cast<double>(chapter->start) * base;
+        const double until = static_cast<double>(chapter->end) * base;
+        for (const ExactRange &range : job.ranges) {
+            const double start = static_cast<double>(range.startPts) * tick;
+            const double end = static_cast<double>(range.endPts) * tick;
+            const double shownFrom = std::max(from, start);
+            const double shownUntil = std::min(until, end);
+            if (shownUntil <= shownFrom)
+                continue;
+            const double outStart = static_cast<double>(range.outputStart) * tick - start;
+            auto *copy = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+            if (!copy)
+                return false;
+            copy->id = static_cast<std::int64_t>(output->nb_chapters) + 1;
+            copy->time_base = chapter->time_base;
+            copy->start = std::llround((shownFrom + outStart) / base);
+            copy->end = std::llround((shownUntil + outStart) / base);
+            auto **grown = static_cast<AVChapter **>(
+                av_realloc_array(output->chapters, output->nb_chapters + 1, sizeof(AVChapter *)));
+            if (!grown || av_dict_copy(&copy->metadata, chapter->metadata, 0) < 0) {
+                av_dict_free(&copy->metadata);
+                av_free(copy);
+                if (grown)
+                    output->chapters = grown;
+                return false;
+            }
+            output->chapters = grown;
+            output->chapters[output->nb_chapters++] = copy;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const std::string &output,
+                         const std::function<void(double)> &progress,
+                         const std::function<bool()> &cancelled)
+{
+    ExactOutcome outcome;
+    const auto failed = [&](const std::string &why) {
+        outcome.cancelled = why == "cancelled";
+        outcome.failure = why;
+        if (!outcome.cancelled)
+            qCWarning(lcExact) << "exact cut of" << source.c_str() << "failed:" << why.c_str();
+        return outcome;
+    };
+    const auto report = [&](double done) {
+        if (progress)
+            progress(std::clamp(done, 0.0, 1.0));
+    };
+    if (!job.source || !job.source->video || job.ranges.empty())
+        return failed("nothing to cut");
+    FormatContextPtr input = openMediaFile(source);
+    if (!input)
+        return failed("the source cannot be opened");
+    const std::string url = "file:" + output;
+    AVFormatContext *raw = nullptr;
+    const int allocated =
+        avformat_alloc_output_context2(&raw, nullptr, job.muxer.c_str(), url.c_str());
+    MuxerPtr muxer(raw);
+    if (allocated < 0 || !muxer)
+        return failed("the output format " + job.muxer + " is not available");
+
+    const CutContext cut{job, source, input.get(), muxer.get(), cancelled};
+    // The output's streams in the source's order.
+    std::vector<int> order{job.videoStream};
+    for (const ExactAudioJob &audio : job.audio)
+        order.push_back(audio.sourceIndex);
+    order.insert(order.end(), job.copiedStreams.begin(), job.copiedStreams.end());
+    std::sort(order.begin(), order.end());
+    std::vector<std::unique_ptr<PacketProducer>> producers;
+    for (const int index : order) {
+        std::string failure;
+        std::unique_ptr<PacketProducer> producer;
+        const auto audio =
+            std::find_if(job.audio.begin(), job.audio.end(),
+                         [&](const ExactAudioJob &a) { return a.sourceIndex == index; });
+        if (index == job.videoStream)
+            producer = makePictureProducer(
+                cut, outcome.record, [&](double done) { report(done * writingShare); }, failure);
+        else if (audio != job.audio.end())
+            producer = makeSoundProducer(cut, *audio, failure);
+        else
+            producer = makeCopyProducer(cut, index, failure);
+        if (!producer)
+            return failed(failure);
+        producers.push_back(std::move(producer));
+    }
+    if (av_dict_copy(&muxer->metadata, input->metadata, 0) < 0 ||
+        !copyChapters(input.get(), muxer.get(), job, cut.tick()))
+        return failed("out of memory");
+    if (!(muxer->oformat->flags & AVFMT_NOFILE)) {
+        if (const int opened = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE); opened < 0)
+            return failed("the output cannot be created: " + avErrorString(opened));
+    }
+    if (const int header = avformat_write_header(muxer.get(), nullptr); header < 0)
+        return failed("the output's header cannot be written: " + avErrorString(header));
+
+    for (;;) {
+        if (cancelled())
+            return failed("cancelled");
+        PacketProducer *due = nullptr;
+        for (const std::unique_ptr<PacketProducer> &producer : producers) {
+            if (producer->ready()) {
+                if (!due || producer->time() < due->time())
+                    due = producer.get();
+            } else if (!producer->failure().empty()) {
+                return failed(producer->failure());
+            }
+        }
+        if (!due)
+            break;
+        const int written = av_interleaved_write_frame(muxer.get(), due->packet());
+        due->consumed();
+        if (written < 0)
+            return failed("the output cannot be written: " + avErrorString(written));
+    }
+    if (const int trailer = av_write_trailer(muxer.get()); trailer < 0)
+        return failed("the output cannot be finished: " + avErrorString(trailer));
+    producers.clear();
+    muxer.reset();
+    report(writingShare);
+
+    const std::string check = verifyExactCut(output, job, outcome.record, [&](double done) {
+        report(writingShare + (1.0 - writingShare) * done);
+        return !cancelled();
+    });
+    if (!check.empty())
+        return failed(check);
+    double sum = 0.0;
+    for (const ExactRecord::Picture &picture : outcome.record.pictures) {
+        if (!picture.encoded)
+            continue;
+        outcome.lowestPsnr =
+            outcome.framesEncoded == 0 ? picture.psnr : std::min(outcome.lowestPsnr, picture.psnr);
+        sum += picture.psnr;
+        ++outcome.framesEncoded;
+    }
+    outcome.meanPsnr =
+        outcome.framesEncoded > 0 ? sum / static_cast<double>(outcome.framesEncoded) : 0.0;
+    outcome.framesWritten = static_cast<std::int64_t>(outcome.record.pictures.size());
+    report(1.0);
+    return outcome;
+}
+
+} // namespace trimora

@@ -1,0 +1,270 @@
+#include "media/Bitstream.h"
+#include "media/ExactCutter.h"
+#include "media/FrameCompare.h"
+#include "media/StreamInfo.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <numeric>
+#include <optional>
+
+namespace trimora {
+
+namespace {
+
+constexpr double minimumPsnr = 40.0;
+
+std::string at(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+struct Sound
+{
+    double start = INFINITY;
+    double end = -INFINITY;
+    double longest = 0.0; // the longest packet: one frame of this sound
+};
+
+// Decodes the checked runs of the output's pictures and compares each with
+// the picture recorded for it.
+class PictureCheck
+{
+public:
+    PictureCheck(const ExactRecord &record, const AVStream *stream)
+        : m_record(record), m_stream(stream)
+    {}
+    std::string open()
+    {
+        const AVCodec *decoder = avcodec_find_decoder(m_stream->codecpar->codec_id);
+        m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+        m_frame.reset(av_frame_alloc());
+        if (!m_decoder || !m_frame ||
+            avcodec_parameters_to_context(m_decoder.get(), m_stream->codecpar) < 0)
+            return "decoding: no decoder for the output's picture";
+        m_decoder->pkt_timebase = m_stream->time_base;
+        m_decoder->err_recognition = AV_EF_EXPLODE;
+        m_decoder->thread_count = 0;
+        if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0)
+            return "decoding: the output's picture decoder cannot be opened";
+        return {};
+    }
+    std::string feed(const AVPacket &packet, std::size_t index)
+    {
+        const ExactRecord::Picture &picture = m_record.pictures[index];
+        if (!picture.checked)
+            return m_active ? drain() : std::string();
+        m_active = true;
+        m_indexOf[packet.pts] = index;
+        ++m_expected;
+        const int sent = avcodec_send_packet(m_decoder.get(), &packet);
+        if (sent < 0)
+            return "decoding: the picture at " + time(packet.pts) +
+                   " does not decode: " + avErrorString(sent);
+        return receive();
+    }
+    std::string finish() { return m_active ? drain() : std::string(); }
+    bool allCompared() const { return m_compared == m_expected; }
+
+private:
+    std::string time(std::int64_t pts) const
+    {
+        return at(static_cast<double>(pts) * av_q2d(m_stream->time_base));
+    }
+    std::string drain()
+    {
+        avcodec_send_packet(m_decoder.get(), nullptr);
+        std::string failure = receive();
+        avcodec_flush_buffers(m_decoder.get());
+        m_active = false;
+        return failure;
+    }
+    std::string receive()
+    {
+        for (;;) {
+            const int got = avcodec_receive_frame(m_decoder.get(), m_frame.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return {};
+            if (got < 0)
+                return "decoding: a picture does not decode: " + avErrorString(got);
+            const std::int64_t pts = m_frame->best_effort_timestamp;
+            const bool damaged =
+                m_frame->decode_error_flags != 0 || (m_frame->flags & AV_FRAME_FLAG_CORRUPT);
+            const std::uint64_t digest = frameDigest(m_frame.get());
+            av_frame_unref(m_frame.get());
+            const auto index = m_indexOf.find(pts);
+            if (index == m_indexOf.end())
+                return "decoding: a picture comes out at " + time(pts) + ", where none was checked";
+            const ExactRecord::Picture &picture = m_record.pictures[index->second];
+            m_indexOf.erase(index);
+            if (damaged)
+                return "decoding: the picture at " + time(pts) + " decodes with errors";
+            if (digest != picture.decoded)
+                return std::string("decoding: the ") + (picture.encoded ? "re-encoded" : "copied") +
+                       " picture at " + time(pts) + " differs from the source's";
+            ++m_compared;
+        }
+    }
+
+    const ExactRecord &m_record;
+    const AVStream *m_stream;
+    CodecContextPtr m_decoder;
+    FramePtr m_frame;
+    bool m_active = false;
+    std::map<std::int64_t, std::size_t> m_indexOf;
+    std::size_t m_expected = 0;
+    std::size_t m_compared = 0;
+};
+
+} // namespace
+
+std::string verifyExactCut(const std::string &output, const ExactJob &job,
+                           const ExactRecord &record, const std::function<bool(double)> &keepGoing)
+{
+    FormatContextPtr format = openMediaFile(output);
+    if (!format)
+        return "structure: the output cannot be read";
+    std::vector<const AVStream *> streams;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->discard != AVDISCARD_ALL)
+            streams.push_back(format->streams[i]);
+    }
+    const std::size_t expectedStreams = 1 + job.audio.size() + job.copiedStreams.size();
+    if (streams.size() != expectedStreams)
+        return "structure: the output holds " + std::to_string(streams.size()) +
+               " streams instead of " + std::to_string(expectedStreams);
+    const auto video = std::find_if(streams.begin(), streams.end(), isMovingPicture);
+    if (video == streams.end())
+        return "structure: the output holds no picture";
+    const AVStream *picture = *video;
+    const double base = av_q2d(picture->time_base);
+
+    std::optional<NalCodec> codec;
+    if (picture->codecpar->codec_id == AV_CODEC_ID_H264)
+        codec = NalCodec::H264;
+    else if (picture->codecpar->codec_id == AV_CODEC_ID_HEVC)
+        codec = NalCodec::Hevc;
+    int lengthSize = 0;
+    if (codec) {
+        const std::optional<ParameterSets> sets = parameterSetsOf(
+            *codec,
+            ByteView(picture->codecpar->extradata,
+                     static_cast<std::size_t>(std::max(picture->codecpar->extradata_size, 0))));
+        if (!sets)
+            return "structure: the output's parameter sets cannot be read";
+        lengthSize = sets->lengthSize;
+    }
+
+    const AVRational rate =
+        picture->avg_frame_rate.num > 0 ? picture->avg_frame_rate : picture->r_frame_rate;
+    const double nominalFrame = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
+    PictureCheck check(record, picture);
+    if (std::string failure = check.open(); !failure.empty())
+        return failure;
+    std::map<int, Sound> sounds;
+    std::vector<std::int64_t> times;
+    double pictureStart = INFINITY;
+    double pictureEnd = -INFINITY;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return "out of memory";
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        const AVStream *stream = format->streams[packet->stream_index];
+        const double tb = av_q2d(stream->time_base);
+        if (stream == picture) {
+            const std::size_t index = times.size();
+            if (index >= record.pictures.size())
+                return "structure: the output holds more pictures than were written";
+            if (packet->flags & AV_PKT_FLAG_DISCARD)
+                return "structure: the picture at " + at(static_cast<double>(packet->pts) * base) +
+                       " is hidden by an edit list";
+            const ByteView data(packet->data, static_cast<std::size_t>(std::max(packet->size, 0)));
+            std::uint64_t coded = 0;
+            if (codec) {
+                const std::optional<std::vector<ByteView>> nals = splitNals(data, lengthSize);
+                coded = nals ? pictureDigest(*codec, *nals) : ~record.pictures[index].coded;
+            } else {
+                coded = digestBytes(data.data(), data.size());
+            }
+            if (coded != record.pictures[index].coded)
+                return std::string("packets: the ") +
+                       (record.pictures[index].encoded ? "re-encoded" : "copied") + " picture at " +
+                       at(static_cast<double>(packet->pts) * base) + " is not the one written";
+            if (packet->pts == AV_NOPTS_VALUE)
+                return "structure: a picture has no time";
+            times.push_back(packet->pts);
+            pictureStart = std::min(pictureStart, static_cast<double>(packet->pts) * base);
+            // MP4 gives the last pictures no duration: the nominal one stands in.
+            const double duration =
+                packet->duration > 0 ? static_cast<double>(packet->duration) * base : nominalFrame;
+            pictureEnd = std::max(pictureEnd, static_cast<double>(packet->pts) * base + duration);
+            if (std::string failure = check.feed(*packet, index); !failure.empty())
+                return failure;
+            if (keepGoing &&
+                !keepGoing(static_cast<double>(times.size()) /
+                           static_cast<double>(std::max<std::size_t>(record.pictures.size(), 1))))
+                return "cancelled";
+        } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                   packet->pts != AV_NOPTS_VALUE) {
+            Sound &sound = sounds[packet->stream_index];
+            double start = static_cast<double>(packet->pts) * tb;
+            std::size_t size = 0;
+            const std::uint8_t *skip =
+                av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            if (skip && size >= 4 && stream->codecpar->sample_rate > 0)
+                start += static_cast<double>(AV_RL32(skip)) / stream->codecpar->sample_rate;
+            sound.start = std::min(sound.start, start);
+            sound.end =
+                std::max(sound.end, static_cast<double>(packet->pts + packet->duration) * tb);
+            sound.longest = std::max(sound.longest, static_cast<double>(packet->duration) * tb);
+        }
+        av_packet_unref(packet.get());
+    }
+    if (std::string failure = check.finish(); !failure.empty())
+        return failure;
+    if (times.size() != record.pictures.size())
+        return "structure: the output holds " + std::to_string(times.size()) + " pictures of the " +
+               std::to_string(record.pictures.size()) + " written";
+    if (!check.allCompared())
+        return "decoding: a checked picture did not come out of the decoder";
+
+    std::vector<std::size_t> byTime(times.size());
+    std::iota(byTime.begin(), byTime.end(), std::size_t{0});
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    for (std::size_t rank = 0; rank < byTime.size(); ++rank) {
+        if (rank > 0 && times[byTime[rank]] == times[byTime[rank - 1]])
+            return "structure: two pictures share the time " +
+                   at(static_cast<double>(times[byTime[rank]]) * base);
+        if (record.pictures[byTime[rank]].displayRank != static_cast<std::int64_t>(rank))
+            return "structure: the pictures are out of order at " +
+                   at(static_cast<double>(times[byTime[rank]]) * base);
+    }
+    if (sounds.size() != job.audio.size())
+        return "structure: a sound track holds no sound";
+    for (const auto &[index, sound] : sounds) {
+        const double tolerance = sound.longest + 0.001;
+        const std::string which = "sound: the sound of stream " + std::to_string(index);
+        if (std::abs(sound.start - pictureStart) > tolerance)
+            return which + " starts " + at(pictureStart - sound.start) + " before the picture";
+        if (std::abs(sound.end - pictureEnd) > tolerance)
+            return which + " ends " + at(sound.end - pictureEnd) + " after the picture";
+    }
+    for (const ExactRecord::Picture &p : record.pictures) {
+        if (p.encoded && p.psnr < minimumPsnr)
+            return "quality: a re-encoded picture reaches only " +
+                   std::to_string(p.psnr).substr(0, 5) + " dB against the source's (" +
+                   std::to_string(static_cast<int>(minimumPsnr)) + " dB needed)";
+    }
+    return {};
+}
+
+} // namespace trimora
