@@ -21,38 +21,34 @@ constexpr double writingShare = 0.85;
 bool copyChapters(const AVFormatContext *input, AVFormatContext *output, const ExactJob &job,
                   double tick)
 {
-    for (unsigned c = 0; c < input->nb_chapters; ++c) {
-        const AVChapter *chapter = input->chapters[c];
-        const double base = av_q2d(chapter->time_base);
-        if (base <= 0)
-            continue;
-        const double from = static_cast<double>(chapter->start) * base;
-        const double until = static_cast<double>(chapter->end) * base;
-        for (const ExactRange &range : job.ranges) {
-            const double start = static_cast<double>(range.startPts) * tick;
-            const double end = static_cast<double>(range.endPts) * tick;
-            const double shownFrom = std::max(from, start);
-            const double shownUntil = std::min(until, end);
-            if (shownUntil <= shownFrom)
+    // Ranges outside, so that the chapters come in the output's time order.
+    for (const ExactRange &range : job.ranges) {
+        const double start = static_cast<double>(range.startPts) * tick;
+        const double end = static_cast<double>(range.endPts) * tick;
+        const double shift = static_cast<double>(range.outputStart) * tick - start;
+        for (unsigned c = 0; c < input->nb_chapters; ++c) {
+            const AVChapter *chapter = input->chapters[c];
+            const double base = av_q2d(chapter->time_base);
+            const double shownFrom = std::max(static_cast<double>(chapter->start) * base, start);
+            const double shownUntil = std::min(static_cast<double>(chapter->end) * base, end);
+            if (base <= 0 || shownUntil <= shownFrom)
                 continue;
-            const double outStart = static_cast<double>(range.outputStart) * tick - start;
             auto *copy = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
             if (!copy)
                 return false;
             copy->id = static_cast<std::int64_t>(output->nb_chapters) + 1;
             copy->time_base = chapter->time_base;
-            copy->start = std::llround((shownFrom + outStart) / base);
-            copy->end = std::llround((shownUntil + outStart) / base);
+            copy->start = std::llround((shownFrom + shift) / base);
+            copy->end = std::llround((shownUntil + shift) / base);
             auto **grown = static_cast<AVChapter **>(
                 av_realloc_array(output->chapters, output->nb_chapters + 1, sizeof(AVChapter *)));
+            if (grown)
+                output->chapters = grown;
             if (!grown || av_dict_copy(&copy->metadata, chapter->metadata, 0) < 0) {
                 av_dict_free(&copy->metadata);
                 av_free(copy);
-                if (grown)
-                    output->chapters = grown;
                 return false;
             }
-            output->chapters = grown;
             output->chapters[output->nb_chapters++] = copy;
         }
     }

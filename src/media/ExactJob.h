@@ -5,6 +5,7 @@
 // the source picture stream's time base; packets are indices into the
 // source's packet list (decode order).
 
+#include "media/Bitstream.h"
 #include "media/ExactSource.h"
 
 #include <cstddef>
@@ -85,6 +86,9 @@ struct ExactRecord
         std::int64_t displayRank = 0;
     };
     std::vector<Picture> pictures;
+    // The parameter sets a copied picture may carry, and a re-encoded one.
+    std::vector<Bytes> sourceSets;
+    std::vector<Bytes> encoderSets;
 };
 
 struct ExactOutcome

@@ -162,10 +162,9 @@ std::string PictureProducer::chooseFraming()
                 return "the source's HEVC configuration cannot be rewritten";
             extradata = *record;
         } else {
-            std::vector<Bytes> all = m_sourceSets;
-            if (transport)
-                all.insert(all.end(), m_encoderSets.begin(), m_encoderSets.end());
-            extradata = annexB(all);
+            // The MPEG-TS muxer puts these in front of every keyframe that
+            // lacks sets: only the copy's keyframes can lack them.
+            extradata = annexB(m_sourceSets);
         }
         if (hevc && (job.muxer == "mp4" || job.muxer == "mov"))
             m_out->codecpar->codec_tag = MKTAG('h', 'e', 'v', '1');
@@ -244,6 +243,8 @@ std::string PictureProducer::init()
     m_out->sample_aspect_ratio = m_source->sample_aspect_ratio;
     if (std::string framing = chooseFraming(); !framing.empty())
         return framing;
+    m_record.sourceSets = m_sourceSets;
+    m_record.encoderSets = m_encoderSets;
 
     m_work = 0.0;
     for (const ExactRange &range : job.ranges) {

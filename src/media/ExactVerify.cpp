@@ -27,6 +27,30 @@ std::string at(double seconds)
     return text;
 }
 
+// Whether every parameter set in the picture is one of the allowed: a copied
+// picture decoded with another's sets shows garbage (for HEVC silently).
+bool carriesOnly(NalCodec codec, const std::vector<ByteView> &nals,
+                 const std::vector<Bytes> &allowed)
+{
+    const auto trimmed = [](ByteView nal) {
+        while (!nal.empty() && nal.back() == 0)
+            nal = nal.first(nal.size() - 1);
+        return nal;
+    };
+    for (const ByteView nal : nals) {
+        if (!isParameterSet(codec, nalType(codec, nal)))
+            continue;
+        const bool known = std::any_of(allowed.begin(), allowed.end(), [&](const Bytes &set) {
+            const ByteView a = trimmed(set);
+            const ByteView b = trimmed(nal);
+            return std::equal(a.begin(), a.end(), b.begin(), b.end());
+        });
+        if (!known)
+            return false;
+    }
+    return true;
+}
+
 struct Sound
 {
     double start = INFINITY;
@@ -191,6 +215,12 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
             if (codec) {
                 const std::optional<std::vector<ByteView>> nals = splitNals(data, lengthSize);
                 coded = nals ? pictureDigest(*codec, *nals) : ~record.pictures[index].coded;
+                const bool encoded = record.pictures[index].encoded;
+                if (nals &&
+                    !carriesOnly(*codec, *nals, encoded ? record.encoderSets : record.sourceSets))
+                    return std::string("packets: the ") + (encoded ? "re-encoded" : "copied") +
+                           " picture at " + at(static_cast<double>(packet->pts) * base) +
+                           " carries parameter sets that are not its own";
             } else {
                 coded = digestBytes(data.data(), data.size());
             }

@@ -88,6 +88,7 @@ QList<Span> spans(const QString &file, const char *kind)
     return result;
 }
 
+// The content streams: an MP4's chapter track aside.
 QStringList streamKinds(const QString &file)
 {
     QStringList kinds; // "index,kind", once each (MPEG-TS lists them under their program too)
@@ -97,10 +98,26 @@ QStringList streamKinds(const QString &file)
                                              "stream=index,codec_type", "-of", "csv=p=0", file})
                  .out)
              .split('\n', Qt::SkipEmptyParts)) {
-        if (!kinds.contains(line))
+        if (!kinds.contains(line) && !line.endsWith(QLatin1String("data")))
             kinds << line;
     }
     return kinds;
+}
+
+// Each chapter's start and end, in order.
+QList<QPair<double, double>> chapters(const QString &file)
+{
+    QList<QPair<double, double>> result;
+    const QByteArray lines =
+        run(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "chapter=start_time,end_time", "-of", "csv=p=0", file})
+            .out;
+    for (const QByteArray &line : lines.split('\n')) {
+        if (line.contains(','))
+            result.append(
+                {line.split(',').value(0).toDouble(), line.split(',').value(1).toDouble()});
+    }
+    return result;
 }
 
 // Which source frame each picture of the output shows, by the clock and
@@ -170,6 +187,8 @@ private Q_SLOTS:
     {
         if (!findFFmpeg())
             QSKIP("ffmpeg is not installed");
+        m_dir.setAutoRemove(false);
+        qWarning() << "DIR" << m_dir.path(); // DEBUG
     }
 
     void matrix_data()
@@ -202,6 +221,7 @@ private Q_SLOTS:
         row("29.97 fps", "mx-ntsc.mp4", "cut.mp4", {1.3, 4.7}, 22);
         row("open GOP inside one interval", "ex-opengop.mp4", "cut.mp4", {2.3, 3.3}, 25);
         row("open GOP across keyframes", "ex-opengop.mp4", "cut.mp4", {1.3, 4.7}, 0, "open-GOP");
+        row("hevc as MPEG-TS", "mx-hevc.mp4", "cut.ts", {1.3, 4.7}, 18);
         row("vp9 into MPEG-TS", "mx-vp9.webm", "cut.ts", {1.3, 4.7}, 0, "cannot take");
     }
 
@@ -276,6 +296,15 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1 vs %2").arg(sound.start).arg(picture.start)));
             QVERIFY2(std::abs(sound.end - picture.end) <= sound.frame + 1e-3,
                      qPrintable(QStringLiteral("%1 vs %2").arg(sound.end).arg(picture.end)));
+        }
+        // Chapters that cover the source cover the cut, in order.
+        if (!chapters(media(source)).isEmpty()) {
+            double at = 0.0;
+            for (const auto &[from, until] : chapters(file)) {
+                QVERIFY(std::abs(from - at) < 0.05 && until > from);
+                at = until;
+            }
+            QVERIFY(std::abs(at - (picture.end - picture.start)) < 0.05);
         }
         // Every stream kept but those the plan reports left out.
         QCOMPARE(streamKinds(file).size() + cut.notes.size(), streamKinds(media(source)).size());
