@@ -178,6 +178,8 @@ std::optional<std::vector<ByteView>> splitNals(ByteView unit, int lengthSize)
     std::vector<ByteView> nals;
     if (lengthSize < 0 || lengthSize > 4)
         return std::nullopt;
+    if (unit.empty())
+        return nals;
     if (lengthSize > 0) {
         std::size_t pos = 0;
         while (pos < unit.size()) {
@@ -272,17 +274,24 @@ std::optional<H264Sps> parseH264Sps(ByteView nal)
     sps.profile = static_cast<int>(reader.bits(8));
     sps.compatibility = static_cast<int>(reader.bits(8));
     sps.level = static_cast<int>(reader.bits(8));
-    sps.id = static_cast<int>(reader.ue());
+    const unsigned id = reader.ue();
+    unsigned chroma = 1;
+    unsigned lumaDepth = 0;
+    unsigned chromaDepth = 0;
     if (highH264Profile(sps.profile)) {
-        sps.chromaFormat = static_cast<int>(reader.ue());
-        if (sps.chromaFormat == 3)
+        chroma = reader.ue();
+        if (chroma == 3)
             reader.bits(1);
-        sps.bitDepthLuma = static_cast<int>(reader.ue()) + 8;
-        sps.bitDepthChroma = static_cast<int>(reader.ue()) + 8;
+        lumaDepth = reader.ue();
+        chromaDepth = reader.ue();
     }
-    if (!reader.ok() || sps.id > 31 || sps.chromaFormat > 3 || sps.bitDepthLuma > 14 ||
-        sps.bitDepthChroma > 14)
+    // Checked before they become ints: a hostile value may not fit one.
+    if (!reader.ok() || id > 31 || chroma > 3 || lumaDepth > 6 || chromaDepth > 6)
         return std::nullopt;
+    sps.id = static_cast<int>(id);
+    sps.chromaFormat = static_cast<int>(chroma);
+    sps.bitDepthLuma = static_cast<int>(lumaDepth) + 8;
+    sps.bitDepthChroma = static_cast<int>(chromaDepth) + 8;
     return sps;
 }
 
@@ -291,11 +300,13 @@ std::optional<H264Pps> parseH264Pps(ByteView nal)
     if (nalType(NalCodec::H264, nal) != 8)
         return std::nullopt;
     BitReader reader(nal, 1, 16);
-    H264Pps pps;
-    pps.id = static_cast<int>(reader.ue());
-    pps.spsId = static_cast<int>(reader.ue());
-    if (!reader.ok() || pps.id > 255 || pps.spsId > 31)
+    const unsigned id = reader.ue();
+    const unsigned spsId = reader.ue();
+    if (!reader.ok() || id > 255 || spsId > 31)
         return std::nullopt;
+    H264Pps pps;
+    pps.id = static_cast<int>(id);
+    pps.spsId = static_cast<int>(spsId);
     return pps;
 }
 
@@ -509,7 +520,9 @@ std::uint64_t pictureDigest(NalCodec codec, const std::vector<ByteView> &nals)
     for (const ByteView nal : nals) {
         if (!isVcl(codec, nalType(codec, nal)))
             continue;
-        const ByteView payload = withoutTrailingZeros(nal).subspan(headerSize(codec));
+        const ByteView trimmed = withoutTrailingZeros(nal);
+        const ByteView payload =
+            trimmed.size() > headerSize(codec) ? trimmed.subspan(headerSize(codec)) : ByteView();
         digest = digestBytes(payload.data(), payload.size(), digest);
     }
     return digest;
