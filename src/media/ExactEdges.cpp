@@ -19,7 +19,7 @@ namespace {
 // Quality of the re-encoded frames: constant-quality settings that keep the
 // benchmark movie above 45 dB at the encoders' fastest presets.
 constexpr const char *x264Preset = "ultrafast";
-constexpr const char *x264Quality = "14";
+constexpr const char *x264Quality = "18";
 constexpr const char *x265Preset = "ultrafast";
 constexpr const char *x265Quality = "16";
 constexpr const char *vp9Quality = "12";
@@ -112,7 +112,8 @@ bool sameBytes(const std::uint8_t *data, int size, const Bytes &bytes)
            (bytes.empty() || std::memcmp(data, bytes.data(), bytes.size()) == 0);
 }
 
-CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure)
+CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
+                            int threads = 0)
 {
     const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
     CodecContextPtr ctx(decoder ? avcodec_alloc_context3(decoder) : nullptr);
@@ -121,7 +122,7 @@ CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, s
         return nullptr;
     }
     ctx->pkt_timebase = timeBase;
-    ctx->thread_count = 0;
+    ctx->thread_count = threads;
     const int opened = avcodec_open2(ctx.get(), decoder, nullptr);
     if (opened < 0) {
         failure = "the picture's decoder cannot be opened: " + avErrorString(opened);
@@ -262,7 +263,8 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
         return result;
     }
     const AVStream *stream = cursor->stream();
-    CodecContextPtr decoder = openDecoder(stream->codecpar, stream->time_base, result.failure);
+    CodecContextPtr decoder =
+        openDecoder(stream->codecpar, stream->time_base, result.failure, spec.threads);
     if (!decoder)
         return result;
 
@@ -364,6 +366,11 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
                 cursor->failure().empty() ? "the source ends early" : cursor->failure();
             return result;
         }
+        // Before the first frame wanted, only what later frames refer to
+        // needs decoding. Read per packet, also by frame threads.
+        const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        decoder->skip_frame =
+            spec.digested.empty() && pts < spec.encodeFrom ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         for (;;) {
             const int accepted = avcodec_send_packet(decoder.get(), packet);
             if (accepted != AVERROR(EAGAIN))

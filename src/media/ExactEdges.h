@@ -40,6 +40,7 @@ struct EdgeSpec
     std::int64_t encodeTo = 0;
     std::int64_t shift = 0;          // output pts = source pts + shift
     std::set<std::int64_t> digested; // source frames whose digest the check needs
+    int threads = 0;                 // the decoder's; 0: as many as it likes
 };
 
 struct EdgeResult

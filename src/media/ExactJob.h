@@ -81,6 +81,7 @@ struct ExactRecord
         std::uint64_t coded = 0;
         bool encoded = false;      // re-encoded rather than copied
         bool checked = false;      // decoded by the check
+        bool startsPart = false;   // the first picture of a re-encoded or copied part
         std::uint64_t decoded = 0; // digest of the picture the source shows here
         double psnr = 0.0;         // of a re-encoded picture against the source's
         std::int64_t displayRank = 0;

@@ -102,6 +102,7 @@ private:
     Phase m_phase = Phase::Start;
     EdgeResult m_head;
     EdgeResult m_tail;
+    std::map<std::int64_t, std::uint64_t> m_sourceDigests; // after the seam, for the check
     std::size_t m_at = 0;
     std::vector<std::int64_t> m_frames; // the range's frames by time
     std::int64_t m_ranksBefore = 0;
@@ -248,7 +249,8 @@ std::string PictureProducer::init()
 
     m_work = 0.0;
     for (const ExactRange &range : job.ranges) {
-        m_work += static_cast<double>(std::max(range.headTo, range.checkEnd) - range.headFrom) +
+        m_work += static_cast<double>(range.headTo - range.headFrom) +
+                  static_cast<double>(range.checkEnd - range.copyFirst) +
                   static_cast<double>(range.tailTo - range.tailFrom) +
                   copyWeight * static_cast<double>(range.copyEnd - range.copyFirst);
     }
@@ -289,7 +291,7 @@ bool PictureProducer::startRange()
 
     const std::int64_t shift = range.outputStart - range.startPts;
     head.from = range.headFrom;
-    head.to = std::max(range.headTo, range.checkEnd);
+    head.to = range.headTo;
     head.encodeFrom = range.startPts;
     head.encodeTo = range.headEndPts();
     head.shift = shift;
@@ -300,19 +302,29 @@ bool PictureProducer::startRange()
     tail.encodeTo = range.copies() ? range.endPts : range.copyEndPts;
     tail.shift = shift;
 
+    // The source's pictures after the seam, for the check, are decoded on
+    // their own from K1, beside the head; then the tail.
+    EdgeSpec reference;
+    reference.from = range.copyFirst;
+    reference.to = range.checkEnd;
+    reference.digested = std::move(head.digested);
+    reference.threads = 1;
+    head.digested.clear();
+    tail.threads = 1;
     m_head = {};
     m_tail = {};
+    EdgeResult seen;
     {
-        // The tail is encoded beside the head; neither waits for the other.
-        std::jthread tailWork;
-        if (tail.encodeTo > tail.encodeFrom) {
-            tailWork = std::jthread([&] {
-                m_tail = encodeEdge(m_cut.source, job, tail, m_encoderExtradata, [&] {
-                    ++m_done;
-                    return !m_cut.cancelled();
-                });
-            });
-        }
+        std::jthread beside([&] {
+            const auto step = [&] {
+                ++m_done;
+                return !m_cut.cancelled();
+            };
+            if (reference.to > reference.from)
+                seen = encodeEdge(m_cut.source, job, reference, m_encoderExtradata, step);
+            if (seen.failure.empty() && tail.encodeTo > tail.encodeFrom)
+                m_tail = encodeEdge(m_cut.source, job, tail, m_encoderExtradata, step);
+        });
         if (head.to > head.from)
             m_head = encodeEdge(m_cut.source, job, head, m_encoderExtradata, [&] {
                 ++m_done;
@@ -320,10 +332,11 @@ bool PictureProducer::startRange()
                 return !m_cut.cancelled();
             });
     }
-    if (!m_head.failure.empty())
-        return fail(m_head.failure);
-    if (!m_tail.failure.empty())
-        return fail(m_tail.failure);
+    for (const std::string *failure : {&m_head.failure, &seen.failure, &m_tail.failure}) {
+        if (!failure->empty())
+            return fail(*failure);
+    }
+    m_sourceDigests = std::move(seen.sourceDigests);
     return true;
 }
 
@@ -384,6 +397,7 @@ bool PictureProducer::emitEncoded(const EdgeResult &edge, std::size_t at)
     ExactRecord::Picture picture;
     picture.encoded = true;
     picture.checked = true;
+    picture.startsPart = at == 0;
     picture.decoded = encoded.decoded;
     picture.psnr = encoded.psnr;
     Bytes data = encoded.data;
@@ -429,9 +443,10 @@ bool PictureProducer::nextCopied()
             continue; // a leading picture of the CRA the copy starts at
         ExactRecord::Picture picture;
         picture.checked = index < range.checkEnd;
+        picture.startsPart = first;
         if (picture.checked) {
-            const auto digest = m_head.sourceDigests.find(pts);
-            if (digest == m_head.sourceDigests.end())
+            const auto digest = m_sourceDigests.find(pts);
+            if (digest == m_sourceDigests.end())
                 return fail("the source's picture after the seam was not decoded");
             picture.decoded = digest->second;
         }

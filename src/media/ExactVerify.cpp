@@ -8,11 +8,13 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <numeric>
 #include <optional>
+#include <thread>
 
 namespace trimora {
 
@@ -58,95 +60,114 @@ struct Sound
     double longest = 0.0; // the longest packet: one frame of this sound
 };
 
-// Decodes the checked runs of the output's pictures and compares each with
-// the picture recorded for it.
-class PictureCheck
+// A run of checked pictures from the first picture of a part on: it decodes
+// on its own.
+struct Run
 {
-public:
-    PictureCheck(const ExactRecord &record, const AVStream *stream)
-        : m_record(record), m_stream(stream)
-    {}
-    std::string open()
-    {
-        const AVCodec *decoder = avcodec_find_decoder(m_stream->codecpar->codec_id);
-        m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-        m_frame.reset(av_frame_alloc());
-        if (!m_decoder || !m_frame ||
-            avcodec_parameters_to_context(m_decoder.get(), m_stream->codecpar) < 0)
-            return "decoding: no decoder for the output's picture";
-        m_decoder->pkt_timebase = m_stream->time_base;
-        m_decoder->err_recognition = AV_EF_EXPLODE;
-        m_decoder->thread_count = 0;
-        if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0)
-            return "decoding: the output's picture decoder cannot be opened";
-        return {};
-    }
-    std::string feed(const AVPacket &packet, std::size_t index)
-    {
-        const ExactRecord::Picture &picture = m_record.pictures[index];
-        if (!picture.checked)
-            return m_active ? drain() : std::string();
-        m_active = true;
-        m_indexOf[packet.pts] = index;
-        ++m_expected;
-        const int sent = avcodec_send_packet(m_decoder.get(), &packet);
-        if (sent < 0)
-            return "decoding: the picture at " + time(packet.pts) +
-                   " does not decode: " + avErrorString(sent);
-        return receive();
-    }
-    std::string finish() { return m_active ? drain() : std::string(); }
-    bool allCompared() const { return m_compared == m_expected; }
+    std::vector<PacketPtr> packets;
+    std::vector<std::size_t> pictures; // their places in the record
+};
 
-private:
-    std::string time(std::int64_t pts) const
-    {
-        return at(static_cast<double>(pts) * av_q2d(m_stream->time_base));
-    }
-    std::string drain()
-    {
-        avcodec_send_packet(m_decoder.get(), nullptr);
-        std::string failure = receive();
-        avcodec_flush_buffers(m_decoder.get());
-        m_active = false;
-        return failure;
-    }
-    std::string receive()
-    {
+// Decodes one run on a decoder of its own and compares each picture with the
+// one recorded for it.
+std::string checkRun(const AVStream *stream, const ExactRecord &record, const Run &run,
+                     const std::function<bool()> &keepGoing)
+{
+    const auto time = [&](std::int64_t pts) {
+        return at(static_cast<double>(pts) * av_q2d(stream->time_base));
+    };
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    CodecContextPtr decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+    FramePtr frame(av_frame_alloc());
+    if (!decoder || !frame || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
+        return "decoding: no decoder for the output's picture";
+    decoder->pkt_timebase = stream->time_base;
+    decoder->err_recognition = AV_EF_EXPLODE;
+    decoder->thread_count = 1; // runs are decoded side by side
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return "decoding: the output's picture decoder cannot be opened";
+    std::map<std::int64_t, std::size_t> waiting;
+    std::size_t compared = 0;
+    const auto receive = [&]() -> std::string {
         for (;;) {
-            const int got = avcodec_receive_frame(m_decoder.get(), m_frame.get());
+            const int got = avcodec_receive_frame(decoder.get(), frame.get());
             if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
                 return {};
             if (got < 0)
                 return "decoding: a picture does not decode: " + avErrorString(got);
-            const std::int64_t pts = m_frame->best_effort_timestamp;
+            const std::int64_t pts = frame->best_effort_timestamp;
             const bool damaged =
-                m_frame->decode_error_flags != 0 || (m_frame->flags & AV_FRAME_FLAG_CORRUPT);
-            const std::uint64_t digest = frameDigest(m_frame.get());
-            av_frame_unref(m_frame.get());
-            const auto index = m_indexOf.find(pts);
-            if (index == m_indexOf.end())
+                frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT);
+            const std::uint64_t digest = frameDigest(frame.get());
+            av_frame_unref(frame.get());
+            const auto index = waiting.find(pts);
+            if (index == waiting.end())
                 return "decoding: a picture comes out at " + time(pts) + ", where none was checked";
-            const ExactRecord::Picture &picture = m_record.pictures[index->second];
-            m_indexOf.erase(index);
+            const ExactRecord::Picture &picture = record.pictures[index->second];
+            waiting.erase(index);
             if (damaged)
                 return "decoding: the picture at " + time(pts) + " decodes with errors";
             if (digest != picture.decoded)
                 return std::string("decoding: the ") + (picture.encoded ? "re-encoded" : "copied") +
                        " picture at " + time(pts) + " differs from the source's";
-            ++m_compared;
+            ++compared;
         }
+    };
+    for (std::size_t i = 0; i < run.packets.size(); ++i) {
+        if (!keepGoing())
+            return "cancelled";
+        const AVPacket &packet = *run.packets[i];
+        waiting[packet.pts] = run.pictures[i];
+        if (const int sent = avcodec_send_packet(decoder.get(), &packet); sent < 0)
+            return "decoding: the picture at " + time(packet.pts) +
+                   " does not decode: " + avErrorString(sent);
+        if (std::string failure = receive(); !failure.empty())
+            return failure;
     }
+    avcodec_send_packet(decoder.get(), nullptr);
+    if (std::string failure = receive(); !failure.empty())
+        return failure;
+    return compared == run.packets.size()
+               ? std::string()
+               : "decoding: a checked picture did not come out of the decoder";
+}
 
-    const ExactRecord &m_record;
-    const AVStream *m_stream;
-    CodecContextPtr m_decoder;
-    FramePtr m_frame;
-    bool m_active = false;
-    std::map<std::int64_t, std::size_t> m_indexOf;
-    std::size_t m_expected = 0;
-    std::size_t m_compared = 0;
-};
+// The runs, two at a time: each decoder on one core does more than one
+// decoder on two.
+std::string checkRuns(const AVStream *stream, const ExactRecord &record,
+                      const std::vector<Run> &runs, const std::function<bool(double)> &keepGoing)
+{
+    std::size_t total = 0;
+    for (const Run &run : runs)
+        total += run.packets.size();
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> decoded{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::string> failures(runs.size());
+    const auto work = [&](bool reporting) {
+        for (std::size_t r = next++; r < runs.size() && !stop; r = next++) {
+            failures[r] = checkRun(stream, record, runs[r], [&] {
+                ++decoded;
+                if (reporting && keepGoing &&
+                    !keepGoing(static_cast<double>(decoded) /
+                               static_cast<double>(std::max<std::size_t>(total, 1))))
+                    stop = true;
+                return !stop;
+            });
+            if (!failures[r].empty())
+                stop = true;
+        }
+    };
+    {
+        std::jthread beside(work, false);
+        work(true);
+    }
+    for (const std::string &failure : failures) {
+        if (!failure.empty() && failure != "cancelled")
+            return failure;
+    }
+    return stop ? "cancelled" : std::string();
+}
 
 } // namespace
 
@@ -190,9 +211,8 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
     const AVRational rate =
         picture->avg_frame_rate.num > 0 ? picture->avg_frame_rate : picture->r_frame_rate;
     const double nominalFrame = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
-    PictureCheck check(record, picture);
-    if (std::string failure = check.open(); !failure.empty())
-        return failure;
+    std::vector<Run> runs;
+    bool inRun = false;
     std::map<int, Sound> sounds;
     std::vector<std::int64_t> times;
     double pictureStart = INFINITY;
@@ -236,12 +256,16 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
             const double duration =
                 packet->duration > 0 ? static_cast<double>(packet->duration) * base : nominalFrame;
             pictureEnd = std::max(pictureEnd, static_cast<double>(packet->pts) * base + duration);
-            if (std::string failure = check.feed(*packet, index); !failure.empty())
-                return failure;
-            if (keepGoing &&
-                !keepGoing(static_cast<double>(times.size()) /
-                           static_cast<double>(std::max<std::size_t>(record.pictures.size(), 1))))
-                return "cancelled";
+            const ExactRecord::Picture &expected = record.pictures[index];
+            inRun = expected.checked && (inRun || expected.startsPart);
+            if (inRun) {
+                if (expected.startsPart || runs.empty())
+                    runs.emplace_back();
+                runs.back().packets.emplace_back(av_packet_clone(packet.get()));
+                runs.back().pictures.push_back(index);
+                if (!runs.back().packets.back())
+                    return "out of memory";
+            }
         } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
                    packet->pts != AV_NOPTS_VALUE) {
             Sound &sound = sounds[packet->stream_index];
@@ -258,13 +282,9 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
         }
         av_packet_unref(packet.get());
     }
-    if (std::string failure = check.finish(); !failure.empty())
-        return failure;
     if (times.size() != record.pictures.size())
         return "structure: the output holds " + std::to_string(times.size()) + " pictures of the " +
                std::to_string(record.pictures.size()) + " written";
-    if (!check.allCompared())
-        return "decoding: a checked picture did not come out of the decoder";
 
     std::vector<std::size_t> byTime(times.size());
     std::iota(byTime.begin(), byTime.end(), std::size_t{0});
@@ -288,6 +308,8 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
         if (std::abs(sound.end - pictureEnd) > tolerance)
             return which + " ends " + at(sound.end - pictureEnd) + " after the picture";
     }
+    if (std::string failure = checkRuns(picture, record, runs, keepGoing); !failure.empty())
+        return failure;
     for (const ExactRecord::Picture &p : record.pictures) {
         if (p.encoded && p.psnr < minimumPsnr)
             return "quality: a re-encoded picture reaches only " +

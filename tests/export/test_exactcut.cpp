@@ -188,7 +188,6 @@ private Q_SLOTS:
         if (!findFFmpeg())
             QSKIP("ffmpeg is not installed");
         m_dir.setAutoRemove(false);
-        qWarning() << "DIR" << m_dir.path(); // DEBUG
     }
 
     void matrix_data()
@@ -221,6 +220,7 @@ private Q_SLOTS:
         row("29.97 fps", "mx-ntsc.mp4", "cut.mp4", {1.3, 4.7}, 22);
         row("open GOP inside one interval", "ex-opengop.mp4", "cut.mp4", {2.3, 3.3}, 25);
         row("open GOP across keyframes", "ex-opengop.mp4", "cut.mp4", {1.3, 4.7}, 0, "open-GOP");
+        row("mp4 hiding its lead-in", "mx-hidden.mp4", "cut.mp4", {0.2, 2.5}, 30);
         row("hevc as MPEG-TS", "mx-hevc.mp4", "cut.ts", {1.3, 4.7}, 18);
         row("vp9 into MPEG-TS", "mx-vp9.webm", "cut.ts", {1.3, 4.7}, 0, "cannot take");
     }
