@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
+
 using namespace trimora;
 
 namespace {
@@ -308,6 +310,22 @@ private Q_SLOTS:
         }
         // Every stream kept but those the plan reports left out.
         QCOMPARE(streamKinds(file).size() + cut.notes.size(), streamKinds(media(source)).size());
+    }
+
+    // Cancelled at any point, the cut stops and says so: in the edges (the
+    // head here, the reference and the tail on their own thread), in the
+    // writing and in the check.
+    void cancelStopsTheCut()
+    {
+        const ExactCutPlan cut = plan(QStringLiteral("mx-h264.mp4"), {1.3, 4.7}, "cut.mp4");
+        for (const int after : {0, 60, 260, 500}) {
+            std::atomic<int> asked{0};
+            const ExactOutcome outcome = runExactCut(
+                cut.job, mediaPath("mx-h264.mp4"),
+                m_dir.filePath(QStringLiteral("cancelled%1.mp4").arg(after)).toStdString(), {},
+                [&] { return ++asked > after; });
+            QVERIFY2(outcome.cancelled, outcome.failure.c_str());
+        }
     }
 
     // The fault the parameter sets invite: the encoder's sets under the
