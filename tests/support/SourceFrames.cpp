@@ -88,11 +88,7 @@ int SourceFrames::frameAt(double t) const
 
 double SourceFrames::difference(const QImage &picture, int i) const
 {
-    return cornerDifference(grayCorner(picture), i);
-}
-
-double SourceFrames::cornerDifference(const QImage &corner, int i) const
-{
+    const QImage corner = grayCorner(picture);
     const QImage &source = corners.at(i);
     if (corner.size() != source.size())
         return std::numeric_limits<double>::infinity();

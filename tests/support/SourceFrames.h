@@ -28,8 +28,6 @@ struct SourceFrames
     int match(const QImage &picture) const;
     // The difference between a picture and frame i, 0..255.
     double difference(const QImage &picture, int i) const;
-    // The same for a corner as corners holds them.
-    double cornerDifference(const QImage &corner, int i) const;
     // The frame the player shows, read back once it holds still (it reaches
     // the video output a few milliseconds after the player reports a landing).
     int shownBy(const trimora::Player &player) const;
