@@ -68,11 +68,7 @@ StreamChoice chooseStreams(const SourceLayout &layout, const OutputContainer &co
     StreamChoice choice;
     for (const SourceStream &stream : layout.streams) {
         if (!containerCanHold(container, stream)) {
-            choice.notes << QStringLiteral("Left out: %1 %2 (%3): %4 cannot hold it")
-                                .arg(streamWords(stream))
-                                .arg(stream.index)
-                                .arg(QString::fromStdString(stream.codecName),
-                                     QString::fromStdString(container.label));
+            choice.notes << leftOutNote(stream, container.label);
             continue;
         }
         choice.maps << QStringLiteral("-map") << QStringLiteral("0:%1").arg(stream.index);
@@ -233,6 +229,14 @@ End planEnd(const VideoIndex &index, std::ptrdiff_t firstPacket, double out)
 }
 
 } // namespace
+
+QString leftOutNote(const SourceStream &stream, const std::string &containerLabel)
+{
+    return QStringLiteral("Left out: %1 %2 (%3): %4 cannot hold it")
+        .arg(streamWords(stream))
+        .arg(stream.index)
+        .arg(QString::fromStdString(stream.codecName), QString::fromStdString(containerLabel));
+}
 
 QString formatSeconds(double seconds)
 {

@@ -45,6 +45,9 @@ struct CutPlan
 // as possible follow Out, and the notes say how far the cut runs past Out.
 CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const VideoIndex *index);
 
+// The log line for a stream the output's container cannot hold.
+QString leftOutNote(const SourceStream &stream, const std::string &containerLabel);
+
 // "%.3f" independent of the C locale: three digits after a '.', rounded to
 // nearest, sign kept.
 QString formatSeconds(double seconds);

@@ -1,5 +1,6 @@
 #include "export/ExactCutPlan.h"
 
+#include "export/CutPlan.h"
 #include "media/OutputContainer.h"
 
 #include <QFile>
@@ -313,22 +314,6 @@ std::optional<AudioChoice> chooseAudio(const ExactAudio &audio, const OutputCont
     return choice;
 }
 
-QString streamWords(const SourceStream &stream)
-{
-    switch (stream.kind) {
-    case StreamKind::Subtitle:
-        return QStringLiteral("subtitle stream");
-    case StreamKind::Data:
-        return QStringLiteral("data stream");
-    case StreamKind::Attachment:
-        return QStringLiteral("attachment stream");
-    case StreamKind::Video:
-        return QStringLiteral("picture stream");
-    default:
-        return QStringLiteral("stream");
-    }
-}
-
 QString videoSentence(const VideoView &view, const std::vector<ExactRange> &ranges)
 {
     double head = 0.0;
@@ -453,10 +438,11 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
     for (const ExactAudio &track : source->audio) {
         std::optional<AudioChoice> choice = chooseAudio(track, container);
         if (!choice) {
-            plan.notes << QStringLiteral("Left out: audio stream %1 (%2): %3 cannot hold it")
-                              .arg(track.index)
-                              .arg(QString::fromStdString(track.codecName),
-                                   QString::fromStdString(container.label));
+            SourceStream stream;
+            stream.index = track.index;
+            stream.kind = StreamKind::Audio;
+            stream.codecName = track.codecName;
+            plan.notes << leftOutNote(stream, container.label);
             continue;
         }
         const std::string codec = choice->job.encoder == "libopus" ? "opus" : choice->job.encoder;
@@ -472,11 +458,7 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
                               stream.kind == StreamKind::Data ||
                               stream.kind == StreamKind::Attachment || stream.attachedPicture;
         if (!copyable || !containerCanHold(container, stream)) {
-            plan.notes << QStringLiteral("Left out: %1 %2 (%3): %4 cannot hold it")
-                              .arg(streamWords(stream))
-                              .arg(stream.index)
-                              .arg(QString::fromStdString(stream.codecName),
-                                   QString::fromStdString(container.label));
+            plan.notes << leftOutNote(stream, container.label);
             continue;
         }
         job.copiedStreams.push_back(stream.index);

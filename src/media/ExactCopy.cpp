@@ -164,11 +164,7 @@ void seekBefore(AVFormatContext *format, double seconds)
 std::unique_ptr<PacketProducer> makeCopyProducer(const CutContext &cut, int sourceIndex,
                                                  std::string &failure)
 {
-    auto producer = std::make_unique<CopyProducer>(cut, sourceIndex);
-    failure = producer->init();
-    if (!failure.empty())
-        return nullptr;
-    return producer;
+    return madeProducer<CopyProducer>(failure, cut, sourceIndex);
 }
 
 } // namespace trimora

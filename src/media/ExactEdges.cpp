@@ -112,25 +112,6 @@ bool sameBytes(const std::uint8_t *data, int size, const Bytes &bytes)
            (bytes.empty() || std::memcmp(data, bytes.data(), bytes.size()) == 0);
 }
 
-CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
-                            int threads = 0)
-{
-    const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
-    CodecContextPtr ctx(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0) {
-        failure = "no decoder for the picture";
-        return nullptr;
-    }
-    ctx->pkt_timebase = timeBase;
-    ctx->thread_count = threads;
-    const int opened = avcodec_open2(ctx.get(), decoder, nullptr);
-    if (opened < 0) {
-        failure = "the picture's decoder cannot be opened: " + avErrorString(opened);
-        return nullptr;
-    }
-    return ctx;
-}
-
 // Decoding the encoder's pictures again and comparing them with the
 // source's, which wait here until their twin comes out.
 class Remeasure
@@ -191,6 +172,27 @@ private:
 };
 
 } // namespace
+
+CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
+                            int threads, bool strict)
+{
+    const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
+    CodecContextPtr ctx(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0) {
+        failure = "no decoder for the picture";
+        return nullptr;
+    }
+    ctx->pkt_timebase = timeBase;
+    ctx->thread_count = threads;
+    if (strict)
+        ctx->err_recognition = AV_EF_EXPLODE;
+    const int opened = avcodec_open2(ctx.get(), decoder, nullptr);
+    if (opened < 0) {
+        failure = "the picture's decoder cannot be opened: " + avErrorString(opened);
+        return nullptr;
+    }
+    return ctx;
+}
 
 CodecContextPtr openMatchingEncoder(const AVStream *source, const ExactJob &job,
                                     std::string &failure)

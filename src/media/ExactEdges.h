@@ -23,6 +23,10 @@ namespace trimora {
 CodecContextPtr openMatchingEncoder(const AVStream *source, const ExactJob &job,
                                     std::string &failure);
 
+// A decoder opened for a stream; strict ones fail on any damage.
+CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
+                            int threads = 0, bool strict = false);
+
 struct EncodedPicture
 {
     Bytes data;           // as the encoder gave it (Annex B for H.264 and HEVC)

@@ -2,6 +2,7 @@
 #include "media/ExactEdges.h"
 #include "media/ExactProducer.h"
 #include "media/SourceCursor.h"
+#include "media/StreamInfo.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,15 +15,6 @@ namespace {
 
 // Copying a packet costs about this share of decoding one.
 constexpr double copyWeight = 0.02;
-
-std::optional<NalCodec> nalCodecOf(AVCodecID id)
-{
-    if (id == AV_CODEC_ID_H264)
-        return NalCodec::H264;
-    if (id == AV_CODEC_ID_HEVC)
-        return NalCodec::Hevc;
-    return std::nullopt;
-}
 
 ByteView viewOf(const AVPacket *packet)
 {
@@ -531,11 +523,7 @@ std::unique_ptr<PacketProducer> makePictureProducer(const CutContext &cut, Exact
                                                     std::function<void(double)> progress,
                                                     std::string &failure)
 {
-    auto producer = std::make_unique<PictureProducer>(cut, record, std::move(progress));
-    failure = producer->init();
-    if (!failure.empty())
-        return nullptr;
-    return producer;
+    return madeProducer<PictureProducer>(failure, cut, record, std::move(progress));
 }
 
 } // namespace trimora

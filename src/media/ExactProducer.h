@@ -56,6 +56,17 @@ struct CutContext
     double tick() const;
 };
 
+// Makes a producer and sets it up (init()); nothing, and why, when that fails.
+template <class Producer, class... Args>
+std::unique_ptr<PacketProducer> madeProducer(std::string &failure, Args &&...args)
+{
+    auto producer = std::make_unique<Producer>(std::forward<Args>(args)...);
+    failure = producer->init();
+    if (!failure.empty())
+        return nullptr;
+    return producer;
+}
+
 // The picture stream; writes the record of what it wrote.
 std::unique_ptr<PacketProducer> makePictureProducer(const CutContext &cut, ExactRecord &record,
                                                     std::function<void(double)> progress,

@@ -35,6 +35,7 @@ private:
     bool writeSilence(std::int64_t count);
     bool finishRange();
     bool sendFromFifo(int count);
+    bool makeChunk(int samples); // m_chunk, empty, in the encoder's format
 
     const CutContext &m_cut;
     ExactAudioJob m_job;
@@ -149,6 +150,17 @@ void SoundProducer::startRange()
     m_inRange = true;
 }
 
+bool SoundProducer::makeChunk(int samples)
+{
+    av_frame_unref(m_chunk.get());
+    m_chunk->nb_samples = samples;
+    m_chunk->format = m_encoder->sample_fmt;
+    if (av_channel_layout_copy(&m_chunk->ch_layout, &m_encoder->ch_layout) < 0 ||
+        av_frame_get_buffer(m_chunk.get(), 0) < 0)
+        return fail("out of memory for the sound");
+    return true;
+}
+
 bool SoundProducer::writeOut(std::uint8_t **data, int count)
 {
     const std::int64_t keep = std::min<std::int64_t>(count, m_outCount - m_outWritten);
@@ -166,12 +178,8 @@ bool SoundProducer::writeSilence(std::int64_t count)
     count = std::min(count, m_outCount - m_outWritten);
     while (count > 0) {
         const int step = static_cast<int>(std::min<std::int64_t>(count, 8192));
-        av_frame_unref(m_chunk.get());
-        m_chunk->nb_samples = step;
-        m_chunk->format = m_encoder->sample_fmt;
-        if (av_channel_layout_copy(&m_chunk->ch_layout, &m_encoder->ch_layout) < 0 ||
-            av_frame_get_buffer(m_chunk.get(), 0) < 0)
-            return fail("out of memory for the sound");
+        if (!makeChunk(step))
+            return false;
         av_samples_set_silence(m_chunk->extended_data, 0, step, m_chunk->ch_layout.nb_channels,
                                m_encoder->sample_fmt);
         if (!writeOut(m_chunk->extended_data, step))
@@ -204,12 +212,8 @@ bool SoundProducer::convert(const AVFrame *frame, int offset, int count)
         in[p] = frame->extended_data[p] +
                 static_cast<std::ptrdiff_t>(offset) * bytes * (planar ? 1 : channels);
     const int room = swr_get_out_samples(m_swr.get(), count);
-    av_frame_unref(m_chunk.get());
-    m_chunk->nb_samples = std::max(room, 1);
-    m_chunk->format = m_encoder->sample_fmt;
-    if (av_channel_layout_copy(&m_chunk->ch_layout, &m_encoder->ch_layout) < 0 ||
-        av_frame_get_buffer(m_chunk.get(), 0) < 0)
-        return fail("out of memory for the sound");
+    if (!makeChunk(std::max(room, 1)))
+        return false;
     const int got =
         swr_convert(m_swr.get(), m_chunk->extended_data, m_chunk->nb_samples, in.data(), count);
     if (got < 0)
@@ -224,12 +228,8 @@ bool SoundProducer::finishRange()
             const int room = std::max(swr_get_out_samples(m_swr.get(), 0), 0);
             if (room == 0)
                 break;
-            av_frame_unref(m_chunk.get());
-            m_chunk->nb_samples = room;
-            m_chunk->format = m_encoder->sample_fmt;
-            if (av_channel_layout_copy(&m_chunk->ch_layout, &m_encoder->ch_layout) < 0 ||
-                av_frame_get_buffer(m_chunk.get(), 0) < 0)
-                return fail("out of memory for the sound");
+            if (!makeChunk(room))
+                return false;
             const int got = swr_convert(m_swr.get(), m_chunk->extended_data, room, nullptr, 0);
             if (got <= 0)
                 break;
@@ -393,11 +393,7 @@ bool SoundProducer::ready()
 std::unique_ptr<PacketProducer> makeSoundProducer(const CutContext &cut, const ExactAudioJob &audio,
                                                   std::string &failure)
 {
-    auto producer = std::make_unique<SoundProducer>(cut, audio);
-    failure = producer->init();
-    if (!failure.empty())
-        return nullptr;
-    return producer;
+    return madeProducer<SoundProducer>(failure, cut, audio);
 }
 
 } // namespace trimora

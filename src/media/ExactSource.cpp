@@ -17,15 +17,6 @@ namespace {
 // Far beyond any codec's reordering: H.264 and HEVC allow 16 frames.
 constexpr std::size_t reorderWindow = 32;
 
-std::optional<NalCodec> nalCodecOf(AVCodecID id)
-{
-    if (id == AV_CODEC_ID_H264)
-        return NalCodec::H264;
-    if (id == AV_CODEC_ID_HEVC)
-        return NalCodec::Hevc;
-    return std::nullopt;
-}
-
 bool hasHdr(const AVStream *stream)
 {
     const AVCodecParameters *par = stream->codecpar;

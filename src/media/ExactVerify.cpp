@@ -1,5 +1,6 @@
 #include "media/Bitstream.h"
 #include "media/ExactCutter.h"
+#include "media/ExactEdges.h"
 #include "media/FrameCompare.h"
 #include "media/StreamInfo.h"
 
@@ -76,16 +77,13 @@ std::string checkRun(const AVStream *stream, const ExactRecord &record, const Ru
     const auto time = [&](std::int64_t pts) {
         return at(static_cast<double>(pts) * av_q2d(stream->time_base));
     };
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    CodecContextPtr decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+    std::string unopened;
+    // One thread: runs are decoded side by side.
+    const CodecContextPtr decoder =
+        openDecoder(stream->codecpar, stream->time_base, unopened, 1, true);
     FramePtr frame(av_frame_alloc());
-    if (!decoder || !frame || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
-        return "decoding: no decoder for the output's picture";
-    decoder->pkt_timebase = stream->time_base;
-    decoder->err_recognition = AV_EF_EXPLODE;
-    decoder->thread_count = 1; // runs are decoded side by side
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return "decoding: the output's picture decoder cannot be opened";
+    if (!decoder || !frame)
+        return "decoding: " + unopened;
     std::map<std::int64_t, std::size_t> waiting;
     std::size_t compared = 0;
     const auto receive = [&]() -> std::string {
@@ -192,11 +190,7 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
     const AVStream *picture = *video;
     const double base = av_q2d(picture->time_base);
 
-    std::optional<NalCodec> codec;
-    if (picture->codecpar->codec_id == AV_CODEC_ID_H264)
-        codec = NalCodec::H264;
-    else if (picture->codecpar->codec_id == AV_CODEC_ID_HEVC)
-        codec = NalCodec::Hevc;
+    const std::optional<NalCodec> codec = nalCodecOf(picture->codecpar->codec_id);
     int lengthSize = 0;
     if (codec) {
         const std::optional<ParameterSets> sets = parameterSetsOf(

@@ -3,14 +3,19 @@
 // What the media readers ask of a demuxed file's streams, answered once for
 // all of them. Media code only: it speaks FFmpeg's types.
 
+#include "media/Bitstream.h"
 #include "media/CutSource.h"
 #include "media/FFmpegPtr.h"
 
 #include <functional>
+#include <optional>
 
 namespace trimora {
 
 StreamKind kindOf(AVMediaType type);
+
+// The NAL framing of H.264 and HEVC; nothing for other codecs.
+std::optional<NalCodec> nalCodecOf(AVCodecID id);
 
 // A video stream that moves: not a cover picture.
 bool isMovingPicture(const AVStream *stream);
