@@ -58,6 +58,7 @@ ContentView::ContentView(QWidget *parent)
     m_noticeTimer->setInterval(noticeMilliseconds);
     connect(m_noticeTimer, &QTimer::timeout, m_notice, &QWidget::hide);
     connect(m_viewModel.get(), &VideoEditorViewModel::loadFailed, this, &ContentView::showNotice);
+    connect(m_viewModel.get(), &VideoEditorViewModel::notice, this, &ContentView::showNotice);
 }
 
 ContentView::~ContentView()

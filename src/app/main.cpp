@@ -1,4 +1,5 @@
 #include "app/TrimoraApp.h"
+#include "export/FFmpegRunner.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -51,5 +52,8 @@ int main(int argc, char *argv[])
 
     TrimoraApp app;
     app.openFiles(parser.positionalArguments());
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The windows are gone; an export still running gets its output named.
+    trimora::waitForRunningTools();
+    return status;
 }

@@ -442,7 +442,7 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
             stream.index = track.index;
             stream.kind = StreamKind::Audio;
             stream.codecName = track.codecName;
-            plan.notes << leftOutNote(stream, container.label);
+            plan.notes << leftOutNote(stream, container);
             continue;
         }
         const std::string codec = choice->job.encoder == "libopus" ? "opus" : choice->job.encoder;
@@ -458,7 +458,7 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
                               stream.kind == StreamKind::Data ||
                               stream.kind == StreamKind::Attachment || stream.attachedPicture;
         if (!copyable || !containerCanHold(container, stream)) {
-            plan.notes << leftOutNote(stream, container.label);
+            plan.notes << leftOutNote(stream, container);
             continue;
         }
         job.copiedStreams.push_back(stream.index);

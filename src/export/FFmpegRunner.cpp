@@ -1,6 +1,8 @@
 #include "export/FFmpegRunner.h"
 
 #include "core/MainThread.h"
+#include "export/AtomicOutput.h"
+#include "export/FailureReason.h"
 #include "export/Utf8Chunks.h"
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
@@ -26,12 +29,51 @@ namespace trimora {
 
 namespace {
 
-const QString launchFailurePrefix = QStringLiteral("❌ Could not launch ffmpeg: ");
+const QString launchFailurePrefix = QStringLiteral("could not launch ffmpeg: ");
+
+// How much of the tool's last words is kept to find why it failed.
+constexpr qsizetype keptOutput = 8192;
 
 QString errnoDescription(int error)
 {
     return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
+
+// Runs started and not yet finished, for waitForRunningTools().
+struct RunningTools
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    int count = 0;
+    // Set once the main thread only waits for them: their output has nobody
+    // left to show it.
+    std::atomic<bool> unattended{false};
+};
+
+RunningTools &runningTools()
+{
+    static RunningTools *tools = new RunningTools; // outlives any static teardown
+    return *tools;
+}
+
+class RunningTool
+{
+public:
+    RunningTool()
+    {
+        const std::lock_guard lock(runningTools().mutex);
+        ++runningTools().count;
+    }
+    ~RunningTool()
+    {
+        RunningTools &tools = runningTools();
+        const std::lock_guard lock(tools.mutex);
+        if (--tools.count == 0)
+            tools.done.notify_all();
+    }
+    RunningTool(const RunningTool &) = delete;
+    RunningTool &operator=(const RunningTool &) = delete;
+};
 
 // A child that survives us must not die writing its log into the pipe we no
 // longer read: an ignored SIGPIPE is inherited across exec, so the tool just
@@ -41,17 +83,6 @@ void ignoreBrokenPipes()
 {
     static std::once_flag once;
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
-
-QString statusForWaitStatus(int status)
-{
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return QStringLiteral("✅ Completed successfully");
-    // A signal is never success: report its number as the code.
-    const int code = WIFEXITED(status)     ? WEXITSTATUS(status)
-                     : WIFSIGNALED(status) ? WTERMSIG(status)
-                                           : -1;
-    return QStringLiteral("❌ Failed (exit code: %1)").arg(code);
 }
 
 class FileActions
@@ -162,7 +193,7 @@ int spawnChild(const QByteArray &executable, const std::vector<QByteArray> &argu
 struct Sinks
 {
     OutputSink onOutput;
-    StatusSink onFinished;
+    FinishSink onFinished;
     // Chunks posted but not yet handed on by the main thread.
     std::atomic<int> undelivered{0};
 };
@@ -224,42 +255,38 @@ QUrl fileURLFromPath(const QString &path)
                                                           : QDir::current().absoluteFilePath(path));
 }
 
-void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinished,
-         OutputVerifier verify, const QStringList &locations)
+void run(ToolRun job, OutputSink onOutput, FinishSink onFinished, const QStringList &locations)
 {
     const std::optional<QString> executable = findFFmpeg(locations);
     if (!executable) {
-        onFinished(ffmpegNotFoundMessage);
+        onFinished(ExportOutcome::failure(ffmpegNotFoundReason), QString());
         return;
     }
     try {
-        std::thread(runFFmpegProcess, *executable, arguments, std::move(onOutput),
-                    std::move(onFinished), std::move(verify))
-            .detach();
+        // Counted from here, so that no run can start unseen by a closing
+        // application.
+        std::thread([running = std::make_shared<RunningTool>(), executable = *executable,
+                     job = std::move(job), onOutput = std::move(onOutput),
+                     onFinished = std::move(onFinished)]() mutable {
+            runFFmpegProcess(executable, job, std::move(onOutput), std::move(onFinished));
+        }).detach();
     } catch (const std::system_error &error) {
-        onFinished(launchFailurePrefix + QString::fromLocal8Bit(error.what()));
+        onFinished(
+            ExportOutcome::failure(launchFailurePrefix + QString::fromLocal8Bit(error.what())),
+            QString());
     }
 }
 
-void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
-                      StatusSink onFinished, OutputVerifier verify)
-{
-    // Every delivery shares the sinks; the last one, run on the main thread,
-    // releases them there, so whatever they capture is destroyed where it was
-    // made.
-    auto sinks = std::make_shared<Sinks>();
-    sinks->onOutput = std::move(onOutput);
-    sinks->onFinished = std::move(onFinished);
-    const auto finish = [&sinks](const QString &status) {
-        postToMainThread([sinks = std::move(sinks), status] { sinks->onFinished(status); });
-    };
+namespace {
 
-    ignoreBrokenPipes();
+// Runs the tool to its end, handing its output on as it comes; returns why the
+// run failed, or an empty text.
+QString runTool(const QString &executable, const QStringList &arguments,
+                const std::function<void(const QString &)> &deliver, QString &tail)
+{
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        finish(launchFailurePrefix + errnoDescription(errno));
-        return;
-    }
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return launchFailurePrefix + errnoDescription(errno);
     Fd readEnd(fds[0]);
     Fd writeEnd(fds[1]);
 
@@ -270,14 +297,57 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
     pid_t pid = 0;
     const int error = spawnChild(QFile::encodeName(executable), encoded, writeEnd.get(), &pid);
     writeEnd.reset(); // only the child writes now: end of file comes with its exit
-    if (error != 0) {
-        finish(launchFailurePrefix + errnoDescription(error));
-        return;
-    }
+    if (error != 0)
+        return launchFailurePrefix + errnoDescription(error);
 
     Utf8ChunkDecoder decoder;
+    const auto keep = [&](const QString &text) {
+        tail += text;
+        if (tail.size() > keptOutput)
+            tail.remove(0, tail.size() - keptOutput);
+        deliver(text);
+    };
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t count = ::read(readEnd.get(), buffer.data(), buffer.size());
+        if (count > 0) {
+            keep(decoder.decode(QByteArray(buffer.constData(), count)));
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break; // end of file (or an unreadable pipe): the child is done writing
+        }
+    }
+    keep(decoder.finish());
+
+    int status = 0;
+    pid_t waited = 0;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited != pid)
+        return QStringLiteral("ffmpeg could not be waited for: ") + errnoDescription(errno);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return {};
+    const QString named = reasonInToolOutput(tail);
+    return named.isEmpty() ? exitReason(status) : named;
+}
+
+} // namespace
+
+void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink onOutput,
+                      FinishSink onFinished)
+{
+    // Every delivery shares the sinks; the last one, run on the main thread,
+    // releases them there, so whatever they capture is destroyed where it was
+    // made.
+    auto sinks = std::make_shared<Sinks>();
+    sinks->onOutput = std::move(onOutput);
+    sinks->onFinished = std::move(onFinished);
+    ignoreBrokenPipes();
+
     const auto deliver = [&sinks](const QString &text) {
-        if (text.isEmpty())
+        if (text.isEmpty() || runningTools().unattended.load())
             return;
         while (sinks->undelivered.load() >= maxUndeliveredChunks)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -287,35 +357,40 @@ void runFFmpegProcess(const QString &executable, const QStringList &arguments, O
             --sinks->undelivered;
         });
     };
-    QByteArray buffer(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t count = ::read(readEnd.get(), buffer.data(), buffer.size());
-        if (count > 0) {
-            deliver(decoder.decode(QByteArray(buffer.constData(), count)));
-        } else if (count < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break; // end of file (or an unreadable pipe): the child is done writing
-        }
-    }
-    deliver(decoder.finish());
-
-    int status = 0;
-    pid_t waited = 0;
-    do {
-        waited = ::waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    if (waited != pid) {
-        finish(QStringLiteral("❌ Failed (exit code: -1)"));
-        return;
-    }
-    QString outcome = statusForWaitStatus(status);
+    QString tail;
     // Exit status 0 only says the tool is content; the file has to show it.
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && verify) {
-        if (const QString failure = verify(); !failure.isEmpty())
-            outcome = failure;
-    }
-    finish(outcome);
+    // A tool that could not finish its file may still exit with 0 (a full
+    // disk at the trailer): what it said names the reason then.
+    const auto writeTo = [&](const QString &path) {
+        QString failure = runTool(executable, job.arguments(path), deliver, tail);
+        if (failure.isEmpty() && job.verify) {
+            failure = job.verify(path);
+            if (const QString named = reasonInToolOutput(tail);
+                !failure.isEmpty() && !named.isEmpty())
+                failure = named;
+        }
+        return failure;
+    };
+    WrittenFile written;
+    if (job.output.isEmpty())
+        written.failure = writeTo(QString());
+    else
+        written = writeAtomically(job.output, writeTo);
+    const ExportOutcome outcome = written.failure.isEmpty()
+                                      ? ExportOutcome::success()
+                                      : ExportOutcome::failure(written.failure);
+    postToMainThread([sinks = std::move(sinks), outcome, path = written.path] {
+        sinks->onFinished(outcome, path);
+    });
+}
+
+void waitForRunningTools()
+{
+    RunningTools &tools = runningTools();
+    tools.unattended.store(true);
+    std::unique_lock lock(tools.mutex);
+    tools.done.wait(lock, [&] { return tools.count == 0; });
+    tools.unattended.store(false);
 }
 
 } // namespace trimora

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/ExportOutcome.h"
+
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -30,28 +32,46 @@ std::optional<QString> findFFmpeg(const QStringList &locations = ffmpegLocations
 QString absoluteLocalPath(const QUrl &fileURL);
 QUrl fileURLFromPath(const QString &path);
 
-inline const QString ffmpegNotFoundMessage = QStringLiteral(
-    "Error: ffmpeg not found.\nInstall it with your package manager, e.g. sudo apt install ffmpeg");
+inline const QString ffmpegNotFoundReason = QStringLiteral(
+    "ffmpeg not found; install it with your package manager, e.g. sudo apt install ffmpeg");
+inline const QString ffmpegNotFoundMessage = QStringLiteral("❌ Failed: ") + ffmpegNotFoundReason;
+
+// One run of the tool.
+struct ToolRun
+{
+    // Its arguments, writing to the given path.
+    std::function<QStringList(const QString &writeTo)> arguments;
+    // The name its output is to have; empty when it writes nothing of ours.
+    // The tool writes a temporary beside it, which is given the name (or the
+    // next free one) only once checked.
+    QString output;
+    // Runs on the worker after the tool exited with 0, given what it wrote:
+    // an empty text confirms it, anything else is why it is no good.
+    std::function<QString(const QString &written)> verify;
+};
 
 using OutputSink = std::function<void(const QString &chunk)>;
-using StatusSink = std::function<void(const QString &status)>;
-// Runs on the worker after the tool exited with 0: an empty text confirms the
-// success, anything else is the status line instead.
-using OutputVerifier = std::function<QString()>;
+// The outcome and, for a success, the name the output was given.
+using FinishSink = std::function<void(const ExportOutcome &outcome, const QString &written)>;
 
-// Starts the tool with the given arguments and returns at once. onOutput
-// receives its standard error chunk by chunk and onFinished the one status
-// line; both run on the main thread, every chunk before the status. When no
-// executable is found, onFinished runs before run() returns and onOutput
-// never does. Nothing can stop a started child: it runs to its own end even
-// if the caller (or the whole application) goes away.
-void run(const QStringList &arguments, OutputSink onOutput, StatusSink onFinished,
-         OutputVerifier verify = {}, const QStringList &locations = ffmpegLocations());
+// Starts the tool and returns at once. onOutput receives its standard error
+// chunk by chunk and onFinished the outcome; both run on the main thread,
+// every chunk before the outcome. When no executable is found, onFinished
+// runs before run() returns and onOutput never does. Nothing can stop a
+// started run: the tool, its check and the naming of its output go to their
+// end even if the caller goes away (see waitForRunningTools()).
+void run(ToolRun job, OutputSink onOutput, FinishSink onFinished,
+         const QStringList &locations = ffmpegLocations());
 
 // The worker body: spawns executable, pumps its standard error, waits for it,
-// verifies a success and delivers the status line. Blocks the calling thread
-// until the child exits; call it off the main thread.
-void runFFmpegProcess(const QString &executable, const QStringList &arguments, OutputSink onOutput,
-                      StatusSink onFinished, OutputVerifier verify = {});
+// verifies and names its output and delivers the outcome. Blocks the calling
+// thread until all that is done; call it off the main thread.
+void runFFmpegProcess(const QString &executable, const ToolRun &job, OutputSink onOutput,
+                      FinishSink onFinished);
+
+// Blocks until every run started has finished its work, so that an
+// application closing its last window does not leave an output unnamed. The
+// main thread's event loop is over by then: the tools' output is dropped.
+void waitForRunningTools();
 
 } // namespace trimora

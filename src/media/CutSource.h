@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct SourceStream
     int codecId = 0; // AVCodecID
     std::string codecName;
     bool attachedPicture = false; // a cover image rather than a moving picture
+    bool textSubtitle = false;    // cues of text, which a cut can re-time exactly
+    bool timecodeTrack = false;   // a MOV timecode (tmcd) track
+    bool carriesTimecode = false; // the stream's "timecode" tag, which muxers turn into a track
 };
 
 struct SourceLayout
@@ -39,6 +43,12 @@ struct SourceLayout
     // The program seeks this much before the -ss it is given when the demuxer
     // does not seek by presentation time and a stream reorders frames.
     double seekLead = 0.0;
+    // The timecode of the movie's first frame ("01:00:00:00"; ';' before the
+    // frames when they drop), empty when it has none; counted at this rate.
+    std::string timecode;
+    int timecodeRateNum = 0;
+    int timecodeRateDen = 1;
+    bool globalTimecode = false; // the file's own tag holds it, not only a stream's
 };
 
 // One packet of the video stream, in decode order.
@@ -55,6 +65,9 @@ struct VideoIndex
     std::vector<double> framePts;     // every frame's time, ascending
     std::vector<double> keyframes;    // ascending
     double frameDuration = 0.0;       // the layout's, or the typical step between frames
+    // Set when the file promises more picture than its data holds (a
+    // truncated download): the end of its last intact frame.
+    std::optional<double> endsEarlyAt;
 };
 
 // libavcodec's id of a codec name ("h264", "subrip", ...), 0 when unknown.

@@ -60,31 +60,13 @@ std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType
 
 namespace {
 
-bool isMediaStream(const AVStream *stream)
+// libavformat reads a lone picture (JPEG, PNG, ...) as a one-frame movie: its
+// image readers are image2 and the *_pipe family. Animated formats are not
+// among them.
+bool isStillPicture(const AVInputFormat *format)
 {
-    return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || isMovingPicture(stream);
-}
-
-// The latest end of an audio or video stream, in container seconds. MP4's own
-// duration counts from 0 and so includes any start offset; the streams' ends do not.
-std::optional<double> latestStreamEnd(const AVFormatContext *ctx)
-{
-    std::optional<double> end;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVStream *stream = ctx->streams[i];
-        if (!isMediaStream(stream) || stream->start_time == AV_NOPTS_VALUE ||
-            stream->duration == AV_NOPTS_VALUE || stream->duration <= 0)
-            continue;
-        const double streamEnd =
-            static_cast<double>(stream->start_time + stream->duration) * av_q2d(stream->time_base);
-        if (std::isfinite(streamEnd) && (!end || streamEnd > *end))
-            end = streamEnd;
-    }
-    if (!end && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
-        const int64_t start = ctx->start_time == AV_NOPTS_VALUE ? 0 : ctx->start_time;
-        end = static_cast<double>(start + ctx->duration) / AV_TIME_BASE;
-    }
-    return end;
+    const std::string_view name = format->name;
+    return name == "image2" || (name.size() > 5 && name.substr(name.size() - 5) == "_pipe");
 }
 
 // Containers whose index takes a seek straight to the keyframe before any time.
@@ -131,7 +113,7 @@ double longestKeyframeDistance(AVFormatContext *ctx, int video)
 std::optional<MediaTiming> probeDuration(const QString &path)
 {
     FormatContextPtr ctx = openMediaFile(QFile::encodeName(path).toStdString());
-    if (!ctx)
+    if (!ctx || isStillPicture(ctx->iformat))
         return std::nullopt;
     int video = -1;
     bool hasMedia = false;

@@ -71,28 +71,29 @@ bool decodesAFrame(const std::string &path, AVMediaType type)
     return receiveOne(dec->codec.get(), frame.get());
 }
 
-} // namespace
-
-std::string checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected)
+// Whether a codec written into the muxer's container reads back as the other:
+// the container stores both under one tag.
+bool readsBackAs(const AVOutputFormat *muxer, AVCodecID written, AVCodecID read)
 {
-    FormatContextPtr fmt = openMediaFile(path);
-    if (!fmt)
-        return "the output cannot be read";
+    if (written == read)
+        return true;
+    if (!muxer || !muxer->codec_tag)
+        return false;
+    const unsigned tag = av_codec_get_tag(muxer->codec_tag, written);
+    return tag != 0 && tag == av_codec_get_tag(muxer->codec_tag, read);
+}
 
+std::string lackedStream(const AVFormatContext *fmt, const std::string &path,
+                         const std::vector<ExpectedStream> &expected)
+{
+    const AVOutputFormat *muxer = av_guess_format(nullptr, path.c_str(), nullptr);
     std::vector<bool> matched(fmt->nb_streams, false);
-    bool hasVideo = false;
-    bool hasAudio = false;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream *stream = fmt->streams[i];
-        hasVideo = hasVideo || isMovingPicture(stream);
-        hasAudio = hasAudio || stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-    }
     for (const ExpectedStream &want : expected) {
         bool found = false;
         for (unsigned i = 0; i < fmt->nb_streams && !found; ++i) {
             const AVCodecParameters *par = fmt->streams[i]->codecpar;
             if (!matched[i] && kindOf(par->codec_type) == want.kind &&
-                static_cast<int>(par->codec_id) == want.codecId) {
+                readsBackAs(muxer, static_cast<AVCodecID>(want.codecId), par->codec_id)) {
                 matched[i] = true;
                 found = true;
             }
@@ -101,7 +102,33 @@ std::string checkCutOutput(const std::string &path, const std::vector<ExpectedSt
             return std::string("the output lacks the ") + kindWord(want.kind) + " stream " +
                    std::to_string(want.sourceIndex) + " (" + want.codecName + ")";
     }
+    return {};
+}
+
+} // namespace
+
+OutputReport checkCutOutput(const std::string &path, const std::vector<ExpectedStream> &expected)
+{
+    OutputReport report;
+    FormatContextPtr fmt = openMediaFile(path);
+    if (!fmt) {
+        report.failure = "the output cannot be read";
+        return report;
+    }
+    if (const std::optional<double> end = latestStreamEnd(fmt.get()))
+        report.length = std::max(0.0, *end - originOf(fmt.get()));
+
+    bool hasVideo = false;
+    bool hasAudio = false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *stream = fmt->streams[i];
+        hasVideo = hasVideo || isMovingPicture(stream);
+        hasAudio = hasAudio || stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    }
+    report.failure = lackedStream(fmt.get(), path, expected);
     fmt.reset();
+    if (!report.failure.empty())
+        return report;
 
     const auto expects = [&](StreamKind kind) {
         return std::any_of(expected.begin(), expected.end(),
@@ -110,13 +137,11 @@ std::string checkCutOutput(const std::string &path, const std::vector<ExpectedSt
     // Without expectations (the source could not be read) whatever moves counts.
     const bool wantVideo = expected.empty() ? hasVideo : expects(StreamKind::Video);
     const bool wantAudio = expected.empty() ? hasAudio : expects(StreamKind::Audio);
-    if (wantVideo)
-        return decodesAFrame(path, AVMEDIA_TYPE_VIDEO) ? std::string()
-                                                       : "the output holds no video frame";
-    if (wantAudio)
-        return decodesAFrame(path, AVMEDIA_TYPE_AUDIO) ? std::string()
-                                                       : "the output holds no audio frame";
-    return {};
+    if (wantVideo && !decodesAFrame(path, AVMEDIA_TYPE_VIDEO))
+        report.failure = "the output holds no video frame";
+    else if (!wantVideo && wantAudio && !decodesAFrame(path, AVMEDIA_TYPE_AUDIO))
+        report.failure = "the output holds no audio frame";
+    return report;
 }
 
 } // namespace trimora

@@ -1,5 +1,7 @@
 #include "media/StreamInfo.h"
 
+#include <cmath>
+
 namespace trimora {
 
 StreamKind kindOf(AVMediaType type)
@@ -58,10 +60,46 @@ double originOf(const AVFormatContext *fmt)
                                              : 0.0;
 }
 
+bool isMediaStream(const AVStream *stream)
+{
+    return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || isMovingPicture(stream);
+}
+
+std::optional<double> declaredStreamEnd(const AVStream *stream)
+{
+    if (stream->start_time == AV_NOPTS_VALUE || stream->duration == AV_NOPTS_VALUE ||
+        stream->duration <= 0)
+        return std::nullopt;
+    const double end =
+        static_cast<double>(stream->start_time + stream->duration) * av_q2d(stream->time_base);
+    return std::isfinite(end) ? std::optional(end) : std::nullopt;
+}
+
+std::optional<double> declaredFileEnd(const AVFormatContext *fmt)
+{
+    if (fmt->duration == AV_NOPTS_VALUE || fmt->duration <= 0)
+        return std::nullopt;
+    const int64_t start = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;
+    return static_cast<double>(start + fmt->duration) / AV_TIME_BASE;
+}
+
+std::optional<double> latestStreamEnd(const AVFormatContext *fmt)
+{
+    std::optional<double> end;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *stream = fmt->streams[i];
+        const std::optional<double> streamEnd =
+            isMediaStream(stream) ? declaredStreamEnd(stream) : std::nullopt;
+        if (streamEnd && (!end || *streamEnd > *end))
+            end = streamEnd;
+    }
+    return end ? end : declaredFileEnd(fmt);
+}
+
 void scanPackets(AVFormatContext *fmt, int stream,
                  const std::function<bool(const AVPacket &)> &onPacket)
 {
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    for (unsigned i = 0; i < fmt->nb_streams && stream >= 0; ++i) {
         if (static_cast<int>(i) != stream)
             fmt->streams[i]->discard = AVDISCARD_ALL;
     }
@@ -71,7 +109,7 @@ void scanPackets(AVFormatContext *fmt, int stream,
     for (;;) {
         if (av_read_frame(fmt, packet.get()) < 0)
             return; // end of file, or damage: what was read stands
-        const bool wanted = packet->stream_index == stream &&
+        const bool wanted = (stream < 0 || packet->stream_index == stream) &&
                             (packet->pts != AV_NOPTS_VALUE || packet->dts != AV_NOPTS_VALUE);
         const bool more = !wanted || onPacket(*packet);
         av_packet_unref(packet.get());

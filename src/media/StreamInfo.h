@@ -32,9 +32,23 @@ double originOf(const AVFormatContext *fmt);
 // The file's content streams and how the ffmpeg program seeks in it.
 SourceLayout layoutOf(const AVFormatContext *fmt);
 
-// Reads the packets of one stream in file order without decoding, every other
-// stream discarded at the demuxer, and hands each that carries a timestamp to
-// onPacket until it returns false, the file ends or it cannot be read further.
+// Audio, or a moving picture.
+bool isMediaStream(const AVStream *stream);
+
+// Where a stream ends by the container's account, in container seconds;
+// nothing when the container does not say.
+std::optional<double> declaredStreamEnd(const AVStream *stream);
+// The file's start time plus its duration, in container seconds.
+std::optional<double> declaredFileEnd(const AVFormatContext *fmt);
+// The latest declared end of an audio or video stream, else the file's. MP4's
+// own duration counts from 0 and so includes any start offset; the streams'
+// ends do not.
+std::optional<double> latestStreamEnd(const AVFormatContext *fmt);
+
+// Reads the packets of one stream (of all for -1) in file order without
+// decoding, every other stream discarded at the demuxer, and hands each that
+// carries a timestamp to onPacket until it returns false, the file ends or it
+// cannot be read further.
 void scanPackets(AVFormatContext *fmt, int stream,
                  const std::function<bool(const AVPacket &)> &onPacket);
 

@@ -64,6 +64,11 @@ void VideoEditorViewModel::publishVideoIndex(const TaskHandle &task,
         return;
     m_videoIndex = std::move(index);
     m_cutSourceReady = true;
+    if (m_videoIndex && m_videoIndex->endsEarlyAt)
+        Q_EMIT notice(tr("%1 ends early: its picture stops at %2 s of %3 s")
+                          .arg(m_cutSourceURL.fileName(),
+                               QString::number(*m_videoIndex->endsEarlyAt, 'f', 2),
+                               QString::number(m_videoDuration, 'f', 2)));
     setKeyframes(m_videoIndex ? QVector<double>(m_videoIndex->keyframes.begin(),
                                                 m_videoIndex->keyframes.end())
                               : QVector<double>());

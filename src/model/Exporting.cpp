@@ -1,5 +1,6 @@
 #include "core/MainThread.h"
 #include "export/CutPlan.h"
+#include "export/ExportOutcome.h"
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
@@ -8,6 +9,8 @@
 
 #include <QFile>
 #include <QTimer>
+
+#include <array>
 
 namespace trimora {
 
@@ -29,6 +32,22 @@ struct ExportJob
 
 using Model = MainThreadRef<VideoEditorViewModel>;
 
+// An empty range's refusal stays up only until the marks move.
+void clearWhenMarksMove(VideoEditorViewModel *model, const QString &line)
+{
+    auto connections = std::make_shared<std::array<QMetaObject::Connection, 2>>();
+    const auto clear = [model, line, connections] {
+        if (model->logOutput() == line)
+            model->setLogOutput(QString());
+        for (const QMetaObject::Connection &connection : *connections)
+            QObject::disconnect(connection);
+    };
+    (*connections)[0] =
+        QObject::connect(model, &VideoEditorViewModel::inPointChanged, model, clear);
+    (*connections)[1] =
+        QObject::connect(model, &VideoEditorViewModel::outPointChanged, model, clear);
+}
+
 // Main thread. Plans the cut with what is known of the source, writes the
 // notes and starts the tool; the reports go to the model while it exists.
 void startCut(const Model &model, const ExportJob &job,
@@ -36,35 +55,44 @@ void startCut(const Model &model, const ExportJob &job,
               const std::shared_ptr<const VideoIndex> &index)
 {
     const QString outputPath = uniqueOutputPath(job.requestedOutput);
-    const CutPlan plan =
-        planCut({job.source, outputPath, job.in, job.out}, layout.get(), index.get());
+    auto plan = std::make_shared<const CutPlan>(
+        planCut({job.source, outputPath, job.in, job.out}, layout.get(), index.get()));
     VideoEditorViewModel *self = model.get();
-    if (!plan.refusal.isEmpty()) {
+    if (!plan->refusal.isEmpty()) {
         if (self) {
-            self->appendLog(plan.refusal); // nothing is written
+            const QString line = ExportOutcome::failure(plan->refusal).statusLine();
+            self->appendLog(line); // nothing is written
             self->setIsProcessing(false);
+            if (plan->refusal == emptyRangeRefusal)
+                clearWhenMarksMove(self, line);
         }
         return;
     }
     if (self) {
-        for (const QString &note : plan.notes)
+        for (const QString &note : plan->notes)
             self->appendLog(note + QLatin1Char('\n'));
     }
-    const QUrl outputURL = QUrl::fromLocalFile(outputPath);
+    ToolRun tool;
+    tool.arguments = [plan](const QString &path) { return plan->argumentsWritingTo(path); };
+    tool.output = outputPath;
+    tool.verify = [plan](const QString &written) {
+        const OutputReport report =
+            checkCutOutput(QFile::encodeName(written).toStdString(), plan->expected);
+        return report.failure.empty() ? plan->shortfall(report.length)
+                                      : QString::fromStdString(report.failure);
+    };
     run(
-        plan.arguments,
+        std::move(tool),
         [model](const QString &chunk) {
             if (VideoEditorViewModel *m = model.get())
                 m->appendLog(chunk);
         },
-        [model, outputURL](const QString &status) {
+        [model, plan, outputPath](ExportOutcome outcome, const QString &written) {
+            if (outcome.succeeded)
+                outcome.facts = plan->facts;
             if (VideoEditorViewModel *m = model.get())
-                m->finishExport(outputURL, status);
-        },
-        [path = QFile::encodeName(outputPath).toStdString(), expected = plan.expected] {
-            const std::string failure = checkCutOutput(path, expected);
-            return failure.empty() ? QString()
-                                   : QStringLiteral("❌ Failed: ") + QString::fromStdString(failure);
+                m->finishExport(QUrl::fromLocalFile(written.isEmpty() ? outputPath : written),
+                                outcome.statusLine());
         },
         job.locations);
 }

@@ -84,14 +84,22 @@ void VideoEditorViewModel::stepNow(int frames)
 
 void VideoEditorViewModel::setInPoint()
 {
-    whenLanded(
-        [this] { setInPointValue(m_outPoint < m_currentTime ? m_outPoint : m_currentTime); });
+    whenLanded([this] {
+        if (m_currentTime > m_outPoint)
+            Q_EMIT notice(tr("In cannot be after Out"));
+        else
+            setInPointValue(m_currentTime);
+    });
 }
 
 void VideoEditorViewModel::setOutPoint()
 {
-    whenLanded(
-        [this] { setOutPointValue(m_currentTime <= m_inPoint ? m_inPoint : m_currentTime); });
+    whenLanded([this] {
+        if (m_currentTime < m_inPoint)
+            Q_EMIT notice(tr("Out cannot be before In"));
+        else
+            setOutPointValue(m_currentTime);
+    });
 }
 
 bool VideoEditorViewModel::stepsInFlight() const

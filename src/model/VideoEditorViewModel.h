@@ -118,6 +118,7 @@ public:
     void seekBy(double seconds);
     // Plays from the beginning when at the end, however the end was reached.
     void togglePlayPause();
+    // Marks the playhead; refused with a notice where In would pass Out.
     void setInPoint();
     void setOutPoint();
     // Pauses and moves by whole frames from the frame on show; the playhead
@@ -181,6 +182,9 @@ Q_SIGNALS:
     // A file handed to loadVideo() is not a playable movie; nothing else
     // changed. The message names the file.
     void loadFailed(const QString &message);
+    // Something to tell the user for a moment: a mark that was refused, a
+    // movie whose data ends early.
+    void notice(const QString &message);
 
 private:
     void finishLoading(const QUrl &url, const MediaTiming &timing);

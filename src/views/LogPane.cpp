@@ -53,7 +53,9 @@ LogPane::LogPane(VideoEditorViewModel *viewModel, QWidget *parent)
     setAccessibleName(tr("Export log"));
     setFixedHeight(paneHeight);
     setReadOnly(true);
-    setTextInteractionFlags(Qt::NoTextInteraction);
+    // Selectable with the mouse and copied with the keyboard's copy key; the
+    // arrows stay the editor's.
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
     setUndoRedoEnabled(false); // the log only grows; history would double its memory
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

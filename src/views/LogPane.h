@@ -7,7 +7,8 @@ namespace trimora {
 class VideoEditorViewModel;
 
 // The export's console output, following the model's log by appending each
-// chunk (a long export prints thousands) and keeping its end in view. The
+// chunk (a long export prints thousands) and keeping its end in view; its
+// text can be selected and copied. The
 // status marks ✅ and ❌ are drawn by the pane itself: many desktops have no
 // font with them and would show an empty box.
 class LogPane : public QPlainTextEdit

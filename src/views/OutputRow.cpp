@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -88,6 +89,9 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
     // Every keystroke goes to the model at once; programmatic updates come back
     // through syncPath without looping.
     connect(m_pathField, &QLineEdit::textEdited, m_viewModel, &VideoEditorViewModel::setOutputPath);
+    // Return, Enter and Esc end the typing: the editor's keys work again.
+    connect(m_pathField, &QLineEdit::returnPressed, m_pathField, &QWidget::clearFocus);
+    m_pathField->installEventFilter(this);
     connect(m_browseButton, &QPushButton::clicked, this, &OutputRow::browse);
     connect(m_exportButton, &QPushButton::clicked, m_viewModel, &VideoEditorViewModel::exportCut);
     connect(m_viewModel, &VideoEditorViewModel::outputPathChanged, this, [this] {
@@ -98,6 +102,16 @@ OutputRow::OutputRow(VideoEditorViewModel *viewModel, QWidget *parent)
             &OutputRow::syncExportButton);
     syncPath();
     syncExportButton();
+}
+
+bool OutputRow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_pathField && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        m_pathField->clearFocus();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QFileDialog *OutputRow::saveDialog() const

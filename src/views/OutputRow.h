@@ -28,6 +28,9 @@ public:
     // The open save dialog, if any.
     QFileDialog *saveDialog() const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void browse();
     void syncPath();

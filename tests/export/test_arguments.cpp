@@ -1,3 +1,4 @@
+#include "export/AtomicOutput.h"
 #include "export/CutPlan.h"
 #include "export/FFmpegRunner.h"
 #include "export/OutputNaming.h"
@@ -7,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace trimora;
@@ -149,6 +151,40 @@ private Q_SLOTS:
         QCOMPARE(uniqueOutputPath(path(requested)), path(expected));
     }
 
+    // A written file gets its name only once it is good, and never replaces a
+    // file: a name taken meanwhile gives way to the next free one. A temporary
+    // left by a dead writer goes with the next reservation; a live one stays.
+    void atomicOutput()
+    {
+        const auto write = [](const QString &file, const QByteArray &bytes) {
+            QFile out(file);
+            return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+        };
+        const auto read = [&](const QString &name) {
+            QFile in(path(name));
+            return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("missing");
+        };
+        touch(".trimora-part-dead.mp4");
+        AtomicOutput first(path("a.mp4"));
+        QVERIFY(!QFile::exists(path(".trimora-part-dead.mp4")));
+        AtomicOutput second(path("a.mp4"));
+        QVERIFY(QFile::exists(first.temporaryPath()) && QFile::exists(second.temporaryPath()));
+        QVERIFY(first.temporaryPath().endsWith(QLatin1String(".mp4")));
+        QVERIFY(write(first.temporaryPath(), "one") && write(second.temporaryPath(), "two"));
+        QVERIFY(write(path("a.mp4"), "the user's"));
+        QCOMPARE(second.publish(), path("a_1.mp4"));
+        QCOMPARE(first.publish(), path("a_2.mp4"));
+        {
+            AtomicOutput dropped(path("a.mp4"));
+            QVERIFY(write(dropped.temporaryPath(), "three"));
+        }
+        QCOMPARE(read("a.mp4") + read("a_1.mp4") + read("a_2.mp4"), QByteArray("the user'stwoone"));
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"a.mp4", "a_1.mp4", "a_2.mp4"}));
+        QCOMPARE(AtomicOutput(path("gone/a.mp4")).error(),
+                 QStringLiteral("the folder %1 does not exist").arg(path("gone")));
+    }
+
     // The movie's name with _cut_<n> and its extension (MP4 when it has none);
     // each chosen name is then taken, and the next default skips it.
     void defaultName()
@@ -220,9 +256,9 @@ private Q_SLOTS:
     {
         const SourceLayout layout = layoutOf({h264, aac});
         QCOMPARE(plan(QStringLiteral("o.mp4"), 1.5, 4.25, &layout, nullptr).arguments,
-                 QStringList({"-n", "-ss", "1.500", "-i", "/m/in.src", "-t", "2.750", "-map", "0:0",
-                              "-map", "0:1", "-c", "copy", "-map_metadata", "0", "-map_chapters",
-                              "0", "/m/o.mp4"}));
+                 QStringList({"-hide_banner", "-n", "-ss", "1.500", "-i", "/m/in.src", "-t",
+                              "2.750", "-map", "0:0", "-map", "0:1", "-c", "copy", "-map_metadata",
+                              "0", "-map_chapters", "0", "/m/o.mp4"}));
         // Nothing known of the source: every stream.
         QCOMPARE(argumentsFrom(plan(QStringLiteral("o.mp4"), 0, 2, nullptr, nullptr).arguments,
                                QStringLiteral("-map"), 3),
@@ -244,9 +280,8 @@ private Q_SLOTS:
         for (const auto &row : rows) {
             const CutPlan cut =
                 plan(QStringLiteral("o.mkv"), 2.0, row.out, row.known ? &layout : nullptr, nullptr);
-            QCOMPARE(cut.refusal, row.refused
-                                      ? QStringLiteral("❌ Failed: the marked range is empty")
-                                      : QString());
+            QCOMPARE(cut.refusal,
+                     row.refused ? QStringLiteral("the marked range is empty") : QString());
         }
     }
 
@@ -298,13 +333,15 @@ private Q_SLOTS:
     {
         const SourceLayout layout = layoutOf({stream(0, StreamKind::Subtitle, "subrip")});
         QCOMPARE(plan(QStringLiteral("o.mp4"), 0, 2, &layout, nullptr).refusal,
-                 QStringLiteral("❌ Failed: MP4 cannot hold any stream of this movie"));
+                 QStringLiteral("MP4 cannot hold any stream of this movie"));
     }
 
     // Keyframes every 2 s. The seek is aimed so that the tool lands on the
     // keyframe at or before the frame shown at In: by presentation time for
     // index demuxers (minus the tool's own lead), by decode time for MPEG-TS.
-    // A container that cannot start there names the keyframe it starts at.
+    // A container that cannot start there names the keyframe it starts at,
+    // and its clock starts at that keyframe's decode time (here two frames
+    // before it).
     void start_data()
     {
         QTest::addColumn<QString>("output");
@@ -321,15 +358,18 @@ private Q_SLOTS:
         const double none = qQNaN();
         row("mp4 at the frame", "o.mp4", true, 0.0, 2.6, "-ss 2.600 -i", none);
         row("mp4 inside a frame: its start", "o.mp4", true, 0.0, 2.63, "-ss 2.600 -i", none);
-        row("mkv between keyframes", "o.mkv", true, dtsHeuristic, 2.6, "-ss 2.131 -i", 2.0);
-        row("mkv inside the keyframe's frame", "o.mkv", true, dtsHeuristic, 2.03, "-ss 2.131 -i",
-            none);
-        row("mkv without reordering", "o.mkv", true, 0.0, 5.0, "-ss 4.000 -i", 4.0);
+        row("mkv between keyframes", "o.mkv", true, dtsHeuristic, 2.6,
+            "-ss 2.131 -itsoffset 0.211 -i", 2.0);
+        row("mkv inside the keyframe's frame", "o.mkv", true, dtsHeuristic, 2.03,
+            "-ss 2.131 -itsoffset 0.211 -i", none);
+        row("mkv without reordering", "o.mkv", true, 0.0, 5.0, "-ss 4.000 -itsoffset 0.080 -i",
+            4.0);
         // Keyframe decoded at 1.92; two frames earlier, plus the lead.
-        row("ts from ts", "o.ts", false, dtsHeuristic, 2.6, "-ss 1.971 -i", 2.0);
+        row("ts from ts", "o.ts", false, dtsHeuristic, 2.6, "-ss 1.971 -itsoffset 0.051 -i", 2.0);
         row("mp4 from ts: lands on the keyframe, shifted to In", "o.mp4", false, dtsHeuristic, 2.6,
             "-ss 1.971 -itsoffset -0.629 -i", none);
-        row("ts at the first keyframe", "o.ts", false, dtsHeuristic, 0.5, "-ss 0.000 -i", 0.0);
+        row("ts at the first keyframe", "o.ts", false, dtsHeuristic, 0.5,
+            "-ss 0.000 -itsoffset 0.080 -i", 0.0);
     }
 
     void start()
@@ -354,22 +394,30 @@ private Q_SLOTS:
                         .arg(clockTime(keyframe), formatSeconds(in - keyframe),
                              output.endsWith(QLatin1String(".ts")) ? "MPEG-TS" : "MKV");
         QCOMPARE(cut.notes.filter(QStringLiteral("Starts at")), note);
+        // The status line says the same, without the reason.
+        QCOMPARE(cut.facts.filter(QStringLiteral("Starts at")),
+                 note.replaceInStrings(QRegularExpression(": .*"), QString()));
     }
 
     // P-frames every third frame, each followed in decode order by the two
-    // B-frames shown before it. A frame just before Out may need the P-frame
-    // after it; then the copy shows that one too, and the log says so.
+    // B-frames shown before it. The frame on show at Out is the first one not
+    // in the cut; one just before it may need the P-frame after it, and then
+    // the copy shows that one too, and the log says so.
     void end_data()
     {
         QTest::addColumn<double>("out");
         QTest::addColumn<QString>("limit"); // -t, from In 0.4 (an MP4 starts there)
         QTest::addColumn<double>("endsAt"); // named in the log; NaN: not past Out
         // Frame 24 (0.96) is a P-frame, decoded before 22 and 23: all before Out.
+        // On show at 1.0: B-frame 25, whose P-frame 24 comes before it.
         QTest::newRow("after a P-frame") << 1.0 << "0.518" << qQNaN();
-        QTest::newRow("inside a group") << 0.95 << "0.518" << 1.0;
-        // Frame 22 needs P24, which is shown after 23: 23 is kept as well
-        // rather than leaving a hole.
-        QTest::newRow("no frame is skipped") << 0.9 << "0.500" << 1.0;
+        // On show at 0.9: B-frame 22; P21 before it needs nothing later.
+        QTest::newRow("on a B-frame after a P-frame") << 0.9 << "0.398" << qQNaN();
+        // On show at 0.99: P24 itself, which B-frames 22 and 23 need.
+        QTest::newRow("on a P-frame") << 0.99 << "0.518" << 1.0;
+        // On show at 0.93: B-frame 23; B22 needs P24, which is shown after
+        // 23: 23 is kept as well rather than leaving a hole.
+        QTest::newRow("no frame is skipped") << 0.93 << "0.518" << 1.0;
         QTest::newRow("past the last frame") << 7.0 << "6.600" << qQNaN();
     }
 
@@ -441,10 +489,11 @@ private Q_SLOTS:
         model.setSourceURL(QUrl::fromLocalFile(QStringLiteral("/in.mp4")));
         model.setInPointValue(1.5);
         model.setOutPointValue(4.25);
-        QCOMPARE(model.commandPreview(),
-                 QStringLiteral("ffmpeg -n -ss 1.500 -i /in.mp4 -t 2.750 -map 0 -c copy "
-                                "-map_metadata 0 -map_chapters 0 ") +
-                     output);
+        QCOMPARE(
+            model.commandPreview(),
+            QStringLiteral("ffmpeg -hide_banner -n -ss 1.500 -i /in.mp4 -t 2.750 -map 0 -c copy "
+                           "-map_metadata 0 -map_chapters 0 ") +
+                output);
         QCOMPARE(changed.count(), 4);
         QFile(output).open(QIODevice::WriteOnly);
         QVERIFY(model.commandPreview().endsWith(QStringLiteral(" ") + path("out_1.mp4")));

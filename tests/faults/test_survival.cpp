@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,8 +108,9 @@ private:
         model->setOutputPath(m_outputs + QLatin1Char('/') + outputName);
         model->exportCut();
         QVERIFY(exportFinished(model));
-        QVERIFY2(lastLine(model->logOutput()) == QStringLiteral("✅ Completed successfully"),
-                 qPrintable(model->logOutput()));
+        QVERIFY2(
+            lastLine(model->logOutput()).startsWith(QStringLiteral("✅ Completed successfully")),
+            qPrintable(model->logOutput()));
         QVERIFY(probedDuration(model->outputPath()) > 0.0);
     }
 
@@ -195,6 +197,8 @@ private Q_SLOTS:
         const QString folder = m_corpus + QStringLiteral("/folder.mp4");
         QDir().mkpath(folder);
         QTest::newRow("directory") << folder << abandoned;
+        QTest::newRow("a JPEG picture")
+            << copyOf(QStringLiteral("st-still.jpg"), QStringLiteral("still.jpg")) << abandoned;
         const QString fifo = m_corpus + QStringLiteral("/pipe.mp4");
         ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
         QTest::newRow("fifo") << fifo << abandoned;
@@ -451,8 +455,8 @@ private Q_SLOTS:
         model->exportCut();
         QVERIFY(exportFinished(model));
         const QString log = model->logOutput();
-        QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed (exit code: ")),
-                 qPrintable(log));
+        QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed: ")), qPrintable(log));
+        QVERIFY(!QFileInfo::exists(output));
         QVERIFY(closeAndWait(window));
     }
 
@@ -480,8 +484,8 @@ private Q_SLOTS:
             const double seconds = probedDuration(output);
             QVERIFY(how == Damage::Delete ? qAbs(seconds - 12.5) < 0.2 : seconds >= 0.0);
         } else {
-            QVERIFY2(status.startsWith(QStringLiteral("❌ Failed (exit code: ")),
-                     qPrintable(status));
+            QVERIFY2(status.startsWith(QStringLiteral("❌ Failed: ")), qPrintable(status));
+            QVERIFY(!QFileInfo::exists(output));
         }
         QVERIFY(closeAndWait(window));
     }
@@ -492,14 +496,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("executable");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("cannot start") << QByteArray("#!/nonexistent/sh") << true
-                                      << QStringLiteral("❌ Could not launch ffmpeg: ") << QString();
+        QTest::newRow("cannot start")
+            << QByteArray("#!/nonexistent/sh") << true
+            << QStringLiteral("❌ Failed: could not launch ffmpeg: ") << QString();
         QTest::newRow("exits non-zero")
             << QByteArray("echo 'Invalid data found' >&2; exit 69") << true
-            << QStringLiteral("❌ Failed (exit code: 69)") << QStringLiteral("Invalid data found");
+            << QStringLiteral("❌ Failed: ffmpeg exited with code 69")
+            << QStringLiteral("Invalid data found");
         QTest::newRow("aborts after output without a line end")
             << QByteArray("printf 'frame=  12 fps=0.0\\r' >&2; kill -ABRT $$") << true
-            << QStringLiteral("❌ Failed (exit code: 6)") << QStringLiteral("frame=  12 fps=0.0\r");
+            << QStringLiteral("❌ Failed: ffmpeg was stopped by signal 6")
+            << QStringLiteral("frame=  12 fps=0.0\r");
         QTest::newRow("invalid UTF-8")
             << standInWrites(QStringLiteral("clip1s.mp4")) +
                    QByteArray("printf 'before \\377\\376\\300 after\\n' >&2")
@@ -563,29 +570,58 @@ private Q_SLOTS:
         QCOMPARE(model()->logOutput(), QStringLiteral("✅ Completed successfully"));
     }
 
-    void missingOutputFolderFails()
+    // Wherever the output cannot be written, the status line says why, and
+    // the folder is left as it was: no output and no temporary, under any name.
+    void unwritableFolderNamesTheReason_data()
     {
-        const QString folder = m_dir.filePath(QStringLiteral("no/such/folder"));
-        QVERIFY(exportWith(ffmpegLocations(), folder) >= 0);
-        const QString log = model()->logOutput();
-        QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed (exit code: ")),
-                 qPrintable(log));
-        QVERIFY(!QFileInfo::exists(folder));
+        // "missing", a plain folder (""), or the options of a tmpfs mounted there.
+        QTest::addColumn<QByteArray>("mount");
+        QTest::addColumn<QByteArray>("tool"); // a stand-in; empty: ffmpeg itself
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("vanished folder") << QByteArray("missing") << QByteArray()
+                                         << QStringLiteral("the folder %1 does not exist");
+        QTest::newRow("read-only file system")
+            << QByteArray("ro") << QByteArray() << QStringLiteral("read-only file system");
+        QTest::newRow("full disk")
+            << QByteArray("size=16k") << QByteArray() << QStringLiteral("no space left on device");
+        QTest::newRow("tool killed while writing")
+            << QByteArray()
+            << standInArguments + "head -c 20000 '" + QFile::encodeName(media("clip1s.mp4")) +
+                   "' > \"$out\"; kill -KILL $$"
+            << QStringLiteral("ffmpeg was stopped by signal 9");
     }
 
-    void readOnlyOutputFolderFails()
+    void unwritableFolderNamesTheReason()
     {
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders");
-        const QString folder = m_dir.filePath(QStringLiteral("locked"));
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(exportWith(ffmpegLocations(), folder) >= 0);
-        const QString log = model()->logOutput();
-        QVERIFY2(lastLine(log).startsWith(QStringLiteral("❌ Failed (exit code: ")),
-                 qPrintable(log));
-        QVERIFY(QDir(folder).isEmpty());
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFETCH(QByteArray, mount);
+        QFETCH(QByteArray, tool);
+        QFETCH(QString, reason);
+        const QString parent =
+            m_dir.filePath(QStringLiteral("unwritable-%1").arg(QTest::currentDataTag()[0]));
+        const QString folder = parent + QStringLiteral("/folder");
+        QVERIFY(QDir().mkpath(parent));
+        const bool mounted = mount != "missing" && !mount.isEmpty();
+        if (mount != "missing")
+            QVERIFY(QDir().mkpath(folder));
+        if (mounted) {
+            const unsigned long flags = mount == "ro" ? MS_RDONLY : 0;
+            if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", flags,
+                        flags ? nullptr : mount.constData()) != 0)
+                QSKIP("no tmpfs can be mounted here (not root)");
+        }
+        const qint64 ran =
+            exportWith(tool.isEmpty() ? ffmpegLocations() : QStringList{standIn(tool)}, folder);
+        const QStringList after =
+            QFileInfo::exists(folder)
+                ? QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                : QStringList();
+        if (mounted)
+            ::umount(QFile::encodeName(folder).constData());
+        QVERIFY(ran >= 0);
+        QCOMPARE(lastLine(model()->logOutput()), QStringLiteral("❌ Failed: ") + reason.arg(folder));
+        QCOMPARE(after, QStringList());
+        QCOMPARE(QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 mount == "missing" ? QStringList() : QStringList{QStringLiteral("folder")});
     }
 };
 

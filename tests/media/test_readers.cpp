@@ -357,7 +357,11 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(std::vector<ExpectedStream>, expected);
         QFETCH(QString, verdict);
-        QCOMPARE(QString::fromStdString(checkCutOutput(mediaPath(file), expected)), verdict);
+        const OutputReport report = checkCutOutput(mediaPath(file), expected);
+        QCOMPARE(QString::fromStdString(report.failure), verdict);
+        // The span the file holds, from its first sound or picture to its end.
+        if (file == QLatin1String("mx-h264.mp4"))
+            QVERIFY2(qAbs(report.length - 6.0) < 0.03, qPrintable(QString::number(report.length)));
     }
 
     void outOfRangeCodesClampAndOffBlackIsNotBlack()

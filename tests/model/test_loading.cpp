@@ -82,6 +82,7 @@ private Q_SLOTS:
         QTest::newRow("truncated") << media("truncated.mp4");
         QTest::newRow("directory") << QStringLiteral(TRIMORA_TEST_MEDIA);
         QTest::newRow("missing") << media("does-not-exist.mp4");
+        QTest::newRow("a still picture") << media("st-still.jpg");
     }
 
     void unplayableInputsChangeNothing()
@@ -123,6 +124,38 @@ private Q_SLOTS:
         QCOMPARE(model.inPoint(), 0.48);
         QCOMPARE(model.currentTime(), 0.48);
         QCOMPARE(model.logOutput(), QStringLiteral("the last export"));
+    }
+
+    // A file whose data stops before the length it promises says so once its
+    // packets are read; one whose sound merely outlasts its picture does not.
+    void movieEndingEarlyIsNoticed_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("Matroska cut in half")
+            << "halfmovie.mkv"
+            << "halfmovie.mkv ends early: its picture stops at 3.";
+        QTest::newRow("MP4 stopped at 60 %")
+            << "st-stopped.mp4"
+            << "st-stopped.mp4 ends early: its picture stops at 7.";
+        QTest::newRow("sound longer than the picture") << "st-longsound.mkv"
+                                                       << "";
+        QTest::newRow("whole") << "mx-multi.mkv"
+                               << "";
+    }
+
+    void movieEndingEarlyIsNoticed()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, notice);
+        VideoEditorViewModel model;
+        QSignalSpy noticed(&model, &VideoEditorViewModel::notice);
+        QVERIFY(loadAndWait(model, name));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
+        QCOMPARE(noticed.count(), notice.isEmpty() ? 0 : 1);
+        if (!notice.isEmpty())
+            QVERIFY2(noticed.first().first().toString().startsWith(notice),
+                     qPrintable(noticed.first().first().toString()));
     }
 
     void overlappingLoadsKeepTheNewestMovie()

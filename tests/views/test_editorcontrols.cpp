@@ -95,8 +95,8 @@ private Q_SLOTS:
         row("to the start", 5, 1, 9, "goToStart", 0, 1, 9);
         row("to Out", 5, 1, 9, "Go to Out", 9, 1, 9);
         row("to In", 5, 1, 9, "Go to In", 1, 1, 9);
-        row("Set In past Out clamps at Out", 8, 1, 5, setIn, 8, 5, 5, 0);
-        row("Set Out before In clamps at In", 2, 4, 9, setOut, 2, 4, 4, 0);
+        row("Set In past Out is refused", 8, 1, 5, setIn, 8, 1, 5, 0);
+        row("Set Out before In is refused", 2, 4, 9, setOut, 2, 4, 9, 0);
         row("Set Out", 6, 4, 4, setOut, 6, 4, 6, 0);
         row("Set In", 5, 4, 6, setIn, 5, 5, 6, 0);
     }

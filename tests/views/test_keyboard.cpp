@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTableWidget>
@@ -131,7 +132,10 @@ private Q_SLOTS:
                  Row{"I",                       2.2, 0, 6, {Qt::Key_I},            2.2, 2.2, 6},
                  Row{"O",                       4.1, 0, 6, {Qt::Key_O},            4.1, 0,   4.1},
                  Row{"Shift+I: to In",          3,   1, 5, {Qt::Key_I, shift},     1,   1,   5},
-                 Row{"Shift+O: to Out",         3,   1, 5, {Qt::Key_O, shift},     5,   1,   5}}) {
+                 Row{"Shift+O: to Out",         3,   1, 5, {Qt::Key_O, shift},     5,   1,   5},
+                 // Refused, and said (below).
+                 Row{"I after Out",             5.5, 1, 5, {Qt::Key_I},            5.5, 1,   5},
+                 Row{"O before In",             0.5, 1, 5, {Qt::Key_O},            0.5, 1,   5}}) {
             // clang-format on
             model->setInPointValue(row.in0);
             model->setOutPointValue(row.out0);
@@ -146,6 +150,15 @@ private Q_SLOTS:
             QVERIFY(settled(*model));
             QTest::qWait(50);
             QVERIFY2(at(), row.what); // the landing does not move it
+            auto *notice = m_window->content()->findChild<QLabel *>(QStringLiteral("notice"));
+            const bool refused =
+                QByteArray(row.what).contains("after") || QByteArray(row.what).contains("before");
+            QCOMPARE(notice->isVisible(), refused);
+            if (refused)
+                QCOMPARE(notice->text(), QString::fromLatin1(row.what).contains(QLatin1String("I "))
+                                             ? QStringLiteral("In cannot be after Out")
+                                             : QStringLiteral("Out cannot be before In"));
+            notice->hide();
         }
         // Space plays and pauses; K plays at 1x or pauses; L plays, then doubles up to 4x.
         struct Step
@@ -251,16 +264,31 @@ private Q_SLOTS:
         QVERIFY(model->logOutput().isEmpty());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
 
-        // Back on the editor, the keys are the editor's again.
-        m_window->content()->editor()->timeline()->setFocus();
-        press({Qt::Key_I});
-        QCOMPARE(model->inPoint(), 2.0);
+        // Return, Enter or Esc ends the typing: the keys are the editor's again.
+        const auto focused = [&]() -> QWidget * {
+            return QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
+        };
+        for (const Qt::Key end : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            field->setFocus();
+            QVERIFY(waitFor([&] { return field->hasFocus(); }));
+            QTest::keyClick(field, end);
+            QVERIFY(!field->hasFocus());
+            model->setInPointValue(0.0);
+            QTest::keyClick(focused(), Qt::Key_I);
+            QCOMPARE(model->inPoint(), 2.0);
+        }
 
-        // Nobody types into the log: after a click there the keys stay the editor's.
+        // Nobody types into the log: after a click there the keys stay the
+        // editor's. Its text is copied with the copy key.
         auto *log = m_window->findChild<LogPane *>();
+        model->setLogOutput(QStringLiteral("❌ Failed: no space left on device"));
         QTest::mouseClick(log->viewport(), Qt::LeftButton);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
         QCOMPARE(model->outPoint(), 2.0);
+        log->selectAll();
+        QTest::keyClick(focused(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), model->logOutput());
+        model->setLogOutput(QString());
 
         // Nor after a click on a button that the click hides: the focus must not
         // pass on to the output field, where the next key would replace the path.

@@ -278,7 +278,7 @@ private Q_SLOTS:
         model.setOutputPath(QStringLiteral("/out/cut.mov"));
         QVERIFY(!row->isHidden());
         QCOMPARE(row->commandText(), model.commandPreview());
-        QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -n -ss ")));
+        QVERIFY(row->commandText().startsWith(QStringLiteral("ffmpeg -hide_banner -n -ss ")));
 
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
         QTest::mouseClick(row->copyButton(), Qt::LeftButton);
