@@ -106,13 +106,6 @@ struct StreamChoice
     bool readsCues = false;
 };
 
-// MOV and MP4 write a timecode track from the video's timecode tag, Matroska
-// keeps the tag; the timecode of the others is lost with its track.
-bool keepsTimecode(const OutputContainer &container)
-{
-    return container.startsBetweenKeyframes || container.muxer == "matroska";
-}
-
 StreamChoice chooseStreams(const SourceLayout &layout, const OutputContainer &container)
 {
     StreamChoice choice;
@@ -324,6 +317,11 @@ End planEnd(const VideoIndex &index, std::ptrdiff_t firstPacket, double markedOu
 }
 
 } // namespace
+
+bool keepsTimecode(const OutputContainer &container)
+{
+    return container.startsBetweenKeyframes || container.muxer == "matroska";
+}
 
 QString leftOutNote(const SourceStream &stream, const OutputContainer &container)
 {

@@ -73,6 +73,10 @@ struct CutPlan
 // running over either end is clipped to it.
 CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const VideoIndex *index);
 
+// MOV and MP4 write a timecode track from the video's timecode tag, Matroska
+// keeps the tag; the timecode of the others is lost with its track.
+bool keepsTimecode(const OutputContainer &container);
+
 // The log line for a stream the output's container cannot hold.
 QString leftOutNote(const SourceStream &stream, const OutputContainer &container);
 

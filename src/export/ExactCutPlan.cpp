@@ -1,6 +1,7 @@
 #include "export/ExactCutPlan.h"
 
 #include "export/CutPlan.h"
+#include "export/FrameView.h"
 #include "media/OutputContainer.h"
 
 #include <QFile>
@@ -20,32 +21,6 @@ constexpr double tiny = 1e-6;
 // The AAC encoder's sample rates; any other is resampled to 48 kHz.
 constexpr int aacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                             22050, 16000, 12000, 11025, 8000,  7350};
-
-struct Frame
-{
-    std::int64_t pts = 0;
-    std::size_t packet = 0;
-};
-
-struct VideoView
-{
-    const ExactVideo &video;
-    double origin = 0.0;
-    double tick = 0.0;             // seconds per tick
-    std::vector<Frame> frames;     // shown frames by time
-    std::int64_t lastEnd = 0;      // end of the last frame
-    std::vector<std::size_t> keys; // packets that start decoding, decode order
-
-    double seconds(std::int64_t pts) const { return static_cast<double>(pts) * tick - origin; }
-    // Index of the frame showing pts (its own or the one before).
-    std::size_t rankOf(std::int64_t pts) const
-    {
-        const auto it = std::upper_bound(frames.begin(), frames.end(), pts,
-                                         [](std::int64_t t, const Frame &f) { return t < f.pts; });
-        return static_cast<std::size_t>(std::max<std::ptrdiff_t>(it - frames.begin() - 1, 0));
-    }
-    const ExactPacket &packet(std::size_t i) const { return video.packets[i]; }
-};
 
 QString secondsText(double seconds)
 {
@@ -87,64 +62,12 @@ std::optional<QString> refusalFor(const ExactVideo &video, const OutputContainer
             .arg(QString::fromStdString(profile));
     if (vp9 && !profile.empty() && profile != "Profile 0" && profile != "Profile 2")
         return QStringLiteral("its VP9 %1 cannot be matched").arg(QString::fromStdString(profile));
-    if (video.timeBase.num <= 0 || video.timeBase.den <= 0 || video.packets.empty())
-        return QStringLiteral("the timing of its picture cannot be read");
     return std::nullopt;
-}
-
-std::optional<QString> buildView(VideoView &view)
-{
-    const ExactVideo &video = view.video;
-    for (std::size_t i = 0; i < video.packets.size(); ++i) {
-        const ExactPacket &p = video.packets[i];
-        if (!p.hidden)
-            view.frames.push_back({p.pts, i});
-        if (p.key != KeyKind::None && (p.key != KeyKind::Cra || isHevc(video)))
-            view.keys.push_back(i);
-    }
-    std::sort(view.frames.begin(), view.frames.end(),
-              [](const Frame &a, const Frame &b) { return a.pts < b.pts; });
-    if (view.frames.empty())
-        return QStringLiteral("it has no picture to show");
-    for (std::size_t i = 1; i < view.frames.size(); ++i) {
-        if (view.frames[i].pts == view.frames[i - 1].pts)
-            return QStringLiteral("two of its frames share a time");
-    }
-    const ExactPacket &last = view.packet(view.frames.back().packet);
-    std::int64_t duration = last.duration;
-    if (duration <= 0 && view.frames.size() > 1)
-        duration = view.frames.back().pts - view.frames[view.frames.size() - 2].pts;
-    view.lastEnd = view.frames.back().pts + std::max<std::int64_t>(duration, 1);
-    return std::nullopt;
-}
-
-// The frame on show at t (movie seconds): the last one starting at or before
-// it, else the first; the number of frames when t lies past the last one.
-std::size_t frameAt(const VideoView &view, double t)
-{
-    const auto after =
-        std::upper_bound(view.frames.begin(), view.frames.end(), t + tiny,
-                         [&](double time, const Frame &f) { return time < view.seconds(f.pts); });
-    if (after == view.frames.end() && t + tiny >= view.seconds(view.lastEnd))
-        return view.frames.size();
-    return static_cast<std::size_t>(std::max<std::ptrdiff_t>(after - view.frames.begin() - 1, 0));
-}
-
-// The packet decoding should start at for a frame showing at pts: the last
-// keyframe at or before it.
-std::optional<std::size_t> decodeStartFor(const VideoView &view, std::int64_t pts)
-{
-    std::optional<std::size_t> found;
-    for (const std::size_t k : view.keys) {
-        if (view.packet(k).pts <= pts)
-            found = k;
-    }
-    return found;
 }
 
 // One past the last packet, in decode order, showing a frame in [from, to);
 // nothing when one of them lies before first.
-std::optional<std::size_t> decodeEndFor(const VideoView &view, std::size_t first, std::int64_t from,
+std::optional<std::size_t> decodeEndFor(const FrameView &view, std::size_t first, std::int64_t from,
                                         std::int64_t to)
 {
     std::size_t end = first;
@@ -160,7 +83,7 @@ std::optional<std::size_t> decodeEndFor(const VideoView &view, std::size_t first
 }
 
 // Finds K1 and E for the range and the decoding spans around them.
-std::optional<QString> planRange(const VideoView &view, ExactRange &range)
+std::optional<QString> planRange(const FrameView &view, ExactRange &range)
 {
     const ExactVideo &video = view.video;
     bool openKeyframe = false;
@@ -219,7 +142,7 @@ std::optional<QString> planRange(const VideoView &view, ExactRange &range)
     const QString undecodable = QStringLiteral("no keyframe before In lets its frames be decoded");
     if (range.headEndPts() > range.startPts || range.copies()) {
         const std::optional<std::size_t> from = range.headEndPts() > range.startPts
-                                                    ? decodeStartFor(view, range.startPts)
+                                                    ? view.decodeStartFor(range.startPts)
                                                     : std::optional<std::size_t>(range.copyFirst);
         if (!from)
             return undecodable;
@@ -231,7 +154,7 @@ std::optional<QString> planRange(const VideoView &view, ExactRange &range)
         range.headTo = *to;
     }
     if (range.copies() && range.copyEndPts < range.endPts) {
-        const std::optional<std::size_t> from = decodeStartFor(view, range.copyEndPts);
+        const std::optional<std::size_t> from = view.decodeStartFor(range.copyEndPts);
         const std::optional<std::size_t> to =
             from ? decodeEndFor(view, *from, range.copyEndPts, range.endPts) : std::nullopt;
         if (!to)
@@ -250,20 +173,6 @@ int freeParameterSetId(const std::vector<int> &used)
             return id;
     }
     return -1;
-}
-
-std::int64_t nominalFrameDuration(const VideoView &view)
-{
-    const ExactVideo &video = view.video;
-    if (video.frameRate.num > 0 && video.frameRate.den > 0 && view.tick > 0) {
-        const double ticks = static_cast<double>(video.frameRate.den) /
-                             static_cast<double>(video.frameRate.num) / view.tick;
-        if (ticks >= 1.0 && ticks < 1e12)
-            return std::llround(ticks);
-    }
-    return view.frames.size() > 1
-               ? std::max<std::int64_t>(view.frames[1].pts - view.frames[0].pts, 1)
-               : 1;
 }
 
 struct AudioChoice
@@ -314,7 +223,7 @@ std::optional<AudioChoice> chooseAudio(const ExactAudio &audio, const OutputCont
     return choice;
 }
 
-QString videoSentence(const VideoView &view, const std::vector<ExactRange> &ranges)
+QString videoSentence(const FrameView &view, const std::vector<ExactRange> &ranges)
 {
     double head = 0.0;
     double tail = 0.0;
@@ -331,7 +240,7 @@ QString videoSentence(const VideoView &view, const std::vector<ExactRange> &rang
     }
     const bool several = ranges.size() > 1;
     if (wholeRanges == static_cast<int>(ranges.size()))
-        return QStringLiteral("Re-encodes all %1: no keyframe to copy from lies inside %2")
+        return QStringLiteral("re-encodes all %1: no keyframe to copy from lies inside %2")
             .arg(secondsText(whole),
                  several ? QStringLiteral("the parts") : QStringLiteral("the range"));
     QStringList parts;
@@ -344,15 +253,15 @@ QString videoSentence(const VideoView &view, const std::vector<ExactRange> &rang
     if (wholeRanges > 0)
         parts << QStringLiteral("%1 of parts without a keyframe").arg(secondsText(whole));
     if (parts.isEmpty())
-        return QStringLiteral("Re-encodes no frame: In and Out lie on keyframes; every frame is "
+        return QStringLiteral("re-encodes no frame: In and Out lie on keyframes; every frame is "
                               "copied");
-    QString sentence = QStringLiteral("Re-encodes ") + parts.join(QStringLiteral(" and "));
+    QString sentence = QStringLiteral("re-encodes ") + parts.join(QStringLiteral(" and "));
     if (several)
         sentence += QStringLiteral(" of %1 parts").arg(ranges.size());
     return sentence + QStringLiteral("; the rest is copied");
 }
 
-QString audioSentence(const std::vector<AudioChoice> &choices)
+QString soundSentence(const std::vector<AudioChoice> &choices)
 {
     if (choices.empty())
         return {};
@@ -366,9 +275,9 @@ QString audioSentence(const std::vector<AudioChoice> &choices)
     const QString tracks =
         choices.size() > 1 ? QStringLiteral(" (%1 tracks)").arg(choices.size()) : QString();
     if (lossless)
-        return QStringLiteral(". The sound%1 is cut to the sample without loss (%2)")
+        return QStringLiteral("The sound%1 is cut to the sample without loss (%2).")
             .arg(tracks, words.join(QStringLiteral(", ")));
-    return QStringLiteral(". The sound%1 is re-encoded as %2 over the whole range")
+    return QStringLiteral("The sound%1 is re-encoded as %2 over the whole range.")
         .arg(tracks, words.join(QStringLiteral(", ")));
 }
 
@@ -400,15 +309,15 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
     if (ranges.empty())
         return refused(plan, QStringLiteral("no range is marked"));
 
-    VideoView view{video, source->origin, video.timeBase.value(), {}, 0, {}};
-    if (const std::optional<QString> reason = buildView(view))
+    FrameView view(video, source->origin);
+    if (const std::optional<QString> reason = buildFrameView(view))
         return refused(plan, *reason);
 
     ExactJob &job = plan.job;
     job.muxer = container.muxer;
     job.videoStream = video.index;
     job.reorderDepth = video.reorderDepth;
-    job.frameDuration = nominalFrameDuration(view);
+    job.frameDuration = view.frameDuration();
     job.source = source;
     if (video.codecName == "h264") {
         job.h264ParameterSetId = freeParameterSetId(video.parameterSetIds);
@@ -418,13 +327,13 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
     std::int64_t outputAt = 0;
     for (std::size_t n = 0; n < ranges.size(); ++n) {
         const QString part = ranges.size() > 1 ? QStringLiteral("part %1: ").arg(n + 1) : QString();
-        const std::size_t first = frameAt(view, ranges[n].in);
-        const std::size_t last = frameAt(view, ranges[n].out);
+        const std::size_t first = view.frameAt(ranges[n].in);
+        const std::size_t last = view.frameAt(ranges[n].out);
         if (!(ranges[n].out > ranges[n].in) || first >= view.frames.size() || last <= first)
             return refused(plan, part + QStringLiteral("the marked range holds no frame"));
         ExactRange range;
         range.startPts = view.frames[first].pts;
-        range.endPts = last < view.frames.size() ? view.frames[last].pts : view.lastEnd;
+        range.endPts = view.startOf(last);
         range.frames = static_cast<std::int64_t>(last - first);
         range.outputStart = outputAt;
         if (const std::optional<QString> reason = planRange(view, range))
@@ -450,22 +359,12 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
         job.audio.push_back(choice->job);
         audio.push_back(*choice);
     }
-    for (const SourceStream &stream : source->layout.streams) {
-        const bool handled = stream.index == video.index || stream.kind == StreamKind::Audio;
-        if (handled)
-            continue;
-        const bool copyable = stream.kind == StreamKind::Subtitle ||
-                              stream.kind == StreamKind::Data ||
-                              stream.kind == StreamKind::Attachment || stream.attachedPicture;
-        if (!copyable || !containerCanHold(container, stream)) {
-            plan.notes << leftOutNote(stream, container);
-            continue;
-        }
-        job.copiedStreams.push_back(stream.index);
-        if (stream.kind == StreamKind::Subtitle)
-            plan.expected.push_back({stream.kind, stream.codecId, stream.codecName, stream.index});
-    }
-    plan.summary = videoSentence(view, job.ranges) + audioSentence(audio) + QLatin1Char('.');
+    keepOtherStreams(*source, container,
+                     static_cast<double>(job.ranges.front().startPts - view.frames.front().pts) *
+                         view.tick,
+                     job, plan.notes, plan.expected);
+    plan.summary = videoSentence(view, job.ranges);
+    plan.sound = soundSentence(audio);
     return plan;
 }
 

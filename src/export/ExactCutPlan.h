@@ -1,7 +1,6 @@
 #pragma once
 
-#include "media/ExactJob.h"
-#include "media/OutputCheck.h"
+#include "export/FrameView.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,22 +10,16 @@
 
 namespace trimora {
 
-// A marked range in the movie's time (0 = the first frame, as the editor
-// counts): the frame on show at In is the first of the cut, the frame on show
-// at Out the first one not in it.
-struct CutRange
-{
-    double in = 0.0;
-    double out = 0.0;
-};
-
 struct ExactCutPlan
 {
     ExactJob job;    // to carry out when refusal is empty
     QString refusal; // why the movie cannot be cut exactly
-    // What the editor says before the export: what is re-encoded, or why the
-    // movie cannot be cut exactly and that Copy will be used.
+    // What the editor says before the export: what is re-encoded ("re-encodes
+    // 0.88 s at the start and 0.08 s at the end; the rest is copied"), or why
+    // the movie cannot be cut exactly and that Copy will be used; then what
+    // becomes of the sound, a sentence of its own (empty without sound).
     QString summary;
+    QString sound;
     QStringList notes; // streams left out
     std::vector<ExpectedStream> expected;
 };

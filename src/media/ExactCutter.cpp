@@ -55,6 +55,23 @@ bool copyChapters(const AVFormatContext *input, AVFormatContext *output, const E
     return true;
 }
 
+// The timecode tags, wherever the source has them, moved on to the output's
+// first frame.
+bool moveTimecode(AVFormatContext *output, const std::string &timecode)
+{
+    if (timecode.empty())
+        return true;
+    const auto move = [&](AVDictionary **tags) {
+        return !av_dict_get(*tags, "timecode", nullptr, 0) ||
+               av_dict_set(tags, "timecode", timecode.c_str(), 0) >= 0;
+    };
+    for (unsigned i = 0; i < output->nb_streams; ++i) {
+        if (!move(&output->streams[i]->metadata))
+            return false;
+    }
+    return move(&output->metadata);
+}
+
 } // namespace
 
 ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const std::string &output,
@@ -104,7 +121,7 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
             producer = makePictureProducer(
                 cut, outcome.record, [&](double done) { report(done * writingShare); }, failure);
         else if (audio != job.audio.end())
-            producer = makeSoundProducer(cut, *audio, failure);
+            producer = makeSoundProducer(cut, *audio, outcome.record.sounds[index], failure);
         else
             producer = makeCopyProducer(cut, index, failure);
         if (!producer)
@@ -112,7 +129,8 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
         producers.push_back(std::move(producer));
     }
     if (av_dict_copy(&muxer->metadata, input->metadata, 0) < 0 ||
-        !copyChapters(input.get(), muxer.get(), job, cut.tick()))
+        !copyChapters(input.get(), muxer.get(), job, cut.tick()) ||
+        !moveTimecode(muxer.get(), job.timecode))
         return failed("out of memory");
     if (!(muxer->oformat->flags & AVFMT_NOFILE)) {
         if (const int opened = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE); opened < 0)

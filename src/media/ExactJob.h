@@ -8,8 +8,10 @@
 #include "media/Bitstream.h"
 #include "media/ExactSource.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +55,11 @@ struct ExactRange
 struct ExactAudioJob
 {
     int sourceIndex = -1;
-    std::string encoder; // libavcodec's encoder name: "aac", "libopus", "flac", "pcm_s16le", ...
+    // Packets copied whole, each range's chosen so that the sound keeps to
+    // the picture, and laid end to end.
+    bool copies = false;
+    std::string
+        encoder; // otherwise libavcodec's encoder: "aac", "libopus", "flac", "pcm_s16le", ...
     std::int64_t bitRate = 0; // for lossy encoders
     int sampleRate = 0;
 };
@@ -68,7 +74,16 @@ struct ExactJob
     std::vector<ExactRange> ranges; // in output order
     std::vector<ExactAudioJob> audio;
     std::vector<int> copiedStreams;            // subtitles, data, attachments, cover pictures
+    std::string timecode;                      // of the first frame; empty to keep the source's
     std::shared_ptr<const ExactSource> source; // what the plan was made from
+
+    // Whether any frame is re-encoded: a copy join encodes none.
+    bool encodes() const
+    {
+        return std::any_of(ranges.begin(), ranges.end(), [](const ExactRange &r) {
+            return !r.copies() || r.startPts < r.copyStartPts || r.copyEndPts < r.endPts;
+        });
+    }
 };
 
 // What the written file must show to pass the check: for each video packet
@@ -90,6 +105,9 @@ struct ExactRecord
     // The parameter sets a copied picture may carry, and a re-encoded one.
     std::vector<Bytes> sourceSets;
     std::vector<Bytes> encoderSets;
+    // Per sound track (its source stream), the digest of its packets'
+    // bytes in the order written.
+    std::map<int, std::uint64_t> sounds;
 };
 
 struct ExactOutcome

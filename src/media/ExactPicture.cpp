@@ -139,7 +139,10 @@ std::string PictureProducer::chooseFraming()
         }
     }
     const bool hevc = *m_codec == NalCodec::Hevc;
-    if (transport || hevc) {
+    if (!job.encodes() && !transport && m_inLength > 0 && !sets->nals.empty()) {
+        // Every part decodes with the sets of the source's record.
+        m_outLength = m_inLength;
+    } else if (transport || hevc) {
         // Every part brings its sets along: an HEVC decoder switches sets
         // only at a random access point, so each part must carry its own.
         m_inBand = true;
@@ -209,13 +212,15 @@ std::string PictureProducer::init()
     if (!m_cursor || !m_packet)
         return "the source's picture cannot be read";
 
-    std::string failure;
-    CodecContextPtr probe = openMatchingEncoder(m_source, job, failure);
-    if (!probe)
-        return failure;
-    m_encoderExtradata.assign(probe->extradata,
-                              probe->extradata + std::max(probe->extradata_size, 0));
-    if (m_codec) {
+    if (job.encodes()) {
+        std::string failure;
+        CodecContextPtr probe = openMatchingEncoder(m_source, job, failure);
+        if (!probe)
+            return failure;
+        m_encoderExtradata.assign(probe->extradata,
+                                  probe->extradata + std::max(probe->extradata_size, 0));
+    }
+    if (m_codec && job.encodes()) {
         const std::optional<std::vector<ByteView>> nals = splitNals(m_encoderExtradata, 0);
         for (const ByteView nal : nals.value_or(std::vector<ByteView>{})) {
             if (isParameterSet(*m_codec, nalType(*m_codec, nal)))
@@ -270,11 +275,13 @@ bool PictureProducer::startRange()
     EdgeSpec head;
     for (std::size_t i = 0; i < packets.size(); ++i) {
         const ExactPacket &p = packets[i];
-        if (p.hidden)
-            continue;
-        if (p.pts >= range.startPts && p.pts < range.endPts)
+        // A copy shows what it holds, even what the source hides (a join's
+        // lead-in before the movie's start).
+        const bool copied =
+            i >= range.copyFirst && i < range.copyEnd && p.pts >= range.copyStartPts;
+        if ((copied || !p.hidden) && p.pts >= range.startPts && p.pts < range.endPts)
             m_frames.push_back(p.pts);
-        if (i >= range.copyFirst && i < range.checkEnd && p.pts >= range.copyStartPts)
+        if (copied && i < range.checkEnd)
             head.digested.insert(p.pts);
     }
     std::sort(m_frames.begin(), m_frames.end());

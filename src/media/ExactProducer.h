@@ -71,9 +71,12 @@ std::unique_ptr<PacketProducer> madeProducer(std::string &failure, Args &&...arg
 std::unique_ptr<PacketProducer> makePictureProducer(const CutContext &cut, ExactRecord &record,
                                                     std::function<void(double)> progress,
                                                     std::string &failure);
-// One sound track, re-encoded over each range.
+// One sound track, re-encoded over each range, or copied packet by packet
+// into a join (audio.copies). digest chains the bytes of the packets made.
 std::unique_ptr<PacketProducer> makeSoundProducer(const CutContext &cut, const ExactAudioJob &audio,
-                                                  std::string &failure);
+                                                  std::uint64_t &digest, std::string &failure);
+std::unique_ptr<PacketProducer> makeSoundCopier(const CutContext &cut, const ExactAudioJob &audio,
+                                                std::uint64_t &digest, std::string &failure);
 // A stream copied as it is (subtitles, data, attachments, cover pictures).
 std::unique_ptr<PacketProducer> makeCopyProducer(const CutContext &cut, int sourceIndex,
                                                  std::string &failure);

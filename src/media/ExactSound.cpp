@@ -22,7 +22,9 @@ constexpr double preroll = 1.0;
 class SoundProducer final : public PacketProducer
 {
 public:
-    SoundProducer(const CutContext &cut, const ExactAudioJob &job) : m_cut(cut), m_job(job) {}
+    SoundProducer(const CutContext &cut, const ExactAudioJob &job, std::uint64_t &digest)
+        : m_cut(cut), m_job(job), m_digest(digest)
+    {}
     std::string init();
     bool ready() override;
 
@@ -39,6 +41,7 @@ private:
 
     const CutContext &m_cut;
     ExactAudioJob m_job;
+    std::uint64_t &m_digest;
     FormatContextPtr m_format;
     const AVStream *m_source = nullptr;
     AVStream *m_out = nullptr;
@@ -357,6 +360,8 @@ bool SoundProducer::ready()
         if (got == 0) {
             m_packet->stream_index = m_out->index;
             av_packet_rescale_ts(m_packet.get(), m_encoder->time_base, m_out->time_base);
+            m_digest =
+                digestBytes(m_packet->data, static_cast<std::size_t>(m_packet->size), m_digest);
             m_time = static_cast<double>(m_packet->dts) * av_q2d(m_out->time_base);
             m_pending = true;
             return true;
@@ -391,9 +396,11 @@ bool SoundProducer::ready()
 } // namespace
 
 std::unique_ptr<PacketProducer> makeSoundProducer(const CutContext &cut, const ExactAudioJob &audio,
-                                                  std::string &failure)
+                                                  std::uint64_t &digest, std::string &failure)
 {
-    return madeProducer<SoundProducer>(failure, cut, audio);
+    if (audio.copies)
+        return makeSoundCopier(cut, audio, digest, failure);
+    return madeProducer<SoundProducer>(failure, cut, audio, digest);
 }
 
 } // namespace trimora
