@@ -11,9 +11,9 @@ namespace trimora {
 
 namespace {
 
-// The check decodes this many pictures more than the source reorders after
-// each join: the keyframe, the next reference and a picture between them.
-constexpr std::size_t checkedBeyondReorder = 2;
+// The check decodes this many pictures after each join: the keyframe and the
+// first picture predicted from it.
+constexpr std::size_t checkedPictures = 2;
 
 const SourceStream *streamOf(const SourceLayout &layout, int index)
 {
@@ -69,14 +69,12 @@ std::optional<QString> planRange(const FrameView &view, const std::vector<std::i
     range.endPts = range.copyEndPts = latest + 1 < times.size() ? times[latest + 1] : view.lastEnd;
     range.frames = static_cast<std::int64_t>(count);
     range.copyStartsAtCra = packets[*key].key == KeyKind::Cra;
-    range.checkEnd = std::min(
-        range.copyEnd, *key + static_cast<std::size_t>(std::max(view.video.reorderDepth, 0)) +
-                           checkedBeyondReorder);
-    for (std::size_t i = *key + 1; i < range.checkEnd; ++i) {
-        if (packets[i].key != KeyKind::None) {
-            range.checkEnd = i;
+    range.checkEnd = *key + 1;
+    for (std::size_t kept = 1; range.checkEnd < range.copyEnd && kept < checkedPictures;
+         ++range.checkEnd) {
+        if (packets[range.checkEnd].key != KeyKind::None)
             break;
-        }
+        kept += packets[range.checkEnd].pts >= keyPts;
     }
     if (keyPts < shownAtIn)
         facts << startFact(view.seconds(keyPts), marked.in);

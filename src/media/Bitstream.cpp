@@ -528,16 +528,35 @@ std::uint64_t pictureDigest(NalCodec codec, const std::vector<ByteView> &nals)
     return digest;
 }
 
+void sortUnits(std::vector<Bytes> &units)
+{
+    std::sort(units.begin(), units.end(), [](const Bytes &a, const Bytes &b) {
+        if (a.size() != b.size())
+            return a.size() < b.size();
+        const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
+        return differ.first != a.end() && *differ.first < *differ.second;
+    });
+}
+
 std::uint64_t digestBytes(const std::uint8_t *data, std::size_t size, std::uint64_t seed)
 {
-    std::uint64_t h = mix(seed ^ (size * 0x9E3779B97F4A7C15ull));
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
+    // Four lanes that do not wait on each other: whole pictures are digested.
+    const auto round = [](std::uint64_t h, const std::uint8_t *at) {
         std::uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        h = (h ^ (word * 0xC2B2AE3D27D4EB4Full));
-        h = ((h << 31) | (h >> 33)) * 0x9E3779B185EBCA87ull;
+        std::memcpy(&word, at, 8);
+        h ^= word * 0xC2B2AE3D27D4EB4Full;
+        return ((h << 31) | (h >> 33)) * 0x9E3779B185EBCA87ull;
+    };
+    std::uint64_t lanes[4] = {mix(seed ^ (size * 0x9E3779B97F4A7C15ull)), mix(seed + 1),
+                              mix(seed + 2), mix(seed + 3)};
+    std::size_t i = 0;
+    for (; i + 32 <= size; i += 32) {
+        for (int lane = 0; lane < 4; ++lane)
+            lanes[lane] = round(lanes[lane], data + i + 8 * lane);
     }
+    std::uint64_t h = lanes[0] ^ mix(lanes[1]) ^ mix(mix(lanes[2])) ^ mix(mix(mix(lanes[3])));
+    for (; i + 8 <= size; i += 8)
+        h = round(h, data + i);
     std::uint64_t last = 0;
     for (std::size_t k = 0; i + k < size; ++k)
         last |= static_cast<std::uint64_t>(data[i + k]) << (8 * k);

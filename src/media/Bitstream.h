@@ -118,6 +118,10 @@ std::optional<Bytes> rewriteAccessUnit(ByteView unit, const NalRewrite &rewrite)
 // Framing, parameter sets, delimiters and SEI do not count.
 std::uint64_t pictureDigest(NalCodec codec, const std::vector<ByteView> &nals);
 
+// Puts units in one fixed order, so that lists of them compare whatever
+// order they came in.
+void sortUnits(std::vector<Bytes> &units);
+
 // 64-bit digest of bytes, chainable through seed; fast on whole pictures.
 std::uint64_t digestBytes(const std::uint8_t *data, std::size_t size, std::uint64_t seed = 0);
 

@@ -1,8 +1,12 @@
+#include "core/Handoff.h"
 #include "media/ExactProducer.h"
 #include "media/SourceCursor.h"
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace trimora {
 
@@ -36,11 +40,12 @@ private:
 
 std::string CopyProducer::init()
 {
-    m_format = openMediaFile(m_cut.source);
-    if (!m_format || m_index < 0 || static_cast<unsigned>(m_index) >= m_format->nb_streams)
+    m_format = openMediaFileAgain(m_cut.source);
+    if (!m_format || m_index < 0 || static_cast<unsigned>(m_index) >= m_format->nb_streams ||
+        static_cast<unsigned>(m_index) >= m_cut.input->nb_streams)
         return "stream " + std::to_string(m_index) + " of the source cannot be read";
     keepOnlyStream(m_format.get(), m_index);
-    m_source = m_format->streams[m_index];
+    m_source = m_cut.input->streams[m_index];
     m_out = avformat_new_stream(m_cut.muxer, nullptr);
     if (!m_out || avcodec_parameters_copy(m_out->codecpar, m_source->codecpar) < 0 ||
         !copyStreamDescription(m_source, m_out))
@@ -129,7 +134,101 @@ bool CopyProducer::next()
     return false;
 }
 
+// Packets made on a thread of their own, handed to the writing a few dozen
+// at a time: one by one, the threads would spend more on waking each other.
+class Ahead final : public PacketProducer
+{
+public:
+    Ahead(std::unique_ptr<PacketProducer> inner, std::function<void()> waiting)
+        : m_inner(std::move(inner)), m_waiting(std::move(waiting))
+    {}
+    ~Ahead() override { m_made.close(); }
+
+    void begin() override
+    {
+        m_inner->begin();
+        m_thread = std::jthread([this] { work(); });
+    }
+
+    bool ready() override
+    {
+        if (m_pending)
+            return true;
+        while (m_next >= m_batch.size()) {
+            std::optional<Batch> batch = m_made.takeWithin(std::chrono::milliseconds(50));
+            if (batch) {
+                m_batch = std::move(*batch);
+                m_next = 0;
+            } else if (m_made.drained()) {
+                if (!m_failure.empty())
+                    fail(m_failure);
+                return false;
+            } else if (m_waiting) {
+                m_waiting();
+            }
+        }
+        Made &made = m_batch[m_next++];
+        av_packet_unref(m_packet.get());
+        av_packet_move_ref(m_packet.get(), made.packet.get());
+        m_time = made.time;
+        m_pending = true;
+        return true;
+    }
+
+    std::string finish() override
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_inner->finish();
+    }
+
+private:
+    struct Made
+    {
+        PacketPtr packet;
+        double time = 0.0;
+    };
+    using Batch = std::vector<Made>;
+    static constexpr std::size_t batchSize = 32;
+
+    void work()
+    {
+        Batch batch;
+        while (m_inner->ready()) {
+            Made made{PacketPtr(av_packet_alloc()), m_inner->time()};
+            if (!made.packet) {
+                m_failure = "out of memory";
+                break;
+            }
+            av_packet_move_ref(made.packet.get(), m_inner->packet());
+            m_inner->consumed();
+            batch.push_back(std::move(made));
+            if (batch.size() >= batchSize && !m_made.give(std::exchange(batch, {})))
+                return;
+        }
+        if (m_failure.empty())
+            m_failure = m_inner->failure();
+        if (!batch.empty())
+            m_made.give(std::move(batch));
+        m_made.close();
+    }
+
+    std::unique_ptr<PacketProducer> m_inner;
+    std::function<void()> m_waiting;
+    Handoff<Batch> m_made{16};
+    Batch m_batch;
+    std::size_t m_next = 0;
+    std::string m_failure; // the inner producer's, set before the queue closes
+    std::jthread m_thread; // last: joined before the rest goes
+};
+
 } // namespace
+
+std::unique_ptr<PacketProducer> makeAhead(std::unique_ptr<PacketProducer> producer,
+                                          std::function<void()> waiting)
+{
+    return producer ? std::make_unique<Ahead>(std::move(producer), std::move(waiting)) : nullptr;
+}
 
 double CutContext::tick() const
 {

@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace trimora {
@@ -14,7 +15,7 @@ namespace {
 Q_LOGGING_CATEGORY(lcExact, "trimora.media.exact")
 
 // The share of the progress bar the writing takes; the check has the rest.
-constexpr double writingShare = 0.85;
+constexpr double writingShare = 0.95;
 
 // The source's chapters that overlap each range, moved to where the range
 // lies in the output and cut to it.
@@ -90,6 +91,16 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
         if (progress)
             progress(std::clamp(done, 0.0, 1.0));
     };
+    // The picture's producer says how far it is, the writing tells.
+    std::atomic<double> pictureDone{0.0};
+    double told = -1.0;
+    const auto tell = [&] {
+        const double done = pictureDone.load();
+        if (done - told >= 0.005) {
+            told = done;
+            report(done * writingShare);
+        }
+    };
     if (!job.source || !job.source->video || job.ranges.empty())
         return failed("nothing to cut");
     FormatContextPtr input = openMediaFile(source);
@@ -119,9 +130,10 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
                          [&](const ExactAudioJob &a) { return a.sourceIndex == index; });
         if (index == job.videoStream)
             producer = makePictureProducer(
-                cut, outcome.record, [&](double done) { report(done * writingShare); }, failure);
+                cut, outcome.record, [&](double done) { pictureDone = done; }, failure);
         else if (audio != job.audio.end())
-            producer = makeSoundProducer(cut, *audio, outcome.record.sounds[index], failure);
+            producer = makeAhead(
+                makeSoundProducer(cut, *audio, outcome.record.sounds[index], failure), tell);
         else
             producer = makeCopyProducer(cut, index, failure);
         if (!producer)
@@ -138,6 +150,8 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
     }
     if (const int header = avformat_write_header(muxer.get(), nullptr); header < 0)
         return failed("the output's header cannot be written: " + avErrorString(header));
+    for (const std::unique_ptr<PacketProducer> &producer : producers)
+        producer->begin();
 
     for (;;) {
         if (cancelled())
@@ -155,11 +169,16 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
             break;
         const int written = av_interleaved_write_frame(muxer.get(), due->packet());
         due->consumed();
+        tell();
         if (written < 0)
             return failed("the output cannot be written: " + avErrorString(written));
     }
     if (const int trailer = av_write_trailer(muxer.get()); trailer < 0)
         return failed("the output cannot be finished: " + avErrorString(trailer));
+    for (const std::unique_ptr<PacketProducer> &producer : producers) {
+        if (std::string failure = producer->finish(); !failure.empty())
+            return failed(failure);
+    }
     producers.clear();
     muxer.reset();
     report(writingShare);

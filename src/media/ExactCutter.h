@@ -22,16 +22,19 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
                          const std::function<void(double)> &progress,
                          const std::function<bool()> &cancelled);
 
-// The check of a written exact cut, which runs after every one: the file
-// holds the expected streams; its pictures are the expected number, in the
-// expected order, none hidden by an edit list; every coded picture is the
-// one written (copied ones byte-identical to the source's); the re-encoded
-// pictures and the copied ones up to the first keyframe after every seam
-// decode without error to the pictures recorded (re-encoded ones measured at
-// 40 dB or more against the source, copied ones identical to the source's);
-// every sound track starts and ends within one of its frames of the picture.
-// Returns the failed check, or an empty text. keepGoing gets the part done
-// (0..1) and stops the check as cancelled by answering false.
+// The check of a written exact cut or join, which runs after every one. While
+// it was written, the re-encoded pictures and the copied ones up to the first
+// keyframe after every seam were decoded as handed to the muxer, with the
+// stream's parameter sets, without error (re-encoded ones measured at 40 dB
+// or more against the source's pictures, copied ones identical to them; the
+// record holds what they decoded to). The file must then hold those very
+// pictures: the expected streams; the expected number of pictures, in the
+// expected order, none hidden by an edit list; every coded picture the one
+// written (copied ones byte-identical to the source's), carrying no parameter
+// sets but its own, the stream's sets those the check decoded with; every
+// sound track's packets those written, starting and ending within one of its
+// frames of the picture. Returns the failed check, or an empty text.
+// keepGoing stops the check as cancelled by answering false.
 std::string verifyExactCut(const std::string &output, const ExactJob &job,
                            const ExactRecord &record,
                            const std::function<bool(double)> &keepGoing = {});

@@ -1,6 +1,7 @@
 #include "media/ExactEdges.h"
 
 #include "media/FrameCompare.h"
+#include "media/PictureCheck.h"
 #include "media/SourceCursor.h"
 
 extern "C" {
@@ -112,65 +113,6 @@ bool sameBytes(const std::uint8_t *data, int size, const Bytes &bytes)
            (bytes.empty() || std::memcmp(data, bytes.data(), bytes.size()) == 0);
 }
 
-// Decoding the encoder's pictures again and comparing them with the
-// source's, which wait here until their twin comes out.
-class Remeasure
-{
-public:
-    bool open(const AVCodecContext *encoder, std::string &failure)
-    {
-        ParametersPtr par(avcodec_parameters_alloc());
-        if (!par || avcodec_parameters_from_context(par.get(), encoder) < 0) {
-            failure = "the encoder's output cannot be described";
-            return false;
-        }
-        m_decoder = openDecoder(par.get(), encoder->time_base, failure);
-        m_frame.reset(av_frame_alloc());
-        return m_decoder && m_frame;
-    }
-    void await(std::int64_t pts, FramePtr source) { m_waiting[pts] = std::move(source); }
-    // Sends one encoded picture (nullptr: the end) and compares whatever
-    // comes out.
-    std::string send(const AVPacket *packet, std::vector<EncodedPicture> &pictures)
-    {
-        const int sent = avcodec_send_packet(m_decoder.get(), packet);
-        if (sent < 0 && sent != AVERROR_EOF)
-            return "a re-encoded picture does not decode: " + avErrorString(sent);
-        for (;;) {
-            const int got = avcodec_receive_frame(m_decoder.get(), m_frame.get());
-            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-                return {};
-            if (got < 0)
-                return "a re-encoded picture does not decode: " + avErrorString(got);
-            const std::int64_t pts = m_frame->best_effort_timestamp;
-            const auto waiting = m_waiting.find(pts);
-            const auto picture =
-                std::find_if(pictures.begin(), pictures.end(),
-                             [&](const EncodedPicture &p) { return p.pts == pts; });
-            if (waiting == m_waiting.end() || picture == pictures.end())
-                return "a re-encoded picture decodes at a time nothing was encoded for";
-            const std::optional<double> psnr = framePsnr(m_frame.get(), waiting->second.get());
-            if (!psnr)
-                return "a re-encoded picture decodes to another size or format";
-            picture->psnr = std::min(*psnr, 100.0);
-            picture->decoded = frameDigest(m_frame.get());
-            m_waiting.erase(waiting);
-            av_frame_unref(m_frame.get());
-        }
-    }
-    bool allMatched() const { return m_waiting.empty(); }
-
-private:
-    struct ParametersFreer
-    {
-        void operator()(AVCodecParameters *par) const { avcodec_parameters_free(&par); }
-    };
-    using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
-    CodecContextPtr m_decoder;
-    FramePtr m_frame;
-    std::map<std::int64_t, FramePtr> m_waiting;
-};
-
 } // namespace
 
 CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
@@ -254,8 +196,9 @@ CodecContextPtr openMatchingEncoder(const AVStream *source, const ExactJob &job,
     return ctx;
 }
 
-EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSpec &spec,
-                      const Bytes &extradata, const std::function<bool()> &step)
+EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const ExactJob &job,
+                      const EdgeSpec &spec, const Bytes &extradata, const EdgeOutput *output,
+                      const std::function<bool()> &step)
 {
     EdgeResult result;
     const std::vector<ExactPacket> &packets = job.source->video->packets;
@@ -264,18 +207,16 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
         result.failure = "the source cannot be opened";
         return result;
     }
-    const AVStream *stream = cursor->stream();
     CodecContextPtr decoder =
         openDecoder(stream->codecpar, stream->time_base, result.failure, spec.threads);
     if (!decoder)
         return result;
 
-    const bool encodes = spec.encodeTo > spec.encodeFrom;
+    const bool encodes = spec.encodeTo > spec.encodeFrom && output;
     std::int64_t toEncode = 0;
     for (const ExactPacket &p : packets)
         toEncode += !p.hidden && p.pts >= spec.encodeFrom && p.pts < spec.encodeTo;
     CodecContextPtr encoder;
-    Remeasure remeasure;
     if (encodes) {
         encoder = openMatchingEncoder(stream, job, result.failure);
         if (!encoder)
@@ -284,8 +225,6 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
             result.failure = "the encoder's parameter sets differ from one edge to the next";
             return result;
         }
-        if (!remeasure.open(encoder.get(), result.failure))
-            return result;
     }
     PacketPtr encoded(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
@@ -301,15 +240,25 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
                 return {};
             if (got < 0)
                 return "the encoder fails: " + avErrorString(got);
+            const std::optional<Bytes> framed = output->frame(
+                Bytes(encoded->data, encoded->data + encoded->size), result.pictures.empty());
+            if (!framed)
+                return "the encoder's output cannot be parsed";
             EncodedPicture picture;
-            picture.data.assign(encoded->data, encoded->data + encoded->size);
+            picture.data = *framed;
             picture.pts = encoded->pts;
             picture.key = encoded->flags & AV_PKT_FLAG_KEY;
             result.pictures.push_back(std::move(picture));
-            std::string failure = remeasure.send(encoded.get(), result.pictures);
+            // The check decodes the picture as the output holds it.
             av_packet_unref(encoded.get());
-            if (!failure.empty())
-                return failure;
+            if (av_new_packet(encoded.get(), static_cast<int>(framed->size())) < 0)
+                return "out of memory";
+            std::copy(framed->begin(), framed->end(), encoded->data);
+            encoded->pts = encoded->dts = result.pictures.back().pts;
+            const bool given = output->check->picture(output->run, *encoded);
+            av_packet_unref(encoded.get());
+            if (!given)
+                return checkStopped;
         }
     };
     std::int64_t sent = 0;
@@ -325,7 +274,8 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
             return "out of memory";
         input->pts = pts + spec.shift;
         input->pict_type = AV_PICTURE_TYPE_NONE;
-        remeasure.await(input->pts, std::move(original));
+        if (!output->check->measure(output->run, input->pts, std::move(original)))
+            return checkStopped;
         for (;;) {
             const int accepted = avcodec_send_frame(encoder.get(), input.get());
             if (accepted >= 0)
@@ -395,8 +345,8 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
     if (encodes) {
         avcodec_send_frame(encoder.get(), nullptr);
         std::string failure = drainEncoder();
-        if (failure.empty())
-            failure = remeasure.send(nullptr, result.pictures);
+        if (failure.empty() && !output->check->endRun(output->run))
+            failure = checkStopped;
         if (!failure.empty()) {
             result.failure = failure;
             return result;
@@ -405,7 +355,7 @@ EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSp
     if (sent != toEncode)
         result.failure = "the source decoded " + std::to_string(sent) + " of the " +
                          std::to_string(toEncode) + " frames to re-encode";
-    else if (!remeasure.allMatched() || result.pictures.size() != static_cast<std::size_t>(sent))
+    else if (result.pictures.size() != static_cast<std::size_t>(sent))
         result.failure = "the encoder lost a frame";
     else if (result.sourceDigests.size() != spec.digested.size())
         result.failure = "the source did not decode every frame after the seam";

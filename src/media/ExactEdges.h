@@ -1,8 +1,7 @@
 #pragma once
 
-// The re-encoded edges of an exact cut: decoding the source around them,
-// encoding the chosen frames with an encoder that matches the source, and
-// decoding what was encoded again to measure it against the source. Media
+// The re-encoded edges of an exact cut: decoding the source around them and
+// encoding the chosen frames with an encoder that matches the source. Media
 // code only; used by the exact cutter.
 
 #include "media/Bitstream.h"
@@ -12,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,13 +27,13 @@ CodecContextPtr openMatchingEncoder(const AVStream *source, const ExactJob &job,
 CodecContextPtr openDecoder(const AVCodecParameters *par, AVRational timeBase, std::string &failure,
                             int threads = 0, bool strict = false);
 
+class PictureCheck;
+
 struct EncodedPicture
 {
-    Bytes data;           // as the encoder gave it (Annex B for H.264 and HEVC)
+    Bytes data;           // as the output holds it
     std::int64_t pts = 0; // output ticks of the source time base
     bool key = false;
-    std::uint64_t decoded = 0; // digest of the picture it decodes to
-    double psnr = 0.0;         // against the source's picture
 };
 
 struct EdgeSpec
@@ -47,6 +47,16 @@ struct EdgeSpec
     int threads = 0;                 // the decoder's; 0: as many as it likes
 };
 
+// Where an edge's encoded pictures go: framed as the output holds them
+// (first: the edge's first picture), and to the check, which decodes them
+// and measures them against the source's pictures as run `run`.
+struct EdgeOutput
+{
+    std::function<std::optional<Bytes>(const Bytes &encoded, bool first)> frame;
+    PictureCheck *check = nullptr;
+    int run = -1;
+};
+
 struct EdgeResult
 {
     std::string failure;
@@ -54,11 +64,14 @@ struct EdgeResult
     std::map<std::int64_t, std::uint64_t> sourceDigests;
 };
 
-// Decodes and encodes one edge. extradata: what the output stream was told
+// Decodes and encodes one edge of the source at path, whose picture stream
+// (as openMediaFile reads it) is stream. extradata: what the output stream was told
 // the encoder's parameter sets are; an encoder that makes others fails.
-// step() is called on the calling thread before each packet is decoded;
-// false stops the work as cancelled.
-EdgeResult encodeEdge(const std::string &path, const ExactJob &job, const EdgeSpec &spec,
-                      const Bytes &extradata, const std::function<bool()> &step);
+// output may be null when nothing is encoded. step() is called on the
+// calling thread before each packet is decoded; false stops the work as
+// cancelled.
+EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const ExactJob &job,
+                      const EdgeSpec &spec, const Bytes &extradata, const EdgeOutput *output,
+                      const std::function<bool()> &step);
 
 } // namespace trimora

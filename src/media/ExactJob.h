@@ -50,6 +50,7 @@ struct ExactRange
 
     bool copies() const { return copyEnd > copyFirst; }
     std::int64_t headEndPts() const { return copies() ? copyStartPts : endPts; }
+    bool hasTail() const { return copies() && copyEndPts < endPts; }
 };
 
 struct ExactAudioJob
@@ -105,6 +106,8 @@ struct ExactRecord
     // The parameter sets a copied picture may carry, and a re-encoded one.
     std::vector<Bytes> sourceSets;
     std::vector<Bytes> encoderSets;
+    // The sets the output stream was given, sorted: the check decoded with them.
+    std::vector<Bytes> parameters;
     // Per sound track (its source stream), the digest of its packets'
     // bytes in the order written.
     std::map<int, std::uint64_t> sounds;

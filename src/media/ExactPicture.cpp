@@ -1,13 +1,18 @@
 #include "media/Bitstream.h"
 #include "media/ExactEdges.h"
 #include "media/ExactProducer.h"
+#include "media/PictureCheck.h"
 #include "media/SourceCursor.h"
 #include "media/StreamInfo.h"
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
 #include <queue>
 #include <thread>
+#include <utility>
 
 namespace trimora {
 
@@ -55,7 +60,9 @@ bool setExtradata(AVCodecParameters *par, const Bytes &data)
 // The picture stream: per range, the re-encoded head, the copied packets and
 // the re-encoded tail, with parameter sets placed so that every part decodes,
 // decode times spread evenly with the source's reordering, and a record of
-// every picture written for the check.
+// every picture written for the check. The heads are made on the writing
+// thread; beside it, one thread decodes the source's pictures after each seam
+// and makes the tails, and the check decodes what is written as it is written.
 class PictureProducer final : public PacketProducer
 {
 public:
@@ -63,16 +70,39 @@ public:
                     std::function<void(double)> progress)
         : m_cut(cut), m_record(record), m_progress(std::move(progress))
     {}
+    ~PictureProducer() override { m_stop = true; }
     std::string init();
     bool ready() override;
+    std::string finish() override;
 
 private:
     enum class Phase { Start, Head, Copy, Tail, Done };
+    // What the thread beside the writing makes of one range.
+    struct Beside
+    {
+        std::map<std::int64_t, std::uint64_t> reference; // the source's pictures after the seam
+        bool compared = false; // against the reference: the copy's start was rewritten
+        EdgeResult tail;
+        int tailRun = -1; // the check's run of the tail
+        bool done = false;
+    };
+    // A picture the check decodes, and what it must decode to.
+    struct Checked
+    {
+        std::size_t picture = 0; // in the record
+        PictureCheck::Key key;
+        std::size_t range = 0;
+        std::int64_t sourcePts = 0;
+    };
+
     std::string chooseFraming();
+    std::optional<Bytes> frameEncoded(const Bytes &encoded, bool first) const;
+    void workBeside();
     bool startRange();
-    bool emit(const Bytes &data, std::int64_t sourcePts, bool key, ExactRecord::Picture picture);
-    bool emitEncoded(const EdgeResult &edge, std::size_t at);
+    bool emit(std::int64_t sourcePts, bool key, ExactRecord::Picture picture);
+    bool emitEncoded(const EdgeResult &edge, int run, std::size_t at);
     bool nextCopied();
+    bool failWith(const std::string &why);
     void report();
 
     const CutContext &m_cut;
@@ -85,6 +115,9 @@ private:
     int m_outLength = 0;
     bool m_dropSets = false; // they are in the configuration record
     bool m_inBand = false;   // each part carries its own in front
+    // Nothing is re-encoded and the copies are written as read, with the
+    // source's parameters: they decode as the source's own packets do.
+    bool m_asRead = false;
     std::vector<Bytes> m_sourceSets;
     std::vector<Bytes> m_encoderSets;
     Bytes m_encoderExtradata;
@@ -93,11 +126,12 @@ private:
     std::size_t m_range = 0;
     Phase m_phase = Phase::Start;
     EdgeResult m_head;
-    EdgeResult m_tail;
-    std::map<std::int64_t, std::uint64_t> m_sourceDigests; // after the seam, for the check
+    int m_headRun = -1;
     std::size_t m_at = 0;
+    int m_copyRun = -1;
     std::vector<std::int64_t> m_frames; // the range's frames by time
     std::int64_t m_ranksBefore = 0;
+    std::vector<Checked> m_checked;
 
     std::priority_queue<std::int64_t, std::vector<std::int64_t>, std::greater<>> m_shown;
     std::int64_t m_written = 0;
@@ -107,6 +141,14 @@ private:
     double m_work = 1.0;
     std::atomic<std::int64_t> m_done{0};
     double m_lastReport = -1.0;
+
+    std::unique_ptr<PictureCheck> m_check;
+    std::vector<Beside> m_beside;
+    std::string m_besideFailure;
+    std::mutex m_besideMutex;
+    std::condition_variable m_besideChanged;
+    std::atomic<bool> m_stop{false};
+    std::jthread m_besideThread; // last: stopped and joined before the rest goes
 };
 
 std::string PictureProducer::chooseFraming()
@@ -117,8 +159,9 @@ std::string PictureProducer::chooseFraming()
         m_source->codecpar->extradata,
         static_cast<std::size_t>(std::max(m_source->codecpar->extradata_size, 0)));
     Bytes extradata(sourceExtra.begin(), sourceExtra.end());
+    m_asRead = !job.encodes();
     if (!m_codec)
-        return {}; // VP9: the copied parameters stand
+        return {}; // VP9 and the others: the copied parameters stand
     const std::optional<ParameterSets> sets = parameterSetsOf(*m_codec, sourceExtra);
     if (!sets)
         return "the source's parameter sets cannot be read";
@@ -139,10 +182,11 @@ std::string PictureProducer::chooseFraming()
         }
     }
     const bool hevc = *m_codec == NalCodec::Hevc;
-    if (!job.encodes() && !transport && m_inLength > 0 && !sets->nals.empty()) {
+    if (m_asRead && !transport && m_inLength > 0 && !sets->nals.empty()) {
         // Every part decodes with the sets of the source's record.
         m_outLength = m_inLength;
     } else if (transport || hevc) {
+        m_asRead = false;
         // Every part brings its sets along: an HEVC decoder switches sets
         // only at a random access point, so each part must carry its own.
         m_inBand = true;
@@ -166,6 +210,7 @@ std::string PictureProducer::chooseFraming()
             m_out->codecpar->codec_tag = MKTAG('h', 'e', 'v', '1');
     } else {
         // H.264 in MP4 or Matroska: both sets in the record, under their own ids.
+        m_asRead = false;
         m_dropSets = true;
         m_outLength = 4;
         std::vector<Bytes> sps;
@@ -243,6 +288,16 @@ std::string PictureProducer::init()
         return framing;
     m_record.sourceSets = m_sourceSets;
     m_record.encoderSets = m_encoderSets;
+    if (m_codec) {
+        const AVCodecParameters *par = m_out->codecpar;
+        std::optional<ParameterSets> given = parameterSetsOf(
+            *m_codec,
+            ByteView(par->extradata, static_cast<std::size_t>(std::max(par->extradata_size, 0))));
+        if (!given)
+            return "the output's parameter sets cannot be read";
+        sortUnits(given->nals);
+        m_record.parameters = std::move(given->nals);
+    }
 
     m_work = 0.0;
     for (const ExactRange &range : job.ranges) {
@@ -252,6 +307,9 @@ std::string PictureProducer::init()
                   copyWeight * static_cast<double>(range.copyEnd - range.copyFirst);
     }
     m_work = std::max(m_work, 1.0);
+    m_check = std::make_unique<PictureCheck>(m_out->codecpar, m_source->time_base, m_cut.cancelled);
+    m_beside.resize(job.ranges.size());
+    m_besideThread = std::jthread([this] { workBeside(); });
     return {};
 }
 
@@ -264,6 +322,89 @@ void PictureProducer::report()
     }
 }
 
+std::optional<Bytes> PictureProducer::frameEncoded(const Bytes &encoded, bool first) const
+{
+    if (!m_codec)
+        return encoded;
+    NalRewrite rewrite;
+    rewrite.codec = *m_codec;
+    rewrite.outLengthSize = m_outLength;
+    rewrite.dropParameterSets = m_dropSets;
+    if (first && m_inBand)
+        rewrite.prepend = m_encoderSets;
+    return rewriteAccessUnit(encoded, rewrite);
+}
+
+// The source's pictures after each seam, for the check, and the tails, in
+// the ranges' order, while the writing goes on.
+void PictureProducer::workBeside()
+{
+    const ExactJob &job = m_cut.job;
+    const std::vector<ExactPacket> &packets = job.source->video->packets;
+    const auto step = [&] {
+        ++m_done;
+        return !m_stop && !m_cut.cancelled();
+    };
+    for (std::size_t r = 0; r < job.ranges.size(); ++r) {
+        const ExactRange &range = job.ranges[r];
+        EdgeSpec reference;
+        reference.from = range.copyFirst;
+        reference.to = range.checkEnd;
+        reference.threads = 1;
+        for (std::size_t i = range.copyFirst; i < range.checkEnd; ++i) {
+            if (packets[i].pts >= range.copyStartPts)
+                reference.digested.insert(packets[i].pts);
+        }
+        // Pictures written as read decode as in the source: the check need
+        // only find them decoding without error.
+        const bool compared = !m_asRead || range.copyStartsAtCra;
+        EdgeResult seen;
+        if (compared && reference.to > reference.from)
+            seen = encodeEdge(m_cut.source, m_source, job, reference, m_encoderExtradata, nullptr,
+                              step);
+
+        EdgeSpec tail;
+        tail.from = range.tailFrom;
+        tail.to = range.tailTo;
+        tail.encodeFrom = range.copyEndPts;
+        tail.encodeTo = range.endPts;
+        tail.shift = range.outputStart - range.startPts;
+        tail.threads = 1;
+        EdgeResult made;
+        if (seen.failure.empty() && range.hasTail()) {
+            EdgeOutput output;
+            output.frame = [this](const Bytes &e, bool first) { return frameEncoded(e, first); };
+            output.check = m_check.get();
+            output.run = m_check->beginRun();
+            made = encodeEdge(m_cut.source, m_source, job, tail, m_encoderExtradata, &output, step);
+            std::lock_guard lock(m_besideMutex);
+            m_beside[r].tailRun = output.run;
+        }
+        std::lock_guard lock(m_besideMutex);
+        m_beside[r].reference = std::move(seen.sourceDigests);
+        m_beside[r].compared = compared;
+        m_beside[r].tail = std::move(made);
+        m_beside[r].done = true;
+        for (const std::string *failure : {&seen.failure, &m_beside[r].tail.failure}) {
+            if (m_besideFailure.empty() && !failure->empty())
+                m_besideFailure = *failure;
+        }
+        m_besideChanged.notify_all();
+        if (!m_besideFailure.empty())
+            return;
+    }
+}
+
+// Fails, telling why the check stopped when that is what stopped the work.
+bool PictureProducer::failWith(const std::string &why)
+{
+    if (why == checkStopped && m_check) {
+        const std::string reason = m_check->finish();
+        return fail(reason.empty() ? why : reason);
+    }
+    return fail(why);
+}
+
 bool PictureProducer::startRange()
 {
     const ExactJob &job = m_cut.job;
@@ -272,7 +413,6 @@ bool PictureProducer::startRange()
     if (m_range > 0)
         m_ranksBefore += job.ranges[m_range - 1].frames;
     m_frames.clear();
-    EdgeSpec head;
     for (std::size_t i = 0; i < packets.size(); ++i) {
         const ExactPacket &p = packets[i];
         // A copy shows what it holds, even what the source hides (a join's
@@ -281,66 +421,36 @@ bool PictureProducer::startRange()
             i >= range.copyFirst && i < range.copyEnd && p.pts >= range.copyStartPts;
         if ((copied || !p.hidden) && p.pts >= range.startPts && p.pts < range.endPts)
             m_frames.push_back(p.pts);
-        if (copied && i < range.checkEnd)
-            head.digested.insert(p.pts);
     }
     std::sort(m_frames.begin(), m_frames.end());
     if (static_cast<std::int64_t>(m_frames.size()) != range.frames)
         return fail("the range's frames differ from the plan's");
 
-    const std::int64_t shift = range.outputStart - range.startPts;
+    EdgeSpec head;
     head.from = range.headFrom;
     head.to = range.headTo;
     head.encodeFrom = range.startPts;
     head.encodeTo = range.headEndPts();
-    head.shift = shift;
-    EdgeSpec tail;
-    tail.from = range.tailFrom;
-    tail.to = range.tailTo;
-    tail.encodeFrom = range.copyEndPts;
-    tail.encodeTo = range.copies() ? range.endPts : range.copyEndPts;
-    tail.shift = shift;
-
-    // The source's pictures after the seam, for the check, are decoded on
-    // their own from K1, beside the head; then the tail.
-    EdgeSpec reference;
-    reference.from = range.copyFirst;
-    reference.to = range.checkEnd;
-    reference.digested = std::move(head.digested);
-    reference.threads = 1;
-    head.digested.clear();
-    tail.threads = 1;
+    head.shift = range.outputStart - range.startPts;
     m_head = {};
-    m_tail = {};
-    EdgeResult seen;
-    {
-        std::jthread beside([&] {
-            const auto step = [&] {
-                ++m_done;
-                return !m_cut.cancelled();
-            };
-            if (reference.to > reference.from)
-                seen = encodeEdge(m_cut.source, job, reference, m_encoderExtradata, step);
-            if (seen.failure.empty() && tail.encodeTo > tail.encodeFrom)
-                m_tail = encodeEdge(m_cut.source, job, tail, m_encoderExtradata, step);
+    m_headRun = -1;
+    if (head.to > head.from) {
+        EdgeOutput output;
+        output.frame = [this](const Bytes &e, bool first) { return frameEncoded(e, first); };
+        output.check = m_check.get();
+        output.run = m_headRun = m_check->beginRun();
+        m_head = encodeEdge(m_cut.source, m_source, job, head, m_encoderExtradata, &output, [&] {
+            ++m_done;
+            report();
+            return !m_cut.cancelled();
         });
-        if (head.to > head.from)
-            m_head = encodeEdge(m_cut.source, job, head, m_encoderExtradata, [&] {
-                ++m_done;
-                report();
-                return !m_cut.cancelled();
-            });
+        if (!m_head.failure.empty())
+            return failWith(m_head.failure);
     }
-    for (const std::string *failure : {&m_head.failure, &seen.failure, &m_tail.failure}) {
-        if (!failure->empty())
-            return fail(*failure);
-    }
-    m_sourceDigests = std::move(seen.sourceDigests);
     return true;
 }
 
-bool PictureProducer::emit(const Bytes &data, std::int64_t sourcePts, bool key,
-                           ExactRecord::Picture picture)
+bool PictureProducer::emit(std::int64_t sourcePts, bool key, ExactRecord::Picture picture)
 {
     const ExactRange &range = m_cut.job.ranges[m_range];
     const auto at = std::lower_bound(m_frames.begin(), m_frames.end(), sourcePts);
@@ -372,15 +482,12 @@ bool PictureProducer::emit(const Bytes &data, std::int64_t sourcePts, bool key,
         return fail("the output's decode times cannot be made to increase");
     m_lastDts = dts;
 
-    av_packet_unref(m_packet.get());
-    if (av_new_packet(m_packet.get(), static_cast<int>(data.size())) < 0)
-        return fail("out of memory");
-    std::copy(data.begin(), data.end(), m_packet->data);
     m_packet->stream_index = m_out->index;
     m_packet->pts = pts;
     m_packet->dts = dts;
     m_packet->duration = duration;
     m_packet->flags = key ? AV_PKT_FLAG_KEY : 0;
+    m_packet->pos = -1;
     m_time = static_cast<double>(dts) * av_q2d(to);
     picture.displayRank = m_ranksBefore + (at - m_frames.begin());
     m_record.pictures.push_back(picture);
@@ -389,7 +496,7 @@ bool PictureProducer::emit(const Bytes &data, std::int64_t sourcePts, bool key,
     return true;
 }
 
-bool PictureProducer::emitEncoded(const EdgeResult &edge, std::size_t at)
+bool PictureProducer::emitEncoded(const EdgeResult &edge, int run, std::size_t at)
 {
     const EncodedPicture &encoded = edge.pictures[at];
     const ExactRange &range = m_cut.job.ranges[m_range];
@@ -397,31 +504,26 @@ bool PictureProducer::emitEncoded(const EdgeResult &edge, std::size_t at)
     picture.encoded = true;
     picture.checked = true;
     picture.startsPart = at == 0;
-    picture.decoded = encoded.decoded;
-    picture.psnr = encoded.psnr;
-    Bytes data = encoded.data;
     if (m_codec) {
-        const std::optional<std::vector<ByteView>> nals = splitNals(encoded.data, 0);
-        NalRewrite rewrite;
-        rewrite.codec = *m_codec;
-        rewrite.outLengthSize = m_outLength;
-        rewrite.dropParameterSets = m_dropSets;
-        if (at == 0 && m_inBand)
-            rewrite.prepend = m_encoderSets;
-        std::optional<Bytes> rewritten = rewriteAccessUnit(encoded.data, rewrite);
-        if (!nals || !rewritten)
+        const std::optional<std::vector<ByteView>> nals = splitNals(encoded.data, m_outLength);
+        if (!nals)
             return fail("the encoder's output cannot be parsed");
         picture.coded = pictureDigest(*m_codec, *nals);
-        data = std::move(*rewritten);
     } else {
-        picture.coded = digestBytes(data.data(), data.size());
+        picture.coded = digestBytes(encoded.data.data(), encoded.data.size());
     }
-    return emit(data, encoded.pts - (range.outputStart - range.startPts), encoded.key, picture);
+    av_packet_unref(m_packet.get());
+    if (av_new_packet(m_packet.get(), static_cast<int>(encoded.data.size())) < 0)
+        return fail("out of memory");
+    std::copy(encoded.data.begin(), encoded.data.end(), m_packet->data);
+    m_checked.push_back({m_record.pictures.size(), {run, encoded.pts}, m_range, 0});
+    return emit(encoded.pts - (range.outputStart - range.startPts), encoded.key, picture);
 }
 
 bool PictureProducer::nextCopied()
 {
     const ExactRange &range = m_cut.job.ranges[m_range];
+    const std::int64_t shift = range.outputStart - range.startPts;
     while (true) {
         if (m_at >= range.copyEnd)
             return false;
@@ -439,21 +541,17 @@ bool PictureProducer::nextCopied()
             return fail("cancelled");
         const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (pts < range.copyStartPts)
-            continue; // a leading picture of the CRA the copy starts at
+            continue; // a leading picture of the keyframe the copy starts at
         ExactRecord::Picture picture;
         picture.checked = index < range.checkEnd;
         picture.startsPart = first;
-        if (picture.checked) {
-            const auto digest = m_sourceDigests.find(pts);
-            if (digest == m_sourceDigests.end())
-                return fail("the source's picture after the seam was not decoded");
-            picture.decoded = digest->second;
-        }
-        Bytes data(packet->data, packet->data + std::max(packet->size, 0));
+        av_packet_unref(m_packet.get());
+        bool copied = true;
         if (m_codec) {
             const std::optional<std::vector<ByteView>> nals = splitNals(viewOf(packet), m_inLength);
             if (!nals)
                 return fail("a copied packet cannot be parsed");
+            picture.coded = pictureDigest(*m_codec, *nals);
             NalRewrite rewrite;
             rewrite.codec = *m_codec;
             rewrite.inLengthSize = m_inLength;
@@ -465,19 +563,47 @@ bool PictureProducer::nextCopied()
             });
             if (first && m_inBand && !carriesSets)
                 rewrite.prepend = m_sourceSets;
-            std::optional<Bytes> rewritten = rewriteAccessUnit(viewOf(packet), rewrite);
-            if (!rewritten)
-                return fail("a copied packet cannot be rewritten");
-            picture.coded = pictureDigest(*m_codec, *nals);
-            data = std::move(*rewritten);
+            if (m_inLength != m_outLength || rewrite.craToBla || !rewrite.prepend.empty() ||
+                (m_dropSets && carriesSets)) {
+                const std::optional<Bytes> rewritten = rewriteAccessUnit(viewOf(packet), rewrite);
+                if (!rewritten)
+                    return fail("a copied packet cannot be rewritten");
+                if (av_new_packet(m_packet.get(), static_cast<int>(rewritten->size())) < 0)
+                    return fail("out of memory");
+                std::copy(rewritten->begin(), rewritten->end(), m_packet->data);
+                copied = false;
+            }
         } else {
-            picture.coded = digestBytes(data.data(), data.size());
+            picture.coded = digestBytes(packet->data, static_cast<std::size_t>(packet->size));
         }
+        // What needs no rewriting is handed on as it was read.
+        if (copied && av_packet_ref(m_packet.get(), packet) < 0)
+            return fail("out of memory");
         if (index % 64 == 0) {
             m_done += static_cast<std::int64_t>(64 * copyWeight + 0.5);
             report();
         }
-        return emit(data, pts, packet->flags & AV_PKT_FLAG_KEY, picture);
+        if (!emit(pts, packet->flags & AV_PKT_FLAG_KEY, picture))
+            return false;
+        if (picture.checked) {
+            if (m_copyRun < 0)
+                m_copyRun = m_check->beginRun();
+            m_checked.push_back(
+                {m_record.pictures.size() - 1, {m_copyRun, pts + shift}, m_range, pts});
+            // The check decodes in the source's ticks, as the edges count.
+            PacketPtr given(av_packet_clone(m_packet.get()));
+            if (!given)
+                return fail("out of memory");
+            given->pts = given->dts = pts + shift;
+            if (!m_check->picture(m_copyRun, *given))
+                return failWith(checkStopped);
+        }
+        if (m_copyRun >= 0 && m_at >= range.checkEnd) {
+            if (!m_check->endRun(m_copyRun))
+                return failWith(checkStopped);
+            m_copyRun = -1;
+        }
+        return true;
     }
 }
 
@@ -500,7 +626,7 @@ bool PictureProducer::ready()
             break;
         case Phase::Head:
             if (m_at < m_head.pictures.size())
-                return emitEncoded(m_head, m_at++);
+                return emitEncoded(m_head, m_headRun, m_at++);
             m_phase = Phase::Copy;
             m_at = job.ranges[m_range].copyFirst;
             break;
@@ -509,19 +635,76 @@ bool PictureProducer::ready()
                 return true;
             if (!failure().empty())
                 return false;
+            if (m_copyRun >= 0 && !m_check->endRun(std::exchange(m_copyRun, -1)))
+                return failWith(checkStopped);
             m_phase = Phase::Tail;
             m_at = 0;
             break;
-        case Phase::Tail:
-            if (m_at < m_tail.pictures.size())
-                return emitEncoded(m_tail, m_at++);
+        case Phase::Tail: {
+            if (!job.ranges[m_range].hasTail()) {
+                ++m_range;
+                m_phase = Phase::Start;
+                break;
+            }
+            std::unique_lock lock(m_besideMutex);
+            m_besideChanged.wait(
+                lock, [&] { return m_beside[m_range].done || !m_besideFailure.empty(); });
+            if (!m_besideFailure.empty())
+                return failWith(m_besideFailure);
+            const EdgeResult &tail = m_beside[m_range].tail;
+            if (m_at < tail.pictures.size()) {
+                lock.unlock();
+                return emitEncoded(tail, m_beside[m_range].tailRun, m_at++);
+            }
             ++m_range;
             m_phase = Phase::Start;
             break;
+        }
         case Phase::Done:
             return false;
         }
     }
+}
+
+std::string PictureProducer::finish()
+{
+    if (m_besideThread.joinable())
+        m_besideThread.join();
+    if (!m_besideFailure.empty())
+        return m_besideFailure == checkStopped ? m_check->finish() : m_besideFailure;
+    if (std::string failure = m_check->finish(); !failure.empty())
+        return failure;
+    const double tick = m_cut.tick();
+    const auto time = [&](std::int64_t pts) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(pts) * tick);
+        return std::string(text);
+    };
+    for (const Checked &checked : m_checked) {
+        ExactRecord::Picture &picture = m_record.pictures[checked.picture];
+        const auto decoded = m_check->decoded().find(checked.key);
+        if (decoded == m_check->decoded().end())
+            return "decoding: the picture at " + time(checked.key.second) +
+                   " did not come out of the decoder";
+        picture.decoded = decoded->second.digest;
+        if (picture.encoded) {
+            if (!decoded->second.psnr)
+                return "decoding: the re-encoded picture at " + time(checked.key.second) +
+                       " was not measured";
+            picture.psnr = *decoded->second.psnr;
+            continue;
+        }
+        if (!m_beside[checked.range].compared)
+            continue;
+        const std::map<std::int64_t, std::uint64_t> &reference = m_beside[checked.range].reference;
+        const auto source = reference.find(checked.sourcePts);
+        if (source == reference.end())
+            return "the source's picture after the seam was not decoded";
+        if (source->second != picture.decoded)
+            return "decoding: the copied picture at " + time(checked.key.second) +
+                   " differs from the source's";
+    }
+    return {};
 }
 
 } // namespace

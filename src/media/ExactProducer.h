@@ -26,6 +26,11 @@ public:
     void consumed() { m_pending = false; }
     // The pending packet's decode time in output seconds.
     double time() const { return m_time; }
+    // Once the output's header is written: work may start beside the writing.
+    virtual void begin() {}
+    // After the last packet was written: what failed in work done beside
+    // the writing, or an empty text.
+    virtual std::string finish() { return {}; }
     const std::string &failure() const { return m_failure; }
 
 protected:
@@ -77,6 +82,12 @@ std::unique_ptr<PacketProducer> makeSoundProducer(const CutContext &cut, const E
                                                   std::uint64_t &digest, std::string &failure);
 std::unique_ptr<PacketProducer> makeSoundCopier(const CutContext &cut, const ExactAudioJob &audio,
                                                 std::uint64_t &digest, std::string &failure);
+// Runs a producer on a thread of its own from begin() on, a few hundred
+// packets ahead of the writing; while the writing waits for it, waiting() is
+// called every few tens of milliseconds.
+std::unique_ptr<PacketProducer> makeAhead(std::unique_ptr<PacketProducer> producer,
+                                          std::function<void()> waiting);
+
 // A stream copied as it is (subtitles, data, attachments, cover pictures).
 std::unique_ptr<PacketProducer> makeCopyProducer(const CutContext &cut, int sourceIndex,
                                                  std::string &failure);

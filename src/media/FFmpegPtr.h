@@ -92,6 +92,10 @@ inline int64_t secondsToTimestamp(double seconds, double timeBase)
 // Opens a local file for demuxing and reads its stream parameters. Refuses
 // anything but a regular file, so a FIFO or a device can never block a worker.
 FormatContextPtr openMediaFile(const std::string &path);
+// The same for one more reader of a file already opened with openMediaFile:
+// the streams' parameters are read from the header alone where it lists
+// every stream, as they are only needed from the first opening.
+FormatContextPtr openMediaFileAgain(const std::string &path);
 
 // The first stream of one kind in a file (attached cover pictures aside), with
 // every other stream discarded at the demuxer, and a decoder context made from

@@ -12,7 +12,9 @@
 
 namespace trimora {
 
-FormatContextPtr openMediaFile(const std::string &path)
+namespace {
+
+FormatContextPtr openFile(const std::string &path, bool probe)
 {
     struct stat info
     {
@@ -25,9 +27,24 @@ FormatContextPtr openMediaFile(const std::string &path)
     if (avformat_open_input(&raw, url.c_str(), nullptr, nullptr) < 0)
         return nullptr; // avformat_open_input frees the context on failure
     FormatContextPtr ctx(raw);
-    if (avformat_find_stream_info(ctx.get(), nullptr) < 0)
+    // Probing decodes a picture of each stream: a header that lists every
+    // stream spares it.
+    if ((probe || (ctx->ctx_flags & AVFMTCTX_NOHEADER)) &&
+        avformat_find_stream_info(ctx.get(), nullptr) < 0)
         return nullptr;
     return ctx;
+}
+
+} // namespace
+
+FormatContextPtr openMediaFile(const std::string &path)
+{
+    return openFile(path, true);
+}
+
+FormatContextPtr openMediaFileAgain(const std::string &path)
+{
+    return openFile(path, false);
 }
 
 std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType type)

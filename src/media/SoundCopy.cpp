@@ -46,12 +46,13 @@ private:
 
 std::string SoundCopier::init()
 {
-    m_format = openMediaFile(m_cut.source);
+    m_format = openMediaFileAgain(m_cut.source);
     if (!m_format || m_job.sourceIndex < 0 ||
-        static_cast<unsigned>(m_job.sourceIndex) >= m_format->nb_streams)
+        static_cast<unsigned>(m_job.sourceIndex) >= m_format->nb_streams ||
+        static_cast<unsigned>(m_job.sourceIndex) >= m_cut.input->nb_streams)
         return "the source's sound cannot be read";
     keepOnlyStream(m_format.get(), m_job.sourceIndex);
-    m_source = m_format->streams[m_job.sourceIndex];
+    m_source = m_cut.input->streams[m_job.sourceIndex];
     m_rate = m_source->codecpar->sample_rate;
     if (m_rate <= 0)
         return "the sound's sample rate is unknown";

@@ -19,7 +19,7 @@ SourceCursor::SourceCursor(FormatContextPtr format, int stream,
 std::unique_ptr<SourceCursor> SourceCursor::open(const std::string &path, int stream,
                                                  const std::vector<ExactPacket> &packets)
 {
-    FormatContextPtr format = openMediaFile(path);
+    FormatContextPtr format = openMediaFileAgain(path);
     if (!format || stream < 0 || static_cast<unsigned>(stream) >= format->nb_streams)
         return nullptr;
     keepOnlyStream(format.get(), stream);
@@ -32,7 +32,7 @@ std::unique_ptr<SourceCursor> SourceCursor::open(const std::string &path, int st
 
 bool SourceCursor::reopen()
 {
-    FormatContextPtr format = openMediaFile(m_path);
+    FormatContextPtr format = openMediaFileAgain(m_path);
     if (!format || static_cast<unsigned>(m_stream) >= format->nb_streams)
         return false;
     keepOnlyStream(format.get(), m_stream);
