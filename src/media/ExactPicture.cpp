@@ -80,11 +80,22 @@ private:
     // What the thread beside the writing makes of one range.
     struct Beside
     {
-        std::map<std::int64_t, std::uint64_t> reference; // the source's pictures after the seam
-        bool compared = false; // against the reference: the copy's start was rewritten
         EdgeResult tail;
         int tailRun = -1; // the check's run of the tail
+        bool tailDone = false;
+        std::map<std::int64_t, std::uint64_t> reference; // the source's pictures after the seam
+        bool compared = false; // against the reference: the copy's start was rewritten
+        // The copied pictures after the seam as the check was given them:
+        // their run, and each one's coded digest by source time.
+        int copyRun = -1;
+        std::map<std::int64_t, std::uint64_t> fed;
         bool done = false;
+    };
+    // A copied packet as the output holds it.
+    struct Framed
+    {
+        std::uint64_t coded = 0; // digest of the coded picture
+        std::string failure;
     };
     // A picture the check decodes, and what it must decode to.
     struct Checked
@@ -97,6 +108,10 @@ private:
 
     std::string chooseFraming();
     std::optional<Bytes> frameEncoded(const Bytes &encoded, bool first) const;
+    Framed frameCopied(const AVPacket &packet, bool first, const ExactRange &range,
+                       AVPacket *out) const;
+    std::string feed(const ExactRange &range, int run,
+                     std::map<std::int64_t, std::uint64_t> &fed) const;
     void workBeside();
     bool startRange();
     bool emit(std::int64_t sourcePts, bool key, ExactRecord::Picture picture);
@@ -128,7 +143,6 @@ private:
     EdgeResult m_head;
     int m_headRun = -1;
     std::size_t m_at = 0;
-    int m_copyRun = -1;
     std::vector<std::int64_t> m_frames; // the range's frames by time
     std::int64_t m_ranksBefore = 0;
     std::vector<Checked> m_checked;
@@ -335,8 +349,91 @@ std::optional<Bytes> PictureProducer::frameEncoded(const Bytes &encoded, bool fi
     return rewriteAccessUnit(encoded, rewrite);
 }
 
-// The source's pictures after each seam, for the check, and the tails, in
-// the ranges' order, while the writing goes on.
+PictureProducer::Framed PictureProducer::frameCopied(const AVPacket &packet, bool first,
+                                                     const ExactRange &range, AVPacket *out) const
+{
+    Framed framed;
+    const ByteView data = viewOf(&packet);
+    if (!m_codec) {
+        framed.coded = digestBytes(data.data(), data.size());
+    } else {
+        const std::optional<std::vector<ByteView>> nals = splitNals(data, m_inLength);
+        if (!nals) {
+            framed.failure = "a copied packet cannot be parsed";
+            return framed;
+        }
+        framed.coded = pictureDigest(*m_codec, *nals);
+        NalRewrite rewrite;
+        rewrite.codec = *m_codec;
+        rewrite.inLengthSize = m_inLength;
+        rewrite.outLengthSize = m_outLength;
+        rewrite.dropParameterSets = m_dropSets;
+        rewrite.craToBla = first && range.copyStartsAtCra;
+        const bool carriesSets = std::any_of(nals->begin(), nals->end(), [&](ByteView nal) {
+            return isParameterSet(*m_codec, nalType(*m_codec, nal));
+        });
+        if (first && m_inBand && !carriesSets)
+            rewrite.prepend = m_sourceSets;
+        if (m_inLength != m_outLength || rewrite.craToBla || !rewrite.prepend.empty() ||
+            (m_dropSets && carriesSets)) {
+            const std::optional<Bytes> rewritten = rewriteAccessUnit(data, rewrite);
+            if (!rewritten)
+                framed.failure = "a copied packet cannot be rewritten";
+            else if (av_new_packet(out, static_cast<int>(rewritten->size())) < 0)
+                framed.failure = "out of memory";
+            else
+                std::copy(rewritten->begin(), rewritten->end(), out->data);
+            return framed;
+        }
+    }
+    // What needs no rewriting is handed on as it was read.
+    if (av_packet_ref(out, &packet) < 0)
+        framed.failure = "out of memory";
+    return framed;
+}
+
+// Gives the check the copied pictures after the range's seam, framed as the
+// writing frames them, from a reader of its own: the check need not wait for
+// the writing to get there.
+std::string PictureProducer::feed(const ExactRange &range, int run,
+                                  std::map<std::int64_t, std::uint64_t> &fed) const
+{
+    const ExactJob &job = m_cut.job;
+    std::unique_ptr<SourceCursor> cursor =
+        SourceCursor::open(m_cut.source, job.videoStream, job.source->video->packets);
+    PacketPtr out(av_packet_alloc());
+    if (!cursor || !out)
+        return "the source's picture cannot be read";
+    if (!cursor->seek(range.copyFirst))
+        return cursor->failure().empty() ? "the copy's first packet is not found"
+                                         : cursor->failure();
+    const std::int64_t shift = range.outputStart - range.startPts;
+    for (std::size_t i = range.copyFirst; i < range.checkEnd; ++i) {
+        if (m_stop || m_cut.cancelled())
+            return "cancelled";
+        const AVPacket *packet = cursor->next();
+        if (!packet)
+            return cursor->failure().empty() ? "the source ends early" : cursor->failure();
+        const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (pts < range.copyStartPts)
+            continue;
+        av_packet_unref(out.get());
+        const Framed framed = frameCopied(*packet, i == range.copyFirst, range, out.get());
+        if (!framed.failure.empty())
+            return framed.failure;
+        fed[pts] = framed.coded;
+        // The check counts in the source's ticks, as the edges do.
+        out->pts = out->dts = pts + shift;
+        if (!m_check->picture(run, *out))
+            return checkStopped;
+    }
+    return m_check->endRun(run) ? std::string() : checkStopped;
+}
+
+// Beside the writing, per range in order: the copied pictures after the seam
+// go to the check from a thread of their own, the tail is made (the writing
+// waits for it), and the source's pictures after the seam are decoded for the
+// check to compare with.
 void PictureProducer::workBeside()
 {
     const ExactJob &job = m_cut.job;
@@ -345,8 +442,50 @@ void PictureProducer::workBeside()
         ++m_done;
         return !m_stop && !m_cut.cancelled();
     };
+    const auto failed = [&](const std::string &failure) {
+        std::lock_guard lock(m_besideMutex);
+        if (m_besideFailure.empty() && !failure.empty())
+            m_besideFailure = failure;
+        m_besideChanged.notify_all();
+        return !m_besideFailure.empty();
+    };
     for (std::size_t r = 0; r < job.ranges.size(); ++r) {
         const ExactRange &range = job.ranges[r];
+        std::map<std::int64_t, std::uint64_t> fed;
+        std::string fedFailure;
+        int copyRun = -1;
+        std::jthread feeder;
+        if (range.checkEnd > range.copyFirst) {
+            copyRun = m_check->beginRun();
+            feeder = std::jthread([&] { fedFailure = feed(range, copyRun, fed); });
+        }
+
+        EdgeSpec tail;
+        tail.from = range.tailFrom;
+        tail.to = range.tailTo;
+        tail.encodeFrom = range.copyEndPts;
+        tail.encodeTo = range.endPts;
+        tail.shift = range.outputStart - range.startPts;
+        tail.threads = 1;
+        EdgeResult made;
+        int tailRun = -1;
+        if (range.hasTail()) {
+            EdgeOutput output;
+            output.frame = [this](const Bytes &e, bool first) { return frameEncoded(e, first); };
+            output.check = m_check.get();
+            output.run = tailRun = m_check->beginRun();
+            made = encodeEdge(m_cut.source, m_source, job, tail, m_encoderExtradata, &output, step);
+        }
+        if (failed(made.failure))
+            return;
+        {
+            std::lock_guard lock(m_besideMutex);
+            m_beside[r].tail = std::move(made);
+            m_beside[r].tailRun = tailRun;
+            m_beside[r].tailDone = true;
+            m_besideChanged.notify_all();
+        }
+
         EdgeSpec reference;
         reference.from = range.copyFirst;
         reference.to = range.checkEnd;
@@ -362,36 +501,16 @@ void PictureProducer::workBeside()
         if (compared && reference.to > reference.from)
             seen = encodeEdge(m_cut.source, m_source, job, reference, m_encoderExtradata, nullptr,
                               step);
-
-        EdgeSpec tail;
-        tail.from = range.tailFrom;
-        tail.to = range.tailTo;
-        tail.encodeFrom = range.copyEndPts;
-        tail.encodeTo = range.endPts;
-        tail.shift = range.outputStart - range.startPts;
-        tail.threads = 1;
-        EdgeResult made;
-        if (seen.failure.empty() && range.hasTail()) {
-            EdgeOutput output;
-            output.frame = [this](const Bytes &e, bool first) { return frameEncoded(e, first); };
-            output.check = m_check.get();
-            output.run = m_check->beginRun();
-            made = encodeEdge(m_cut.source, m_source, job, tail, m_encoderExtradata, &output, step);
-            std::lock_guard lock(m_besideMutex);
-            m_beside[r].tailRun = output.run;
-        }
+        if (feeder.joinable())
+            feeder.join();
+        if (failed(seen.failure) || failed(fedFailure))
+            return;
         std::lock_guard lock(m_besideMutex);
         m_beside[r].reference = std::move(seen.sourceDigests);
         m_beside[r].compared = compared;
-        m_beside[r].tail = std::move(made);
+        m_beside[r].copyRun = copyRun;
+        m_beside[r].fed = std::move(fed);
         m_beside[r].done = true;
-        for (const std::string *failure : {&seen.failure, &m_beside[r].tail.failure}) {
-            if (m_besideFailure.empty() && !failure->empty())
-                m_besideFailure = *failure;
-        }
-        m_besideChanged.notify_all();
-        if (!m_besideFailure.empty())
-            return;
     }
 }
 
@@ -542,68 +661,21 @@ bool PictureProducer::nextCopied()
         const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (pts < range.copyStartPts)
             continue; // a leading picture of the keyframe the copy starts at
+        av_packet_unref(m_packet.get());
+        const Framed framed = frameCopied(*packet, first, range, m_packet.get());
+        if (!framed.failure.empty())
+            return fail(framed.failure);
         ExactRecord::Picture picture;
+        picture.coded = framed.coded;
         picture.checked = index < range.checkEnd;
         picture.startsPart = first;
-        av_packet_unref(m_packet.get());
-        bool copied = true;
-        if (m_codec) {
-            const std::optional<std::vector<ByteView>> nals = splitNals(viewOf(packet), m_inLength);
-            if (!nals)
-                return fail("a copied packet cannot be parsed");
-            picture.coded = pictureDigest(*m_codec, *nals);
-            NalRewrite rewrite;
-            rewrite.codec = *m_codec;
-            rewrite.inLengthSize = m_inLength;
-            rewrite.outLengthSize = m_outLength;
-            rewrite.dropParameterSets = m_dropSets;
-            rewrite.craToBla = first && range.copyStartsAtCra;
-            const bool carriesSets = std::any_of(nals->begin(), nals->end(), [&](ByteView nal) {
-                return isParameterSet(*m_codec, nalType(*m_codec, nal));
-            });
-            if (first && m_inBand && !carriesSets)
-                rewrite.prepend = m_sourceSets;
-            if (m_inLength != m_outLength || rewrite.craToBla || !rewrite.prepend.empty() ||
-                (m_dropSets && carriesSets)) {
-                const std::optional<Bytes> rewritten = rewriteAccessUnit(viewOf(packet), rewrite);
-                if (!rewritten)
-                    return fail("a copied packet cannot be rewritten");
-                if (av_new_packet(m_packet.get(), static_cast<int>(rewritten->size())) < 0)
-                    return fail("out of memory");
-                std::copy(rewritten->begin(), rewritten->end(), m_packet->data);
-                copied = false;
-            }
-        } else {
-            picture.coded = digestBytes(packet->data, static_cast<std::size_t>(packet->size));
-        }
-        // What needs no rewriting is handed on as it was read.
-        if (copied && av_packet_ref(m_packet.get(), packet) < 0)
-            return fail("out of memory");
+        if (picture.checked)
+            m_checked.push_back({m_record.pictures.size(), {-1, pts + shift}, m_range, pts});
         if (index % 64 == 0) {
             m_done += static_cast<std::int64_t>(64 * copyWeight + 0.5);
             report();
         }
-        if (!emit(pts, packet->flags & AV_PKT_FLAG_KEY, picture))
-            return false;
-        if (picture.checked) {
-            if (m_copyRun < 0)
-                m_copyRun = m_check->beginRun();
-            m_checked.push_back(
-                {m_record.pictures.size() - 1, {m_copyRun, pts + shift}, m_range, pts});
-            // The check decodes in the source's ticks, as the edges count.
-            PacketPtr given(av_packet_clone(m_packet.get()));
-            if (!given)
-                return fail("out of memory");
-            given->pts = given->dts = pts + shift;
-            if (!m_check->picture(m_copyRun, *given))
-                return failWith(checkStopped);
-        }
-        if (m_copyRun >= 0 && m_at >= range.checkEnd) {
-            if (!m_check->endRun(m_copyRun))
-                return failWith(checkStopped);
-            m_copyRun = -1;
-        }
-        return true;
+        return emit(pts, packet->flags & AV_PKT_FLAG_KEY, picture);
     }
 }
 
@@ -635,8 +707,6 @@ bool PictureProducer::ready()
                 return true;
             if (!failure().empty())
                 return false;
-            if (m_copyRun >= 0 && !m_check->endRun(std::exchange(m_copyRun, -1)))
-                return failWith(checkStopped);
             m_phase = Phase::Tail;
             m_at = 0;
             break;
@@ -648,7 +718,7 @@ bool PictureProducer::ready()
             }
             std::unique_lock lock(m_besideMutex);
             m_besideChanged.wait(
-                lock, [&] { return m_beside[m_range].done || !m_besideFailure.empty(); });
+                lock, [&] { return m_beside[m_range].tailDone || !m_besideFailure.empty(); });
             if (!m_besideFailure.empty())
                 return failWith(m_besideFailure);
             const EdgeResult &tail = m_beside[m_range].tail;
@@ -682,26 +752,35 @@ std::string PictureProducer::finish()
     };
     for (const Checked &checked : m_checked) {
         ExactRecord::Picture &picture = m_record.pictures[checked.picture];
-        const auto decoded = m_check->decoded().find(checked.key);
+        const Beside &beside = m_beside[checked.range];
+        PictureCheck::Key key = checked.key;
+        if (!picture.encoded) {
+            // Given to the check by a reader of its own: the very picture written?
+            const auto fed = beside.fed.find(checked.sourcePts);
+            if (fed == beside.fed.end() || fed->second != picture.coded)
+                return "decoding: the copied picture at " + time(key.second) +
+                       " is not the one the check decoded";
+            key.first = beside.copyRun;
+        }
+        const auto decoded = m_check->decoded().find(key);
         if (decoded == m_check->decoded().end())
-            return "decoding: the picture at " + time(checked.key.second) +
+            return "decoding: the picture at " + time(key.second) +
                    " did not come out of the decoder";
         picture.decoded = decoded->second.digest;
         if (picture.encoded) {
             if (!decoded->second.psnr)
-                return "decoding: the re-encoded picture at " + time(checked.key.second) +
+                return "decoding: the re-encoded picture at " + time(key.second) +
                        " was not measured";
             picture.psnr = *decoded->second.psnr;
             continue;
         }
-        if (!m_beside[checked.range].compared)
+        if (!beside.compared)
             continue;
-        const std::map<std::int64_t, std::uint64_t> &reference = m_beside[checked.range].reference;
-        const auto source = reference.find(checked.sourcePts);
-        if (source == reference.end())
+        const auto source = beside.reference.find(checked.sourcePts);
+        if (source == beside.reference.end())
             return "the source's picture after the seam was not decoded";
         if (source->second != picture.decoded)
-            return "decoding: the copied picture at " + time(checked.key.second) +
+            return "decoding: the copied picture at " + time(key.second) +
                    " differs from the source's";
     }
     return {};

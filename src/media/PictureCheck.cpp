@@ -81,7 +81,7 @@ struct PictureCheck::Worker
         switch (item.kind) {
         case Begin: {
             std::string failure;
-            run.decoder = openDecoder(m_parameters.get(), m_timeBase, failure, 1, true);
+            run.decoder = openDecoder(m_parameters.get(), m_timeBase, failure, 2, true);
             return run.decoder ? std::string() : "decoding: " + failure;
         }
         case Source:
