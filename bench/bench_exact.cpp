@@ -92,8 +92,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "refused: %s\n", qPrintable(plan.refusal));
         return 1;
     }
-    std::printf("movie: %s\nrange: %.3f-%.3f s\nplan: %s\n", movie.c_str(), in, out,
-                qPrintable(plan.summary));
+    std::printf("movie: %s\nrange: %.3f-%.3f s\nplan: %s\n      %s\n", movie.c_str(), in, out,
+                qPrintable(plan.summary), qPrintable(plan.sound));
     std::printf("reading the source for the plan (once per movie): %.2f s\n\n", readSeconds);
     std::printf("%-6s %8s %8s %8s %8s %7s %8s %8s %8s %6s\n", "round", "exact s", "cpu s", "copy s",
                 "cpu s", "ratio", "encoded", "min dB", "mean dB", "load");

@@ -3,19 +3,48 @@
 #include "media/StreamInfo.h"
 
 #include <QFile>
+#include <QLoggingCategory>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <mutex>
 #include <string_view>
 
 namespace trimora {
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcFFmpeg, "trimora.media.ffmpeg", QtWarningMsg)
+
+// FFmpeg's own messages, warnings and worse, into the media room's log; the
+// rest (an encoder's statistics) nowhere.
+void logFFmpeg(void *context, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(context, level, format, arguments, line, sizeof line, &prefix);
+    std::string_view text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (!text.empty())
+        qCWarning(lcFFmpeg).noquote() << QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
 FormatContextPtr openFile(const std::string &path, bool probe)
 {
+    // Every use of FFmpeg here begins by opening a file.
+    static std::once_flag routed;
+    std::call_once(routed, [] { av_log_set_callback(logFFmpeg); });
+
     struct stat info
     {
     };
