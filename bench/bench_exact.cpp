@@ -57,26 +57,17 @@ bench::Timing copyCut(const std::string &movie, const std::string &output, doubl
 
 int main(int argc, char **argv)
 {
-    int rounds = 1;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[i + 1]));
-    }
+    const int rounds = bench::roundsArgument(argc, argv);
     const std::string movie = bench::movie("steady");
     if (movie.empty())
         return 1;
     const std::string exactOut = std::string(TRIMORA_BENCH_MEDIA) + "/bench-exact-out.mp4";
     const std::string copyOut = std::string(TRIMORA_BENCH_MEDIA) + "/bench-copy-out.mp4";
     // A warm disk cache for both.
-    if (std::system(("cat '" + movie + "' > /dev/null").c_str()) != 0)
+    double readSeconds = 0.0;
+    const auto source = bench::warmSource(movie, readSeconds);
+    if (!source)
         return 1;
-
-    auto start = bench::Clock::now();
-    std::optional<ExactSource> read = readExactSource(movie, never);
-    const double readSeconds = bench::secondsSince(start);
-    if (!read)
-        return 1;
-    const auto source = std::make_shared<const ExactSource>(std::move(*read));
     // Out 4 s after the keyframe at 180 s, moved on frame by frame until the
     // copy cannot end there, so that the end is re-encoded too.
     double out = 184.0;
@@ -101,7 +92,7 @@ int main(int argc, char **argv)
         std::remove(exactOut.c_str());
         std::remove(copyOut.c_str());
         const double cpu = bench::cpuSeconds();
-        start = bench::Clock::now();
+        const auto start = bench::Clock::now();
         const ExactOutcome outcome = runExactCut(plan.job, movie, exactOut, {}, never);
         const bench::Timing exact{bench::secondsSince(start), bench::cpuSeconds() - cpu};
         if (!outcome.failure.empty()) {

@@ -98,26 +98,17 @@ Run copyRun(const std::string &movie, const std::string &output)
 
 int main(int argc, char **argv)
 {
-    int rounds = 1;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[i + 1]));
-    }
+    const int rounds = bench::roundsArgument(argc, argv);
     const std::string movie = bench::movie("boxes");
     if (movie.empty())
         return 1;
     const std::string joinOut = std::string(TRIMORA_BENCH_MEDIA) + "/bench-join-out.mp4";
     const std::string copyOut = std::string(TRIMORA_BENCH_MEDIA) + "/bench-copy-out.mp4";
     // A warm disk cache for both.
-    if (std::system(("cat '" + movie + "' > /dev/null").c_str()) != 0)
+    double readSeconds = 0.0;
+    const auto source = bench::warmSource(movie, readSeconds);
+    if (!source)
         return 1;
-
-    auto start = bench::Clock::now();
-    std::optional<ExactSource> read = readExactSource(movie, never);
-    const double readSeconds = bench::secondsSince(start);
-    if (!read)
-        return 1;
-    const auto source = std::make_shared<const ExactSource>(std::move(*read));
     std::vector<CutRange> ranges;
     for (int k = 0; k < 10; ++k)
         ranges.push_back({60.0 * k + 12.3, 60.0 * k + 42.3});
@@ -139,7 +130,7 @@ int main(int argc, char **argv)
         std::remove(joinOut.c_str());
         std::remove(copyOut.c_str());
         const double cpu = bench::cpuSeconds();
-        start = bench::Clock::now();
+        const auto start = bench::Clock::now();
         const ExactOutcome outcome = runExactCut(plan.job, movie, joinOut, {}, never);
         const bench::Timing join{bench::secondsSince(start), bench::cpuSeconds() - cpu};
         if (!outcome.failure.empty()) {

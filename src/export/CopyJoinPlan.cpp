@@ -121,11 +121,7 @@ CopyJoinPlan planCopyJoin(const std::shared_ptr<const ExactSource> &source,
 
     CopyJoinPlan plan;
     ExactJob &job = plan.job;
-    job.muxer = container.muxer;
-    job.videoStream = video.index;
-    job.reorderDepth = video.reorderDepth;
-    job.frameDuration = view.frameDuration();
-    job.source = source;
+    job = jobFor(source, view, container);
     std::int64_t outputAt = 0;
     for (std::size_t n = 0; n < ranges.size(); ++n) {
         ExactRange range;

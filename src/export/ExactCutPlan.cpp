@@ -314,11 +314,7 @@ ExactCutPlan planExactCut(const std::shared_ptr<const ExactSource> &source,
         return refused(plan, *reason);
 
     ExactJob &job = plan.job;
-    job.muxer = container.muxer;
-    job.videoStream = video.index;
-    job.reorderDepth = video.reorderDepth;
-    job.frameDuration = view.frameDuration();
-    job.source = source;
+    job = jobFor(source, view, container);
     if (video.codecName == "h264") {
         job.h264ParameterSetId = freeParameterSetId(video.parameterSetIds);
         if (job.h264ParameterSetId < 0)

@@ -85,6 +85,18 @@ std::optional<QString> buildFrameView(FrameView &view)
     return std::nullopt;
 }
 
+ExactJob jobFor(const std::shared_ptr<const ExactSource> &source, const FrameView &view,
+                const OutputContainer &container)
+{
+    ExactJob job;
+    job.muxer = container.muxer;
+    job.videoStream = view.video.index;
+    job.reorderDepth = view.video.reorderDepth;
+    job.frameDuration = view.frameDuration();
+    job.source = source;
+    return job;
+}
+
 void keepOtherStreams(const ExactSource &source, const OutputContainer &container,
                       double sinceFirstFrame, ExactJob &job, QStringList &notes,
                       std::vector<ExpectedStream> &expected)

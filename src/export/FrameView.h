@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -63,6 +64,10 @@ struct FrameView
 
 // Builds the view; why the picture cannot be planned when it cannot.
 std::optional<QString> buildFrameView(FrameView &view);
+
+// A job for the picture of the view into the container, without ranges yet.
+ExactJob jobFor(const std::shared_ptr<const ExactSource> &source, const FrameView &view,
+                const OutputContainer &container);
 
 // The streams beside the picture and the sound that a cut keeps (subtitles,
 // data, attachments, cover pictures) into job.copiedStreams, and the notes of

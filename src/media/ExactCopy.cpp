@@ -40,18 +40,13 @@ private:
 
 std::string CopyProducer::init()
 {
-    m_format = openMediaFileAgain(m_cut.source);
-    if (!m_format || m_index < 0 || static_cast<unsigned>(m_index) >= m_format->nb_streams ||
-        static_cast<unsigned>(m_index) >= m_cut.input->nb_streams)
+    m_format = m_cut.readerOf(m_index, m_source);
+    if (!m_format)
         return "stream " + std::to_string(m_index) + " of the source cannot be read";
-    keepOnlyStream(m_format.get(), m_index);
-    m_source = m_cut.input->streams[m_index];
-    m_out = avformat_new_stream(m_cut.muxer, nullptr);
-    if (!m_out || avcodec_parameters_copy(m_out->codecpar, m_source->codecpar) < 0 ||
-        !copyStreamDescription(m_source, m_out))
+    m_out = m_cut.copyOf(m_source);
+    if (!m_out)
         return "the output's stream for source stream " + std::to_string(m_index) +
                " cannot be made";
-    m_out->codecpar->codec_tag = 0;
     m_out->time_base = m_source->time_base;
     m_picture = m_source->disposition & AV_DISPOSITION_ATTACHED_PIC;
     if (m_source->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
@@ -233,6 +228,27 @@ std::unique_ptr<PacketProducer> makeAhead(std::unique_ptr<PacketProducer> produc
 double CutContext::tick() const
 {
     return job.source && job.source->video ? job.source->video->timeBase.value() : 0.0;
+}
+
+FormatContextPtr CutContext::readerOf(int index, const AVStream *&stream) const
+{
+    FormatContextPtr reader = openMediaFileAgain(source);
+    if (!reader || index < 0 || static_cast<unsigned>(index) >= reader->nb_streams ||
+        static_cast<unsigned>(index) >= input->nb_streams)
+        return nullptr;
+    keepOnlyStream(reader.get(), index);
+    stream = input->streams[index];
+    return reader;
+}
+
+AVStream *CutContext::copyOf(const AVStream *from) const
+{
+    AVStream *to = avformat_new_stream(muxer, nullptr);
+    if (!to || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0 ||
+        !copyStreamDescription(from, to))
+        return nullptr;
+    to->codecpar->codec_tag = 0;
+    return to;
 }
 
 bool copyStreamDescription(const AVStream *from, AVStream *to)

@@ -289,11 +289,9 @@ std::string PictureProducer::init()
             return "the encoder's parameter sets cannot be read";
     }
 
-    m_out = avformat_new_stream(m_cut.muxer, nullptr);
-    if (!m_out || avcodec_parameters_copy(m_out->codecpar, m_source->codecpar) < 0 ||
-        !copyStreamDescription(m_source, m_out))
+    m_out = m_cut.copyOf(m_source);
+    if (!m_out)
         return "the output's picture stream cannot be made";
-    m_out->codecpar->codec_tag = 0;
     m_out->time_base = m_source->time_base;
     m_out->avg_frame_rate = m_source->avg_frame_rate;
     m_out->r_frame_rate = m_source->r_frame_rate;

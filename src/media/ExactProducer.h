@@ -59,6 +59,12 @@ struct CutContext
     std::function<bool()> cancelled; // asked from this and the edges' thread
     // Seconds of the picture's time base per tick.
     double tick() const;
+    // A reader of the source of its own that reads stream index alone, and
+    // that stream as the first opening describes it; nothing when either is
+    // missing.
+    FormatContextPtr readerOf(int index, const AVStream *&stream) const;
+    // A new output stream with source's parameters and description.
+    AVStream *copyOf(const AVStream *source) const;
 };
 
 // Makes a producer and sets it up (init()); nothing, and why, when that fails.

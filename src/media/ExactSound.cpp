@@ -1,5 +1,4 @@
 #include "media/ExactProducer.h"
-#include "media/SourceCursor.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -71,13 +70,9 @@ private:
 
 std::string SoundProducer::init()
 {
-    m_format = openMediaFileAgain(m_cut.source);
-    if (!m_format || m_job.sourceIndex < 0 ||
-        static_cast<unsigned>(m_job.sourceIndex) >= m_format->nb_streams ||
-        static_cast<unsigned>(m_job.sourceIndex) >= m_cut.input->nb_streams)
+    m_format = m_cut.readerOf(m_job.sourceIndex, m_source);
+    if (!m_format)
         return "the source's sound cannot be read";
-    keepOnlyStream(m_format.get(), m_job.sourceIndex);
-    m_source = m_cut.input->streams[m_job.sourceIndex];
     const AVCodec *decoder = avcodec_find_decoder(m_source->codecpar->codec_id);
     m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
     if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), m_source->codecpar) < 0)

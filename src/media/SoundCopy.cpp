@@ -1,5 +1,4 @@
 #include "media/ExactProducer.h"
-#include "media/SourceCursor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,21 +45,15 @@ private:
 
 std::string SoundCopier::init()
 {
-    m_format = openMediaFileAgain(m_cut.source);
-    if (!m_format || m_job.sourceIndex < 0 ||
-        static_cast<unsigned>(m_job.sourceIndex) >= m_format->nb_streams ||
-        static_cast<unsigned>(m_job.sourceIndex) >= m_cut.input->nb_streams)
+    m_format = m_cut.readerOf(m_job.sourceIndex, m_source);
+    if (!m_format)
         return "the source's sound cannot be read";
-    keepOnlyStream(m_format.get(), m_job.sourceIndex);
-    m_source = m_cut.input->streams[m_job.sourceIndex];
     m_rate = m_source->codecpar->sample_rate;
     if (m_rate <= 0)
         return "the sound's sample rate is unknown";
-    m_out = avformat_new_stream(m_cut.muxer, nullptr);
-    if (!m_out || avcodec_parameters_copy(m_out->codecpar, m_source->codecpar) < 0 ||
-        !copyStreamDescription(m_source, m_out))
+    m_out = m_cut.copyOf(m_source);
+    if (!m_out)
         return "the output's sound stream cannot be made";
-    m_out->codecpar->codec_tag = 0;
     m_out->time_base = {1, m_rate};
     return m_packet ? std::string() : "out of memory";
 }
