@@ -80,8 +80,11 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
         return "structure: the output cannot be read";
     std::vector<const AVStream *> streams;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->discard != AVDISCARD_ALL)
-            streams.push_back(format->streams[i]);
+        // A timecode track is written anew from the picture's tag.
+        const AVStream *stream = format->streams[i];
+        if (stream->discard != AVDISCARD_ALL &&
+            stream->codecpar->codec_tag != MKTAG('t', 'm', 'c', 'd'))
+            streams.push_back(stream);
     }
     const std::size_t expectedStreams = 1 + job.audio.size() + job.copiedStreams.size();
     if (streams.size() != expectedStreams)
@@ -92,6 +95,11 @@ std::string verifyExactCut(const std::string &output, const ExactJob &job,
         return "structure: the output holds no picture";
     const AVStream *picture = *video;
     const double base = av_q2d(picture->time_base);
+    // Where the container keeps a timecode, it is the first frame's.
+    const AVDictionaryEntry *timecode = av_dict_get(picture->metadata, "timecode", nullptr, 0);
+    if (!job.timecode.empty() && timecode && job.timecode != timecode->value)
+        return "structure: the output's timecode is " + std::string(timecode->value) +
+               " instead of " + job.timecode;
 
     const std::optional<NalCodec> codec = nalCodecOf(picture->codecpar->codec_id);
     int lengthSize = 0;

@@ -115,6 +115,15 @@ Probed probe(const QString &file)
     return probed;
 }
 
+// The picture's timecode tag, empty without one.
+QString timecodeOf(const QString &file)
+{
+    return QString::fromUtf8(
+        run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "stream_tags=timecode", "-of", "csv=p=0", file})
+            .out.trimmed());
+}
+
 // How many pictures a file stores, edit lists aside: in an MP4 or MOV no
 // edit list may hide any of them.
 int storedPictures(const QString &file)
@@ -436,6 +445,7 @@ private Q_SLOTS:
         row("mpeg-2 in ts", "st-mp2.ts", "join.ts", {0.7, 1.3, 2.9, 3.5, 4.1, 5.0});
         row("mpeg-4 part 2, ac-3", "jn-mpeg4.mkv", "join.mkv", {0.3, 1.1, 2.3, 3.0});
         row("motion jpeg, pcm", "jn-mjpeg.mov", "join.mov", {0.3, 1.1, 2.3, 3.0});
+        row("mov with a timecode", "st-timecode.mov", "join.mov", {2.3, 3.1, 5.5, 6.2});
         row("vp9 into MPEG-TS", "mx-vp9.webm", "join.ts", {0.5, 1.3}, {}, "cannot hold");
     }
 
@@ -576,10 +586,17 @@ private Q_SLOTS:
             }
             ++track;
         }
-        // Every stream kept but those the plan reports left out.
+        // Every stream kept but those the plan reports left out; a timecode
+        // (at 25 fps) moved on to the first frame.
         if (!m_probed.contains(source))
             m_probed.insert(source, probe(media(source)));
         QCOMPARE(probed.streams.size() + join.notes.size(), m_probed[source].streams.size());
+        const QString timecode = timecodeOf(media(source));
+        if (!timecode.isEmpty())
+            QCOMPARE(timecodeOf(file), QStringLiteral("%1:%2:%3")
+                                           .arg(timecode.left(5))
+                                           .arg(runs[0].first / 25, 2, 10, QLatin1Char('0'))
+                                           .arg(runs[0].first % 25, 2, 10, QLatin1Char('0')));
     }
 
     // mpv plays every output without a complaint.
