@@ -28,7 +28,8 @@ inline double secondsSince(Clock::time_point start)
 
 // kind: "boxes" (black and white stretches, 19 markers), "plain" (none),
 // "steady" (plain, a keyframe exactly every 10 s) or "2h" (the boxes movie
-// twelve times over). Empty when it cannot be made.
+// twelve times over, silent for 30 s from 4:00 of every ten minutes). Empty
+// when it cannot be made.
 inline std::string movie(const std::string &kind)
 {
     const std::string dir = TRIMORA_BENCH_MEDIA;
@@ -36,7 +37,7 @@ inline std::string movie(const std::string &kind)
     const std::string path = kind == "boxes"    ? boxes
                              : kind == "plain"  ? dir + "/movie-10min-1080p-plain.mp4"
                              : kind == "steady" ? dir + "/movie-10min-1080p-steady.mp4"
-                                                : dir + "/movie-2h-1080p.mp4";
+                                                : dir + "/movie-2h-1080p-silences.mp4";
     if (kind == "2h" && movie("boxes").empty())
         return {};
     const std::string make = std::string("bash '") + TRIMORA_BENCH_SCRIPT + "' '" + path + "' " +

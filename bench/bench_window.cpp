@@ -8,6 +8,7 @@
 //   the one without.
 //   bench_window [--loads N] [--rounds N]
 #include "BenchMovies.h"
+#include "BenchProcess.h"
 #include "app/AppWindow.h"
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
@@ -17,9 +18,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QLabel>
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -35,24 +34,7 @@ namespace {
 
 using bench::Clock;
 using bench::secondsSince;
-
-// Runs the event loop, blocked between events as the application's is, until
-// condition holds (looked at every 10 ms) or timeoutMs passes.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(10);
-    loop.exec();
-    return condition();
-}
+using bench::waitUntil;
 
 // Waits until the application's background work (player, waveform, the
 // keyframes read on load) has finished: half a second in which the process

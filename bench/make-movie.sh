@@ -6,7 +6,8 @@
 # plain: the same 10 minutes without any black or white frame;
 # steady: the plain movie with a keyframe exactly every 10 s (no scene-cut
 #   keyframes), for exact cuts;
-# 2h: the boxes movie ($3) twelve times over, copied, not encoded.
+# 2h: the boxes movie ($3) twelve times over, the picture copied, not encoded,
+#   the sound silent for 30 s from 4:00 of every ten minutes.
 set -euo pipefail
 out=$1
 kind=${2:-boxes}
@@ -15,7 +16,8 @@ mkdir -p "$(dirname "$out")"
 tmp="$out.tmp.$$.mp4"
 trap 'rm -f "$tmp"' EXIT
 if [ "$kind" = 2h ]; then
-  ffmpeg -nostdin -hide_banner -loglevel error -y -stream_loop 11 -i "$3" -c copy "$tmp"
+  ffmpeg -nostdin -hide_banner -loglevel error -y -stream_loop 11 -i "$3" -c:v copy \
+    -af "volume=0:enable='between(mod(t,600),240,270)'" -c:a aac -b:a 128k "$tmp"
   mv "$tmp" "$out"
   exit 0
 fi

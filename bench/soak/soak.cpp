@@ -5,6 +5,7 @@
 //
 //   trimora_soak MEDIA_DIR [LOADS]
 // SOAK_NO_SECOND=1 leaves out the second windows, to tell their share apart.
+#include "../BenchProcess.h"
 #include "app/AppWindow.h"
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
@@ -47,18 +48,6 @@ int entries(const char *dir)
 Counts counts()
 {
     return {entries("/proc/self/fd"), entries("/proc/self/task")};
-}
-
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1.0;
 }
 
 bool spinUntil(const std::function<bool()> &condition, int timeoutMs)
@@ -198,7 +187,8 @@ int main(int argc, char *argv[])
         quiesce();
     }
     const Counts start = counts();
-    std::printf("start: fds %d threads %d rss %.1f MB\n", start.fds, start.threads, residentMb());
+    std::printf("start: fds %d threads %d rss %.1f MB\n", start.fds, start.threads,
+                bench::residentMegabytes());
 
     QElapsedTimer clock;
     clock.start();
@@ -225,19 +215,19 @@ int main(int argc, char *argv[])
         }
         if (i + 1 == 10) {
             quiesce();
-            rssAfter10 = residentMb();
+            rssAfter10 = bench::residentMegabytes();
             std::printf("after 10 loads: rss %.1f MB\n", rssAfter10);
         }
         if ((i + 1) % 25 == 0) {
             malloc_trim(0);
             std::printf("  %d loads, rss %.1f MB, heap in use %.1f MB, %lld s\n", i + 1,
-                        residentMb(), heapInUseMb(),
+                        bench::residentMegabytes(), heapInUseMb(),
                         static_cast<long long>(clock.elapsed() / 1000));
             std::fflush(stdout);
         }
     }
     quiesce();
-    const double rssEnd = residentMb();
+    const double rssEnd = bench::residentMegabytes();
     std::printf("after %d loads: rss %.1f MB (%+.1f MB since load 10)\n", loads, rssEnd,
                 rssEnd - rssAfter10);
 

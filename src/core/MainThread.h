@@ -4,6 +4,9 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -75,6 +78,25 @@ inline void runInBackground(std::function<void()> fn)
     if (pool->maxThreadCount() < 8)
         pool->setMaxThreadCount(8);
     pool->start(std::function<void()>(HandOff(std::move(fn))));
+}
+
+// Runs long reading that nobody waits for (the timeline's pictures, the sound
+// overview) on threads of their own at a lower priority, so that on a busy
+// machine the window and the player get a core first. Not for work that
+// starts child processes: they would inherit the priority.
+inline void runInBackgroundQuietly(std::function<void()> fn)
+{
+    // Destroyed after the application, waiting for its threads: their results
+    // then find no main thread to go to, as the other workers' do.
+    static QThreadPool pool;
+    pool.start(std::function<void()>(HandOff([fn = std::move(fn)] {
+        // A thread's nice value can be raised but not lowered again: these
+        // threads only ever run this kind of work.
+        static thread_local const bool lowered =
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10) == 0;
+        (void)lowered;
+        fn();
+    })));
 }
 
 } // namespace trimora

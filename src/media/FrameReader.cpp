@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <utility>
 
 namespace trimora {
@@ -21,6 +22,9 @@ namespace {
 // Seeking lands on a keyframe by its decoding time; starting a little earlier
 // makes sure frames shown before that keyframe are not lost.
 constexpr double kSeekMargin = 0.5;
+// A keyframe is sought a little after its own time, so that an index that
+// lists it by decoding time, or a time rounded on its way, still finds it.
+constexpr double kKeyframeSlack = 0.001;
 
 // Packets whose reference status is remembered until their frame comes out:
 // more than any decoder holds back.
@@ -134,7 +138,8 @@ struct FrameReader::Impl
     bool draining = false;
     bool finished = false;
     double seekTarget = 0.0;
-    double seekBack = 0.0;     // how far before the target the last seek went
+    double seekBack = 0.0;     // how far before the target the next retry goes
+    double seekPosition = 0.0; // where the last seek went
     bool checkingSeek = false; // the first frame after a seek is still to come
     std::deque<std::pair<int64_t, Reference>> packets; // by presentation timestamp
     DecodedFrame::Source source;
@@ -228,6 +233,15 @@ std::optional<Rgb> DecodedFrame::pixel() const
         m_pixel = value;
     }
     return *m_pixel;
+}
+
+bool DecodedFrame::isKeyframe() const
+{
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+    return m_frame->flags & AV_FRAME_FLAG_KEY;
+#else
+    return m_frame->key_frame;
+#endif
 }
 
 bool DecodedFrame::lumaMeanBetween(double low, double high) const
@@ -368,6 +382,7 @@ std::unique_ptr<FrameReader> FrameReader::open(const std::string &path,
 void FrameReader::Impl::seekTo(double position)
 {
     checkingSeek = false;
+    seekPosition = position;
     const int64_t ts = secondsToTimestamp(position + startOffset, timeBase);
     if (av_seek_frame(format.get(), streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
         return;
@@ -386,7 +401,7 @@ bool FrameReader::Impl::landedTooLate(double firstTime)
     // Demuxers without a keyframe index (MPEG-TS) seek by timestamp and can
     // land past the keyframe the target needs; the decoder then starts at the
     // next one. Go back further until the target is covered or the start is.
-    if (firstTime <= seekTarget + 1e-6 || seekTarget - seekBack <= 0.0)
+    if (firstTime <= seekTarget + 1e-6 || seekPosition <= 0.0)
         return false;
     seekBack *= 4.0;
     seekTo(seekTarget - seekBack);
@@ -410,6 +425,16 @@ void FrameReader::seek(double time)
     d.seekTo(time - kSeekMargin);
 }
 
+void FrameReader::seekToKeyframe(double time)
+{
+    Impl &d = *m_impl;
+    d.seekTarget = time;
+    // Should the demuxer land past the keyframe, the next tries go back as
+    // seek()'s do.
+    d.seekBack = kSeekMargin / 4;
+    d.seekTo(time + kKeyframeSlack);
+}
+
 bool FrameReader::read(const std::function<FrameSkip(double)> &skipFor,
                        const std::function<bool(const DecodedFrame &)> &onFrame)
 {
@@ -431,6 +456,10 @@ bool FrameReader::read(const std::function<FrameSkip(double)> &skipFor,
             continue;
         }
         if (rc != AVERROR(EAGAIN) || d.draining) {
+            // A seek that lands past the last keyframe before its target
+            // near the end finds no frame at all.
+            if (d.landedTooLate(std::numeric_limits<double>::infinity()))
+                continue;
             d.finished = true;
             break;
         }

@@ -31,6 +31,8 @@ public:
     // Whether the decoder keeps this frame when it leaves out the
     // non-reference ones, so that choosing it costs no extra decoding.
     bool isReference() const { return m_isReference; }
+    // Whether the picture is a keyframe: decodable on its own.
+    bool isKeyframe() const;
     // The whole picture averaged into one RGB pixel; nothing when it cannot be
     // reduced.
     std::optional<Rgb> pixel() const;
@@ -85,6 +87,11 @@ public:
     // from time on comes out (earlier ones come out too). When the file cannot
     // seek, the read goes on from where it is.
     void seek(double time);
+    // The next read starts at the keyframe at or before time (at time itself
+    // when a keyframe is shown then), not a keyframe earlier as seek() may:
+    // for the picture of a keyframe, an earlier start would decode a whole
+    // group of pictures in vain.
+    void seekToKeyframe(double time);
 
     // Decodes on from where the last read stopped (the start, or the seek
     // point). For each packet of the stream, in decoding order, skipFor(its

@@ -1,5 +1,6 @@
 #include "core/MainThread.h"
 #include "media/CutSource.h"
+#include "model/ThumbnailStrip.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QFile>
@@ -17,6 +18,7 @@ void VideoEditorViewModel::startCutSourceRead(const QUrl &url)
     m_sourceLayout.reset();
     m_videoIndex.reset();
     setKeyframes({});
+    Q_EMIT videoIndexChanged();
     Q_EMIT commandPreviewChanged();
 
     const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
@@ -48,6 +50,11 @@ bool VideoEditorViewModel::isCutSourceReady() const
     return m_cutSourceReady && m_cutSourceURL == m_sourceURL;
 }
 
+std::shared_ptr<const VideoIndex> VideoEditorViewModel::videoIndex() const
+{
+    return m_cutSourceURL == m_sourceURL ? m_videoIndex : nullptr;
+}
+
 void VideoEditorViewModel::publishCutLayout(const TaskHandle &task,
                                             std::shared_ptr<const SourceLayout> layout)
 {
@@ -72,6 +79,8 @@ void VideoEditorViewModel::publishVideoIndex(const TaskHandle &task,
     setKeyframes(m_videoIndex ? QVector<double>(m_videoIndex->keyframes.begin(),
                                                 m_videoIndex->keyframes.end())
                               : QVector<double>());
+    m_thumbnails->setIndex(m_videoIndex);
+    Q_EMIT videoIndexChanged();
     Q_EMIT commandPreviewChanged();
 }
 

@@ -1,6 +1,8 @@
 #include "core/MainThread.h"
 #include "media/MediaProbe.h"
 #include "media/Player.h"
+#include "model/SoundOverview.h"
+#include "model/ThumbnailStrip.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <algorithm>
@@ -69,6 +71,8 @@ void VideoEditorViewModel::finishLoading(const QUrl &url, const MediaTiming &tim
     setOutPointValue(timing.duration);
     setIsLoaded(true);
     adoptDefaultOutputPath(url);
+    m_thumbnails->setSource(url);
+    m_soundOverview->start(url, timing.duration);
     startCutSourceRead(url);
     setupObservers();
     m_lastWaveformCenter = 0.0;

@@ -102,6 +102,20 @@ void VideoEditorViewModel::setOutPoint()
     });
 }
 
+void VideoEditorViewModel::setInPointAt(double time)
+{
+    // Kept to the microsecond like seeks; NaN goes to 0.
+    const double t = std::round(time * 1e6) / 1e6;
+    setInPointValue(m_outPoint < t ? m_outPoint : (t > 0 ? t : 0.0));
+}
+
+void VideoEditorViewModel::setOutPointAt(double time)
+{
+    const double t = std::round(time * 1e6) / 1e6;
+    const double capped = m_videoDuration < t ? m_videoDuration : t;
+    setOutPointValue(capped > m_inPoint ? capped : m_inPoint);
+}
+
 bool VideoEditorViewModel::stepsInFlight() const
 {
     return !m_requestedTime && m_player && m_player->isSeeking();

@@ -1,6 +1,8 @@
 #include "model/VideoEditorViewModel.h"
 
 #include "media/Player.h"
+#include "model/SoundOverview.h"
+#include "model/ThumbnailStrip.h"
 
 namespace trimora {
 
@@ -18,7 +20,9 @@ template <class T, class Notify> void assign(T &field, const T &value, Notify no
 
 } // namespace
 
-VideoEditorViewModel::VideoEditorViewModel(QObject *parent) : QObject(parent)
+VideoEditorViewModel::VideoEditorViewModel(QObject *parent)
+    : QObject(parent), m_thumbnails(new ThumbnailStrip(this)),
+      m_soundOverview(new SoundOverview(this))
 {}
 
 VideoEditorViewModel::~VideoEditorViewModel()

@@ -19,6 +19,8 @@
 namespace trimora {
 
 class Player;
+class SoundOverview;
+class ThumbnailStrip;
 struct CutPlan;
 struct SourceLayout;
 struct VideoIndex;
@@ -121,6 +123,9 @@ public:
     // Marks the playhead; refused with a notice where In would pass Out.
     void setInPoint();
     void setOutPoint();
+    // The marks moved to a time, kept inside the movie and In <= Out.
+    void setInPointAt(double time);
+    void setOutPointAt(double time);
     // Pauses and moves by whole frames from the frame on show; the playhead
     // becomes that frame's own time once it is shown.
     void stepFrames(int frames);
@@ -154,6 +159,12 @@ public:
     // before then reads them for itself.
     void startCutSourceRead(const QUrl &url);
     bool isCutSourceReady() const;
+    // The loaded movie's frames and keyframes; null until read.
+    std::shared_ptr<const VideoIndex> videoIndex() const;
+
+    // --- finding one's way in a long movie ----------------------------------
+    ThumbnailStrip *thumbnails() const { return m_thumbnails; }
+    SoundOverview *soundOverview() const { return m_soundOverview; }
 
 Q_SIGNALS:
     void playerChanged();
@@ -179,6 +190,7 @@ Q_SIGNALS:
     void scanProgressChanged();
     void commandPreviewChanged();
     void keyframesChanged();
+    void videoIndexChanged();
     // A file handed to loadVideo() is not a playable movie; nothing else
     // changed. The message names the file.
     void loadFailed(const QString &message);
@@ -244,6 +256,8 @@ private:
     std::optional<double> frameStartAt(double t) const;
     void stepNow(int frames);
     double m_playbackSpeed = 1.0;
+    ThumbnailStrip *m_thumbnails;
+    SoundOverview *m_soundOverview;
 };
 
 } // namespace trimora

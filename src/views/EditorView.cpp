@@ -1,6 +1,8 @@
 #include "views/EditorView.h"
 
+#include "media/CutSource.h"
 #include "media/Player.h"
+#include "model/TimeText.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/CommandRow.h"
 #include "views/KeyboardShortcuts.h"
@@ -9,7 +11,9 @@
 #include "views/PlainButton.h"
 #include "views/PlayerView.h"
 #include "views/ScanRow.h"
+#include "views/SoundOverviewView.h"
 #include "views/Theme.h"
+#include "views/TimeField.h"
 #include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 #include "views/WaveformView.h"
@@ -37,10 +41,11 @@ namespace trimora {
 namespace {
 
 // At the smallest window the player gives way first, down to this height, so
-// that every control below it stays whole; above it, the player grows to 480.
+// that every control below it stays whole; a taller window's height goes to it.
 constexpr int smallestPlayerHeight = 80;
-constexpr int largestPlayerHeight = 480;
 constexpr int smallestWaveformWidth = 60;
+// The ten seconds around the playhead need no more height than this.
+constexpr int waveformHeight = 40;
 constexpr int logPaneHeight = 120;
 
 // A bordered step button no wider than its label needs: nine of them and the
@@ -116,20 +121,38 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     auto *column = new QWidget(this);
     auto *controls = new QVBoxLayout(column);
     controls->setContentsMargins(12, 12, 12, 12);
-    controls->setSpacing(10);
+    // Eight, not more: at the smallest window every row must still fit.
+    controls->setSpacing(8);
     controls->addWidget(buildTimeRow());
 
     VideoEditorViewModel *model = m_viewModel;
-    m_timeline = new TimelineView(
-        {[model] { return model->currentTime(); }, [model](double t) { model->setCurrentTime(t); }},
-        {[model] { return model->inPoint(); }, [model](double t) { model->setInPointValue(t); }},
-        {[model] { return model->outPoint(); }, [model](double t) { model->setOutPointValue(t); }},
-        column);
+    m_timeline = new TimelineView(column);
     m_timeline->setAccessibleName(tr("Timeline"));
     m_timeline->setAccessibleDescription(
-        tr("Playhead, In and Out marks; drag to move the nearest one"));
-    m_timeline->setOnSeek([model](double t) { model->seek(t); });
-    controls->addWidget(m_timeline);
+        tr("Playhead, In and Out marks; drag to move the nearest one; Ctrl+wheel zooms"));
+    m_timeline->setThumbnails(model->thumbnails());
+    connect(m_timeline, &TimelineView::seekRequested, this, [model](double t) { model->seek(t); });
+    connect(m_timeline, &TimelineView::markMoveRequested, this,
+            [model](TimelineView::Handle handle, double t) {
+                if (handle == TimelineView::Handle::InMark)
+                    model->setInPointAt(t);
+                else
+                    model->setOutPointAt(t);
+            });
+    m_soundOverview = new SoundOverviewView(column);
+    m_soundOverview->setAccessibleName(tr("Sound of the whole movie"));
+    m_soundOverview->setOverview(model->soundOverview());
+    connect(m_soundOverview, &SoundOverviewView::seekRequested, this,
+            [model](double t) { model->seek(t); });
+    connect(m_timeline, &TimelineView::viewChanged, this, [this] {
+        m_soundOverview->setShown(m_timeline->axis().start, m_timeline->axis().end());
+    });
+    // Timeline and overview read as one.
+    auto *navigation = new QVBoxLayout;
+    navigation->setSpacing(2);
+    navigation->addWidget(m_timeline);
+    navigation->addWidget(m_soundOverview);
+    controls->addLayout(navigation);
 
     controls->addWidget(buildMarksInfoRow());
     controls->addWidget(buildTransportRow());
@@ -150,33 +173,39 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     log->setMinimumHeight(3 * log->fontMetrics().lineSpacing() + 2 * 6 + 2 * log->frameWidth());
     log->setMaximumHeight(logPaneHeight);
     controls->addWidget(log, 1);
-    m_layout->addWidget(column, 1);
+    m_layout->addWidget(column);
 
     connect(model, &VideoEditorViewModel::playerChanged, this, &EditorView::syncPlayer);
     connect(model, &VideoEditorViewModel::currentTimeChanged, this, [this] {
         updateTimes();
-        m_waveform->setCurrentTime(m_viewModel->currentTime());
-        m_timeline->update();
+        const double t = m_viewModel->currentTime();
+        m_waveform->setCurrentTime(t);
+        m_timeline->setPlayhead(t);
+        m_soundOverview->setPlayhead(t);
     });
     connect(model, &VideoEditorViewModel::videoDurationChanged, this, [this] {
         updateTimes();
         m_timeline->setDuration(m_viewModel->videoDuration());
+        m_soundOverview->setDuration(m_viewModel->videoDuration());
     });
     connect(model, &VideoEditorViewModel::inPointChanged, this, &EditorView::updateMarks);
     connect(model, &VideoEditorViewModel::outPointChanged, this, &EditorView::updateMarks);
     connect(model, &VideoEditorViewModel::isPlayingChanged, this, &EditorView::updatePlayPause);
     connect(model, &VideoEditorViewModel::blackWhiteFramesChanged, this,
             [this] { m_timeline->setMarkers(m_viewModel->blackWhiteFrames()); });
-    connect(model, &VideoEditorViewModel::keyframesChanged, this,
-            [this] { m_timeline->setKeyframes(m_viewModel->keyframes()); });
+    connect(model, &VideoEditorViewModel::videoIndexChanged, this,
+            [this] { m_timeline->setVideoIndex(m_viewModel->videoIndex()); });
     connect(model, &VideoEditorViewModel::waveformSamplesChanged, this,
             [this] { m_waveform->setSamples(m_viewModel->waveformSamples()); });
     connect(model, &VideoEditorViewModel::waveformStartTimeChanged, this,
             [this] { m_waveform->setStartTime(m_viewModel->waveformStartTime()); });
 
     m_timeline->setDuration(model->videoDuration());
+    m_timeline->setPlayhead(model->currentTime());
     m_timeline->setMarkers(model->blackWhiteFrames());
-    m_timeline->setKeyframes(model->keyframes());
+    m_timeline->setVideoIndex(model->videoIndex());
+    m_soundOverview->setDuration(model->videoDuration());
+    m_soundOverview->setPlayhead(model->currentTime());
     m_waveform->setSamples(model->waveformSamples());
     m_waveform->setStartTime(model->waveformStartTime());
     m_waveform->setCurrentTime(model->currentTime());
@@ -213,13 +242,17 @@ void EditorView::bindKeys()
         {Command::SetOut, [model] { model->setOutPoint(); }},
         {Command::GoToIn, [model] { model->seek(model->inPoint()); }},
         {Command::GoToOut, [model] { model->seek(model->outPoint()); }},
+        {Command::ZoomIn, [this] { m_timeline->zoomBy(2); }},
+        {Command::ZoomOut, [this] { m_timeline->zoomBy(0.5); }},
+        {Command::ZoomToFit, [this] { m_timeline->zoomToFit(); }},
         {Command::Export, clickIfEnabled(m_outputRow->exportButton())},
         {Command::CopyCommand, clickIfEnabled(m_commandRow->copyButton())},
     };
     // Held down, moving keys repeat; toggles must not flicker.
     const QList<Command> repeating = {Command::PreviousFrame,    Command::NextFrame,
                                       Command::BackOneSecond,    Command::ForwardOneSecond,
-                                      Command::PreviousKeyframe, Command::NextKeyframe};
+                                      Command::PreviousKeyframe, Command::NextKeyframe,
+                                      Command::ZoomIn,           Command::ZoomOut};
     for (const KeyboardShortcuts::Binding &binding : KeyboardShortcuts::bindings()) {
         const auto action = actions.find(binding.command);
         if (action == actions.end())
@@ -299,15 +332,19 @@ QWidget *EditorView::buildTimeRow()
             m_setShowFileImporter(true);
     });
 
-    m_currentTimeLabel = label(mediumTitleFont(), Theme::primary(), row);
-    m_currentTimeLabel->setObjectName(QStringLiteral("currentTime"));
+    VideoEditorViewModel *model = m_viewModel;
+    m_currentTime = new TimeField(QString(), mediumTitleFont(), Theme::primary(), row);
+    m_currentTime->label()->setObjectName(QStringLiteral("currentTime"));
+    m_currentTime->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->seek(t); });
+    });
     m_lengthLabel = label(Theme::font(Theme::TextStyle::Caption, true), Theme::secondary(), row);
     m_lengthLabel->setObjectName(QStringLiteral("length"));
 
     // Equal stretches put the current time midway between the two ends.
     layout->addWidget(open, 0, Qt::AlignVCenter);
     layout->addStretch(1);
-    layout->addWidget(m_currentTimeLabel, 0, Qt::AlignVCenter);
+    layout->addWidget(m_currentTime, 0, Qt::AlignVCenter);
     layout->addStretch(1);
     layout->addWidget(m_lengthLabel, 0, Qt::AlignVCenter);
     return row;
@@ -320,21 +357,28 @@ QWidget *EditorView::buildMarksInfoRow()
     layout->setContentsMargins(0, 0, 0, 0);
     const QFont caption = Theme::font(Theme::TextStyle::Caption, true);
 
+    VideoEditorViewModel *model = m_viewModel;
     auto *inBox = new QHBoxLayout;
     inBox->setSpacing(4);
     inBox->addWidget(new MarkBar(Theme::green(), row), 0, Qt::AlignVCenter);
-    m_inLabel = label(caption, Theme::green(), row);
-    m_inLabel->setObjectName(QStringLiteral("inTime"));
-    inBox->addWidget(m_inLabel, 0, Qt::AlignVCenter);
+    m_in = new TimeField(QStringLiteral("In: "), caption, Theme::green(), row);
+    m_in->label()->setObjectName(QStringLiteral("inTime"));
+    m_in->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->setInPointAt(t); });
+    });
+    inBox->addWidget(m_in, 0, Qt::AlignVCenter);
 
     m_selectionLabel = label(caption, Theme::secondary(), row);
     m_selectionLabel->setObjectName(QStringLiteral("selectionLength"));
 
     auto *outBox = new QHBoxLayout;
     outBox->setSpacing(4);
-    m_outLabel = label(caption, Theme::red(), row);
-    m_outLabel->setObjectName(QStringLiteral("outTime"));
-    outBox->addWidget(m_outLabel, 0, Qt::AlignVCenter);
+    m_out = new TimeField(QStringLiteral("Out: "), caption, Theme::red(), row);
+    m_out->label()->setObjectName(QStringLiteral("outTime"));
+    m_out->setCommit([this, model](const QString &text) {
+        return typedTime(text, [model](double t) { model->setOutPointAt(t); });
+    });
+    outBox->addWidget(m_out, 0, Qt::AlignVCenter);
     outBox->addWidget(new MarkBar(Theme::red(), row), 0, Qt::AlignVCenter);
 
     layout->addLayout(inBox);
@@ -388,12 +432,13 @@ QWidget *EditorView::buildTransportRow()
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(16, 0, 16, 0);
     m_waveform = new WaveformView(strip);
-    m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_waveform->setMinimumSize(smallestWaveformWidth, 32);
+    m_waveform->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_waveform->setMinimumWidth(smallestWaveformWidth);
+    m_waveform->setFixedHeight(waveformHeight);
     m_waveform->setAccessibleName(tr("Audio waveform"));
     m_waveform->setAccessibleDescription(tr("The sound of ten seconds around the playhead"));
     stripLayout->addWidget(m_waveform);
-    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     layout->addWidget(strip, 1);
 
     auto addSymbol = [&](const QString &name, const QString &symbol, int size,
@@ -449,9 +494,41 @@ QWidget *EditorView::buildMarksRow()
     return row;
 }
 
+QLabel *EditorView::currentTimeLabel() const
+{
+    return m_currentTime->label();
+}
+
+QLabel *EditorView::inLabel() const
+{
+    return m_in->label();
+}
+
+QLabel *EditorView::outLabel() const
+{
+    return m_out->label();
+}
+
+QString EditorView::typedTime(const QString &text, const std::function<void(double)> &apply) const
+{
+    const TypedTime typed = parseTimeText(text);
+    if (typed.kind == TypedTime::Kind::Invalid)
+        return typed.problem;
+    const std::shared_ptr<const VideoIndex> index = m_viewModel->videoIndex();
+    const std::optional<double> t = resolveTypedTime(
+        typed, m_viewModel->videoDuration(), index ? index->framePts : std::vector<double>());
+    if (!t) {
+        return m_viewModel->isCutSourceReady()
+                   ? tr("This movie has no frames to count; type a time instead")
+                   : tr("The movie's frames are still being read; type a time for now");
+    }
+    apply(*t);
+    return {};
+}
+
 void EditorView::updateTimes()
 {
-    m_currentTimeLabel->setText(formatTime(m_viewModel->currentTime()));
+    m_currentTime->setTime(m_viewModel->currentTime());
     m_lengthLabel->setText(QStringLiteral("/ ") + formatTime(m_viewModel->videoDuration()));
 }
 
@@ -459,10 +536,10 @@ void EditorView::updateMarks()
 {
     const double in = m_viewModel->inPoint();
     const double out = m_viewModel->outPoint();
-    m_inLabel->setText(QStringLiteral("In: ") + formatTime(in));
+    m_in->setTime(in);
     m_selectionLabel->setText(formatTime(out - in));
-    m_outLabel->setText(QStringLiteral("Out: ") + formatTime(out));
-    m_timeline->update();
+    m_out->setTime(out);
+    m_timeline->setRanges({{in, out}}, 0);
 }
 
 void EditorView::updatePlayPause()
@@ -490,7 +567,7 @@ void EditorView::syncPlayer()
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(QStringLiteral("videoArea"));
     m_videoArea->setMinimumHeight(smallestPlayerHeight);
-    m_videoArea->setMaximumHeight(largestPlayerHeight);
+    m_videoArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);

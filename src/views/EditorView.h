@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QLabel>
 #include <QWidget>
 
 #include <functional>
 
 class QAbstractButton;
-class QLabel;
 class QVBoxLayout;
 
 namespace trimora {
@@ -14,6 +14,8 @@ class CommandRow;
 class OutputRow;
 class PlainButton;
 class PlayerView;
+class SoundOverviewView;
+class TimeField;
 class TimelineView;
 class VideoEditorViewModel;
 class WaveformView;
@@ -33,13 +35,18 @@ public:
 
     PlayerView *playerView() const { return m_playerView; }
     TimelineView *timeline() const { return m_timeline; }
+    SoundOverviewView *soundOverview() const { return m_soundOverview; }
     WaveformView *waveform() const { return m_waveform; }
     PlainButton *playPauseButton() const { return m_playPause; }
-    QLabel *currentTimeLabel() const { return m_currentTimeLabel; }
+    // Click the current time, In or Out to type a time there.
+    TimeField *currentTimeField() const { return m_currentTime; }
+    TimeField *inField() const { return m_in; }
+    TimeField *outField() const { return m_out; }
+    QLabel *currentTimeLabel() const;
     QLabel *lengthLabel() const { return m_lengthLabel; }
-    QLabel *inLabel() const { return m_inLabel; }
+    QLabel *inLabel() const;
     QLabel *selectionLabel() const { return m_selectionLabel; }
-    QLabel *outLabel() const { return m_outLabel; }
+    QLabel *outLabel() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -54,6 +61,8 @@ private:
     void updateTimes();
     void updateMarks();
     void updatePlayPause();
+    // Applies a typed time to the movie; the hint when it is not one.
+    QString typedTime(const QString &text, const std::function<void(double)> &apply) const;
 
     VideoEditorViewModel *m_viewModel;
     std::function<void(bool)> m_setShowFileImporter;
@@ -61,12 +70,13 @@ private:
     QWidget *m_videoArea = nullptr;
     PlayerView *m_playerView = nullptr;
 
-    QLabel *m_currentTimeLabel = nullptr;
+    TimeField *m_currentTime = nullptr;
     QLabel *m_lengthLabel = nullptr;
     TimelineView *m_timeline = nullptr;
-    QLabel *m_inLabel = nullptr;
+    SoundOverviewView *m_soundOverview = nullptr;
+    TimeField *m_in = nullptr;
     QLabel *m_selectionLabel = nullptr;
-    QLabel *m_outLabel = nullptr;
+    TimeField *m_out = nullptr;
     WaveformView *m_waveform = nullptr;
     PlainButton *m_playPause = nullptr;
     OutputRow *m_outputRow = nullptr;

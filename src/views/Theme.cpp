@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
 #include <QWidget>
 
@@ -168,6 +170,14 @@ void Theme::setForeground(QWidget *widget, const QColor &color)
     palette.setColor(QPalette::ButtonText, color);
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
+}
+
+void Theme::fillSoundGround(QPainter &painter, const QRectF &bounds)
+{
+    QPainterPath clip;
+    clip.addRoundedRect(bounds, 4, 4);
+    painter.setClipPath(clip);
+    painter.fillRect(bounds, QColor(0, 0, 0, qRound(0.25 * 255)));
 }
 
 } // namespace trimora

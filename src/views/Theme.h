@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QFont>
 
+class QPainter;
+class QRectF;
 class QWidget;
 
 namespace trimora {
@@ -27,6 +29,10 @@ QFont font(TextStyle style, bool monospaced = false);
 
 // Sets the foreground colour of a label or plain button.
 void setForeground(QWidget *widget, const QColor &color);
+
+// The dark rounded ground the sound is drawn on; the painter is left clipped
+// to it.
+void fillSoundGround(QPainter &painter, const QRectF &bounds);
 
 } // namespace Theme
 

@@ -4,7 +4,6 @@
 #include "views/Theme.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -39,10 +38,7 @@ void WaveformView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = rect();
-    QPainterPath clip;
-    clip.addRoundedRect(bounds, 4, 4);
-    painter.setClipPath(clip);
-    painter.fillRect(bounds, QColor(0, 0, 0, qRound(0.25 * 255)));
+    Theme::fillSoundGround(painter, bounds);
 
     const double width = bounds.width();
     const double height = bounds.height();

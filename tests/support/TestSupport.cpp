@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include "media/CutSource.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,15 @@ bool noChildProcesses()
             return false;
     }
     return true;
+}
+
+std::shared_ptr<const VideoIndex> readVideoIndex(const QString &name)
+{
+    std::shared_ptr<VideoIndex> index;
+    readCutSource(
+        mediaPath(name), [] { return false; }, [](SourceLayout) {},
+        [&](VideoIndex read) { index = std::make_shared<VideoIndex>(std::move(read)); });
+    return index;
 }
 
 bool loadAndWait(VideoEditorViewModel &model, const QString &path, int timeoutMs)

@@ -5,12 +5,14 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QWidget;
 namespace trimora {
 class VideoEditorViewModel;
-}
+struct VideoIndex;
+} // namespace trimora
 
 // Path of a generated test movie, e.g. media("movie.mp4"); mediaPath gives it
 // in the file system's encoding for the media readers.
@@ -23,6 +25,10 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
 // True when no child process of this one runs (or waits to be reaped): every
 // export's tool has ended.
 bool noChildProcesses();
+
+// A generated movie's frames and keyframes, as the editor reads them on load;
+// null when they cannot be read.
+std::shared_ptr<const trimora::VideoIndex> readVideoIndex(const QString &name);
 
 // Loads a generated movie (or any path) and waits until its duration is known.
 bool loadAndWait(trimora::VideoEditorViewModel &model, const QString &path, int timeoutMs = 10000);

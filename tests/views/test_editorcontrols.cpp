@@ -3,12 +3,15 @@
 #include "support/TestSupport.h"
 #include "views/EditorView.h"
 #include "views/PlainButton.h"
+#include "views/TimeField.h"
 #include "views/TimeFormat.h"
 #include "views/TimelineView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 
 #include <limits>
@@ -141,19 +144,20 @@ private Q_SLOTS:
         const int w = timeline->width();
         QVERIFY(w > 100);
         auto xOf = [w](double t) { return qRound(w * t / 12.5); };
+        const int y = int(timeline->barRect().top() + 14);
         // Playhead at 5, In at 1, Out at 9: press at 6 grabs the playhead.
         s.model.setInPointValue(1.0);
         s.model.setOutPointValue(9.0);
         s.model.setCurrentTime(5.0);
-        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), 14));
-        QTest::mouseMove(timeline, QPoint(xOf(7.0), 14));
-        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), 14));
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(6.0), y));
+        QTest::mouseMove(timeline, QPoint(xOf(7.0), y));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(xOf(7.0), y));
         QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
         QCOMPARE(s.view.currentTimeLabel()->text().left(8), QStringLiteral("00:00:06"));
         // Out is nearest at 9: the drag writes the model's Out mark and clamps it at In.
-        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), 14));
-        QTest::mouseMove(timeline, QPoint(0, 14));
-        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, 14));
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(xOf(9.2), y));
+        QTest::mouseMove(timeline, QPoint(0, y));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(0, y));
         QCOMPARE(s.model.outPoint(), 1.0);
         QVERIFY(qAbs(s.model.currentTime() - 7.0) < 12.5 / w);
         QCOMPARE(s.view.outLabel()->text(), QStringLiteral("Out: 00:00:01.000"));
@@ -183,12 +187,71 @@ private Q_SLOTS:
         QVERIFY(!s.model.isPlaying());
         QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
 
-        // Played to the end, the model clears isPlaying and the symbol follows.
+        // Played to the end, the model clears isPlaying and the symbol follows;
+        // the timeline, zoomed in on the start, has followed the playhead.
+        s.view.timeline()->zoomAt(1e9, 0);
+        const TimelineAxis &axis = s.view.timeline()->axis();
+        QVERIFY(axis.span() < 0.3);
         QTest::mouseClick(playPause, Qt::LeftButton);
         QCOMPARE(playPause->symbol(), QStringLiteral("pause.circle.fill"));
         QVERIFY(waitFor([&] { return !s.model.isPlaying(); }, 8000));
         QCOMPARE(playPause->symbol(), QStringLiteral("play.circle.fill"));
         QVERIFY(s.model.currentTime() > 0.5);
+        QVERIFY(axis.start > 0.3 && axis.start <= s.model.currentTime() &&
+                s.model.currentTime() <= axis.end());
+    }
+
+    // Typed over the current time, In or Out: a time, a frame number of the
+    // movie's own frames (29.97 fps), a time past the end; text that is no
+    // time stays in the field with a hint and changes nothing. Enter hands
+    // the keys back to the editor, not to the next text field.
+    void typedTimesSeekAndSetMarks()
+    {
+        VideoEditorViewModel model;
+        EditorView view(&model, [](bool) {});
+        view.resize(960, 600);
+        QVERIFY(showExposed(&view));
+        QVERIFY(loadAndWait(model, QStringLiteral("mx-ntsc.mp4")));
+        QVERIFY(waitFor([&] { return model.isCutSourceReady(); }, 20000));
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        const double end = model.videoDuration();
+        struct Row
+        {
+            TimeField *field;
+            const char *text;
+            double current, in, out;
+            bool refused;
+        };
+        TimeField *now = view.currentTimeField(), *in = view.inField(), *out = view.outField();
+        // clang-format off
+        for (const Row &row : {Row{now, "00:00:02.500", 2.5,    0,   end, false},
+                               Row{now, "45f",          1.5015, 0,   end, false},
+                               Row{now, "12:75",        1.5015, 0,   end, true},
+                               Row{out, "3",            1.5015, 0,   3,   false},
+                               Row{in,  "1:00",         1.5015, 3,   3,   false},
+                               Row{in,  "0.5",          1.5015, 0.5, 3,   false},
+                               Row{out, "30 f",         1.5015, 0.5, 1.001, false},
+                               Row{out, "-1",           1.5015, 0.5, 1.001, true},
+                               Row{now, "99:00",        end,    0.5, 1.001, false}}) {
+            // clang-format on
+            QTest::mouseClick(row.field->label(), Qt::LeftButton);
+            QVERIFY(row.field->isEditing() && row.field->editor()->hasFocus());
+            QTest::keyClicks(row.field->editor(), QString::fromUtf8(row.text));
+            QTest::keyClick(row.field->editor(), Qt::Key_Return);
+            QVERIFY2(qAbs(model.currentTime() - row.current) < 1e-6 &&
+                         qAbs(model.inPoint() - row.in) < 1e-6 &&
+                         qAbs(model.outPoint() - row.out) < 1e-6,
+                     row.text);
+            QCOMPARE(row.field->isEditing(), row.refused);
+            QCOMPARE(row.field->hint().isEmpty(), !row.refused);
+            if (row.refused) {
+                QCOMPARE(row.field->editor()->text(), QString::fromUtf8(row.text));
+                QTest::keyClick(row.field->editor(), Qt::Key_Escape);
+                QVERIFY(!row.field->isEditing());
+            }
+            QVERIFY(!qobject_cast<QLineEdit *>(QApplication::focusWidget()));
+        }
     }
 
     void formats_data()
@@ -244,17 +307,18 @@ private Q_SLOTS:
         QSet<double> shown;
         TimelineView *timeline = view.timeline();
         const int w = timeline->width();
+        const int y = int(timeline->barRect().top() + 14);
         const int steps = 60;
         const int endX = w * 8 / 10;
         QElapsedTimer clock;
         clock.start();
-        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(w / 10, 14));
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(w / 10, y));
         for (int i = 1; i <= steps; ++i) {
             QTest::qWait(16); // one pointer event per frame of a 60 Hz display
-            QTest::mouseMove(timeline, QPoint(w / 10 + (endX - w / 10) * i / steps, 14));
+            QTest::mouseMove(timeline, QPoint(w / 10 + (endX - w / 10) * i / steps, y));
             shown.insert(*player->lastReportedTime());
         }
-        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(endX, 14));
+        QTest::mouseRelease(timeline, Qt::LeftButton, {}, QPoint(endX, y));
         const qint64 dragMs = clock.elapsed();
         const int duringDrag = static_cast<int>(shown.size());
         const double target = model.currentTime();

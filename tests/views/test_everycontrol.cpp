@@ -254,6 +254,26 @@ private Q_SLOTS:
         model->togglePlayPause();
     }
 
+    // The height a window gains goes to the picture, not to the waveform;
+    // the strip of pictures is whole from the default size on.
+    void extraHeightGoesToThePicture()
+    {
+        ContentView window;
+        window.resize(960, 720);
+        QVERIFY(showExposed(&window));
+        QVERIFY(loadAndWait(*window.viewModel(), QStringLiteral("clip1s.mp4")));
+        QTest::qWait(100);
+        EditorView *editor = window.editor();
+        QCOMPARE(editor->timeline()->pictureRect().height(), 72.0);
+        const int player = editor->playerView()->height();
+        window.resize(1500, 1150);
+        QTest::qWait(200);
+        QCOMPARE(editor->waveform()->height(), 40);
+        QVERIFY2(
+            editor->playerView()->height() - player >= 400,
+            qPrintable(QStringLiteral("%1 -> %2").arg(player).arg(editor->playerView()->height())));
+    }
+
     // The editor at the smallest window size: every control whole, inside the
     // window and clear of the others, and nothing moving when the command row
     // comes and goes. Checked by geometry; the screenshot is kept for a look.

@@ -93,25 +93,27 @@ private Q_SLOTS:
         TimelineView *timeline = m_window->content()->editor()->timeline();
         QTest::qWait(50);
         QImage image = grabbed(*timeline);
-        const auto xAt = [&](double t) { return int(std::floor(image.width() * t / 6.0)); };
+        const auto xAt = [&](double t) { return int(std::floor(timeline->axis().xAt(t))); };
+        const int top = int(timeline->barRect().top());
         const auto near = [](QColor a, QColor b) {
             return qAbs(a.red() - b.red()) <= 6 && qAbs(a.green() - b.green()) <= 6 &&
                    qAbs(a.blue() - b.blue()) <= 6;
         };
-        const QColor background = image.pixelColor(xAt(3), 9);
+        const QColor background = image.pixelColor(xAt(3), top + 9);
         for (double keyframe : {2.0, 4.0}) {
-            const QColor tick = image.pixelColor(xAt(keyframe), 9);
+            const QColor tick = image.pixelColor(xAt(keyframe), top + 9);
             QVERIFY2(qAbs(qGray(tick.rgb()) - qGray(background.rgb())) > 40,
                      qPrintable(tick.name() + QStringLiteral(" on ") + background.name()));
             // One pixel wide, and no higher than the handles.
-            QVERIFY(near(image.pixelColor(xAt(keyframe) + 1, 9), background));
-            QVERIFY(near(image.pixelColor(xAt(keyframe), 1), image.pixelColor(xAt(3), 1)));
+            QVERIFY(near(image.pixelColor(xAt(keyframe) + 1, top + 9), background));
+            QVERIFY(
+                near(image.pixelColor(xAt(keyframe), top + 1), image.pixelColor(xAt(3), top + 1)));
         }
         // The In handle is drawn over the tick.
         model->setInPointValue(2.0);
         QTest::qWait(50);
         image = grabbed(*timeline);
-        QVERIFY(near(image.pixelColor(xAt(2.0), 9), Theme::green()));
+        QVERIFY(near(image.pixelColor(xAt(2.0), top + 9), Theme::green()));
         struct Row
         {
             const char *what;
@@ -175,6 +177,15 @@ private Q_SLOTS:
             press({step.key});
             QCOMPARE(model->isPlaying(), step.playing);
             QCOMPARE(model->playbackSpeed(), step.speed);
+        }
+        // + (or =) and - zoom the timeline by two, 0 shows the whole movie.
+        const double whole = timeline->axis().span();
+        for (const auto &[key, span] : {std::pair{Qt::Key_Plus, whole / 2},
+                                        {Qt::Key_Equal, whole / 4},
+                                        {Qt::Key_Minus, whole / 2},
+                                        {Qt::Key_0, whole}}) {
+            press({key});
+            QVERIFY(qAbs(timeline->axis().span() - span) < 1e-9);
         }
     }
 
