@@ -9,6 +9,7 @@
 //   build/bench/bench/bench_join [--rounds N]
 
 #include "BenchMovies.h"
+#include "BenchProcess.h"
 #include "export/CopyJoinPlan.h"
 #include "media/ExactCutter.h"
 
@@ -43,25 +44,9 @@ struct Run
     double peakMiB = 0.0;
 };
 
-// The peak resident memory the kernel has seen of a running process's own
-// image, in KiB; 0 once it has ended. (A child's ru_maxrss would count this
-// process's memory too, as the child starts as a copy of it.)
-long imagePeak(pid_t pid)
-{
-    std::FILE *status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-    if (!status)
-        return 0;
-    long peak = 0;
-    char line[256];
-    while (std::fgets(line, sizeof line, status)) {
-        if (std::sscanf(line, "VmHWM: %ld", &peak) == 1)
-            break;
-    }
-    std::fclose(status);
-    return peak;
-}
-
-// The ffmpeg program, its peak memory read while it runs.
+// The ffmpeg program, its peak memory read while it runs: a child's
+// ru_maxrss would count this process's memory too, as the child starts as a
+// copy of it.
 Run copyRun(const std::string &movie, const std::string &output)
 {
     std::vector<std::string> words = {
@@ -80,15 +65,15 @@ Run copyRun(const std::string &movie, const std::string &output)
     }
     int status = 0;
     rusage usage{};
-    long peak = 0;
+    double peak = 0.0;
     while (wait4(child, &status, WNOHANG, &usage) == 0) {
-        peak = std::max(peak, imagePeak(child));
+        peak = std::max(peak, bench::statusMegabytes(QString::number(child), "VmHWM"));
         usleep(2000);
     }
     run.timing.seconds = bench::secondsSince(start);
     const auto seconds = [](const timeval &tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
     run.timing.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.peakMiB = mebibytes(peak);
+    run.peakMiB = peak;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         std::fprintf(stderr, "the ffmpeg program failed (%d)\n", status);
     return run;
