@@ -3,11 +3,18 @@
 // figures every benchmark prints beside its own: ffmpeg's blackdetect on the
 // same file, run right after, and the machine's load at that moment.
 
+#include "media/ExactSource.h"
+
+#include <algorithm>
+
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace bench {
@@ -19,16 +26,18 @@ inline double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// kind: "boxes" (black and white stretches, 19 markers), "plain" (none) or
-// "2h" (the boxes movie twelve times over, silent for 30 s from 4:00 of every
-// ten minutes). Empty when it cannot be made.
+// kind: "boxes" (black and white stretches, 19 markers), "plain" (none),
+// "steady" (plain, a keyframe exactly every 10 s) or "2h" (the boxes movie
+// twelve times over, silent for 30 s from 4:00 of every ten minutes). Empty
+// when it cannot be made.
 inline std::string movie(const std::string &kind)
 {
     const std::string dir = TRIMORA_BENCH_MEDIA;
     const std::string boxes = dir + "/movie-10min-1080p.mp4";
-    const std::string path = kind == "boxes"   ? boxes
-                             : kind == "plain" ? dir + "/movie-10min-1080p-plain.mp4"
-                                               : dir + "/movie-2h-1080p-silences.mp4";
+    const std::string path = kind == "boxes"    ? boxes
+                             : kind == "plain"  ? dir + "/movie-10min-1080p-plain.mp4"
+                             : kind == "steady" ? dir + "/movie-10min-1080p-steady.mp4"
+                                                : dir + "/movie-2h-1080p-silences.mp4";
     if (kind == "2h" && movie("boxes").empty())
         return {};
     const std::string make = std::string("bash '") + TRIMORA_BENCH_SCRIPT + "' '" + path + "' " +
@@ -38,6 +47,31 @@ inline std::string movie(const std::string &kind)
         return {};
     }
     return path;
+}
+
+// The --rounds N argument; 1 without it.
+inline int roundsArgument(int argc, char **argv)
+{
+    int rounds = 1;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+    }
+    return rounds;
+}
+
+// The description an in-process cut is planned from, read after the whole
+// file went through the disk cache; seconds gets how long the reading took.
+inline std::shared_ptr<const trimora::ExactSource> warmSource(const std::string &movie,
+                                                              double &seconds)
+{
+    if (std::system(("cat '" + movie + "' > /dev/null").c_str()) != 0)
+        return nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<trimora::ExactSource> read =
+        trimora::readExactSource(movie, [] { return false; });
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return read ? std::make_shared<const trimora::ExactSource>(std::move(*read)) : nullptr;
 }
 
 // Processor seconds (user and system) used so far by this process, or by

@@ -28,17 +28,24 @@ inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return condition();
 }
 
-// VmRSS, in megabytes; negative when it cannot be read.
-inline double residentMegabytes()
+// A memory figure of a process's status ("VmRSS", "VmHWM"; process "self" or
+// a number), in megabytes; negative when it cannot be read.
+inline double statusMegabytes(const QString &process, const QByteArray &field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly))
         return -1.0;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return -1.0;
+}
+
+// VmRSS, in megabytes; negative when it cannot be read.
+inline double residentMegabytes()
+{
+    return statusMegabytes(QStringLiteral("self"), "VmRSS");
 }
 
 } // namespace bench

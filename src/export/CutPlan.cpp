@@ -106,23 +106,6 @@ struct StreamChoice
     bool readsCues = false;
 };
 
-// MOV and MP4 write a timecode track from the video's timecode tag, Matroska
-// keeps the tag; the timecode of the others is lost with its track.
-bool keepsTimecode(const OutputContainer &container)
-{
-    return container.startsBetweenKeyframes || container.muxer == "matroska";
-}
-
-QString leftOut(const SourceStream &stream, const OutputContainer &container)
-{
-    const QString codec =
-        stream.timecodeTrack ? QStringLiteral("tmcd") : QString::fromStdString(stream.codecName);
-    return QStringLiteral("Left out: %1 %2 (%3): %4 cannot hold it")
-        .arg(streamWords(stream))
-        .arg(stream.index)
-        .arg(codec, QString::fromStdString(container.label));
-}
-
 StreamChoice chooseStreams(const SourceLayout &layout, const OutputContainer &container)
 {
     StreamChoice choice;
@@ -130,11 +113,11 @@ StreamChoice chooseStreams(const SourceLayout &layout, const OutputContainer &co
         if (stream.timecodeTrack) {
             // Written anew from the tag, shifted to the cut.
             if (!keepsTimecode(container))
-                choice.notes << leftOut(stream, container);
+                choice.notes << leftOutNote(stream, container);
             continue;
         }
         if (!containerCanHold(container, stream)) {
-            choice.notes << leftOut(stream, container);
+            choice.notes << leftOutNote(stream, container);
             continue;
         }
         choice.outputs.push_back({stream.textSubtitle ? 1 : 0, &stream});
@@ -334,6 +317,21 @@ End planEnd(const VideoIndex &index, std::ptrdiff_t firstPacket, double markedOu
 }
 
 } // namespace
+
+bool keepsTimecode(const OutputContainer &container)
+{
+    return container.startsBetweenKeyframes || container.muxer == "matroska";
+}
+
+QString leftOutNote(const SourceStream &stream, const OutputContainer &container)
+{
+    const QString codec =
+        stream.timecodeTrack ? QStringLiteral("tmcd") : QString::fromStdString(stream.codecName);
+    return QStringLiteral("Left out: %1 %2 (%3): %4 cannot hold it")
+        .arg(streamWords(stream))
+        .arg(stream.index)
+        .arg(codec, QString::fromStdString(container.label));
+}
 
 QString formatSeconds(double seconds)
 {

@@ -11,6 +11,8 @@
 
 namespace trimora {
 
+struct OutputContainer;
+
 struct CutRequest
 {
     QString inputPath;  // absolute
@@ -76,6 +78,13 @@ struct CutPlan
 // enough for a cue running over the start, and are cut to the picture: a cue
 // running over either end is clipped to it.
 CutPlan planCut(const CutRequest &request, const SourceLayout *layout, const VideoIndex *index);
+
+// MOV and MP4 write a timecode track from the video's timecode tag, Matroska
+// keeps the tag; the timecode of the others is lost with its track.
+bool keepsTimecode(const OutputContainer &container);
+
+// The log line for a stream the output's container cannot hold.
+QString leftOutNote(const SourceStream &stream, const OutputContainer &container);
 
 // The one wording of where a cut really starts and ends, for the log, the
 // status line and wherever else it is shown.

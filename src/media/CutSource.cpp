@@ -39,6 +39,44 @@ bool isTextSubtitle(const AVCodecParameters *par)
            (descriptor->props & AV_CODEC_PROP_TEXT_SUB);
 }
 
+// Decode times the demuxer left out (the first packets of a Matroska stream
+// with B-frames) continue the known ones at the frame rate, as the ffmpeg
+// program predicts them.
+void fillDecodeTimes(std::vector<VideoPacket> &packets, double frameDuration)
+{
+    bool any = false;
+    for (const VideoPacket &packet : packets)
+        any = any || !std::isnan(packet.dts);
+    if (!any) {
+        for (VideoPacket &packet : packets)
+            packet.dts = packet.pts;
+        return;
+    }
+    for (size_t i = packets.size(); i-- > 1;) {
+        if (std::isnan(packets[i - 1].dts) && !std::isnan(packets[i].dts))
+            packets[i - 1].dts = packets[i].dts - frameDuration;
+    }
+    for (size_t i = 1; i < packets.size(); ++i) {
+        if (std::isnan(packets[i].dts))
+            packets[i].dts = packets[i - 1].dts + frameDuration;
+    }
+}
+
+double typicalFrameStep(const std::vector<double> &sortedPts)
+{
+    std::vector<double> steps;
+    for (size_t i = 1; i < sortedPts.size() && steps.size() < 512; ++i) {
+        if (sortedPts[i] > sortedPts[i - 1])
+            steps.push_back(sortedPts[i] - sortedPts[i - 1]);
+    }
+    if (steps.empty())
+        return 0.0;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return steps[steps.size() / 2];
+}
+
+} // namespace
+
 SourceLayout layoutOf(const AVFormatContext *fmt)
 {
     SourceLayout layout;
@@ -88,44 +126,6 @@ SourceLayout layoutOf(const AVFormatContext *fmt)
         layout.seekLead = 3.0 / 23.0;
     return layout;
 }
-
-// Decode times the demuxer left out (the first packets of a Matroska stream
-// with B-frames) continue the known ones at the frame rate, as the ffmpeg
-// program predicts them.
-void fillDecodeTimes(std::vector<VideoPacket> &packets, double frameDuration)
-{
-    bool any = false;
-    for (const VideoPacket &packet : packets)
-        any = any || !std::isnan(packet.dts);
-    if (!any) {
-        for (VideoPacket &packet : packets)
-            packet.dts = packet.pts;
-        return;
-    }
-    for (size_t i = packets.size(); i-- > 1;) {
-        if (std::isnan(packets[i - 1].dts) && !std::isnan(packets[i].dts))
-            packets[i - 1].dts = packets[i].dts - frameDuration;
-    }
-    for (size_t i = 1; i < packets.size(); ++i) {
-        if (std::isnan(packets[i].dts))
-            packets[i].dts = packets[i - 1].dts + frameDuration;
-    }
-}
-
-double typicalFrameStep(const std::vector<double> &sortedPts)
-{
-    std::vector<double> steps;
-    for (size_t i = 1; i < sortedPts.size() && steps.size() < 512; ++i) {
-        if (sortedPts[i] > sortedPts[i - 1])
-            steps.push_back(sortedPts[i] - sortedPts[i - 1]);
-    }
-    if (steps.empty())
-        return 0.0;
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    return steps[steps.size() / 2];
-}
-
-} // namespace
 
 int codecIdNamed(const std::string &name)
 {

@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -22,6 +23,16 @@ namespace trimora {
 struct AVFormatContextCloser
 {
     void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
+};
+// A muxer: its file is closed with it (encoders are CodecContextPtr too).
+struct AVMuxerCloser
+{
+    void operator()(AVFormatContext *ctx) const
+    {
+        if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&ctx->pb);
+        avformat_free_context(ctx);
+    }
 };
 struct AVCodecContextFreer
 {
@@ -43,6 +54,10 @@ struct SwsContextFreer
 {
     void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
 };
+struct AVAudioFifoFreer
+{
+    void operator()(AVAudioFifo *fifo) const { av_audio_fifo_free(fifo); }
+};
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
@@ -50,6 +65,8 @@ using FramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFreer>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
+using MuxerPtr = std::unique_ptr<AVFormatContext, AVMuxerCloser>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AVAudioFifoFreer>;
 
 // FFmpeg's text for an error code.
 inline std::string avErrorString(int code)
@@ -75,6 +92,10 @@ inline int64_t secondsToTimestamp(double seconds, double timeBase)
 // Opens a local file for demuxing and reads its stream parameters. Refuses
 // anything but a regular file, so a FIFO or a device can never block a worker.
 FormatContextPtr openMediaFile(const std::string &path);
+// The same for one more reader of a file already opened with openMediaFile:
+// the streams' parameters are read from the header alone where it lists
+// every stream, as they are only needed from the first opening.
+FormatContextPtr openMediaFileAgain(const std::string &path);
 
 // The first stream of one kind in a file (attached cover pictures aside), with
 // every other stream discarded at the demuxer, and a decoder context made from

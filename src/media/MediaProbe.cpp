@@ -3,17 +3,48 @@
 #include "media/StreamInfo.h"
 
 #include <QFile>
+#include <QLoggingCategory>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <mutex>
 #include <string_view>
 
 namespace trimora {
 
-FormatContextPtr openMediaFile(const std::string &path)
+namespace {
+
+Q_LOGGING_CATEGORY(lcFFmpeg, "trimora.media.ffmpeg", QtWarningMsg)
+
+// FFmpeg's own messages, warnings and worse, into the media room's log; the
+// rest (an encoder's statistics) nowhere.
+void logFFmpeg(void *context, int level, const char *format, va_list arguments)
 {
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(context, level, format, arguments, line, sizeof line, &prefix);
+    std::string_view text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (!text.empty())
+        qCWarning(lcFFmpeg).noquote() << QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+FormatContextPtr openFile(const std::string &path, bool probe)
+{
+    // Every use of FFmpeg here begins by opening a file.
+    static std::once_flag routed;
+    std::call_once(routed, [] { av_log_set_callback(logFFmpeg); });
+
     struct stat info
     {
     };
@@ -25,9 +56,24 @@ FormatContextPtr openMediaFile(const std::string &path)
     if (avformat_open_input(&raw, url.c_str(), nullptr, nullptr) < 0)
         return nullptr; // avformat_open_input frees the context on failure
     FormatContextPtr ctx(raw);
-    if (avformat_find_stream_info(ctx.get(), nullptr) < 0)
+    // Probing decodes a picture of each stream: a header that lists every
+    // stream spares it.
+    if ((probe || (ctx->ctx_flags & AVFMTCTX_NOHEADER)) &&
+        avformat_find_stream_info(ctx.get(), nullptr) < 0)
         return nullptr;
     return ctx;
+}
+
+} // namespace
+
+FormatContextPtr openMediaFile(const std::string &path)
+{
+    return openFile(path, true);
+}
+
+FormatContextPtr openMediaFileAgain(const std::string &path)
+{
+    return openFile(path, false);
 }
 
 std::optional<StreamDecoder> prepareDecoder(const std::string &path, AVMediaType type)

@@ -22,6 +22,15 @@ StreamKind kindOf(AVMediaType type)
     }
 }
 
+std::optional<NalCodec> nalCodecOf(AVCodecID id)
+{
+    if (id == AV_CODEC_ID_H264)
+        return NalCodec::H264;
+    if (id == AV_CODEC_ID_HEVC)
+        return NalCodec::Hevc;
+    return std::nullopt;
+}
+
 bool isMovingPicture(const AVStream *stream)
 {
     return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&

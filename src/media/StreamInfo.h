@@ -3,6 +3,7 @@
 // What the media readers ask of a demuxed file's streams, answered once for
 // all of them. Media code only: it speaks FFmpeg's types.
 
+#include "media/Bitstream.h"
 #include "media/CutSource.h"
 #include "media/FFmpegPtr.h"
 
@@ -12,6 +13,9 @@
 namespace trimora {
 
 StreamKind kindOf(AVMediaType type);
+
+// The NAL framing of H.264 and HEVC; nothing for other codecs.
+std::optional<NalCodec> nalCodecOf(AVCodecID id);
 
 // A video stream that moves: not a cover picture.
 bool isMovingPicture(const AVStream *stream);
@@ -24,6 +28,9 @@ double frameDurationOf(const AVStream *stream);
 // The container time the movie's time 0 stands for: libavformat's start time
 // of the whole file, 0 when it has none.
 double originOf(const AVFormatContext *fmt);
+
+// The file's content streams and how the ffmpeg program seeks in it.
+SourceLayout layoutOf(const AVFormatContext *fmt);
 
 // Audio, or a moving picture.
 bool isMediaStream(const AVStream *stream);

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -55,9 +56,10 @@ SourceFrames decodeSourceFrames(const QString &name)
     const QByteArray size =
         run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
                                         "stream=width,height", "-of", "csv=p=0:s=x", input});
-    // MPEG-TS lists its streams twice, once under their program.
+    // MPEG-TS lists its streams twice, once under their program; side data
+    // (MPEG-2's buffer sizes) adds an empty field.
     const QList<QByteArray> wh = size.trimmed().split('\n').first().split('x');
-    if (wh.size() != 2)
+    if (wh.size() < 2)
         return {};
     const int width = wh[0].toInt();
     const int height = wh[1].toInt();
@@ -86,31 +88,47 @@ int SourceFrames::frameAt(double t) const
     return found;
 }
 
-double SourceFrames::difference(const QImage &picture, int i) const
+namespace {
+
+// The mean difference of the pixels on every step-th row and column.
+double cornerDifference(const QImage &corner, const QImage &source, int step = 1)
 {
-    const QImage corner = grayCorner(picture);
-    const QImage &source = corners.at(i);
     if (corner.size() != source.size())
         return std::numeric_limits<double>::infinity();
-    double sum = 0.0;
-    for (int y = 0; y < corner.height(); ++y) {
+    long sum = 0;
+    long count = 0;
+    for (int y = 0; y < corner.height(); y += step) {
         const uchar *a = corner.constScanLine(y);
         const uchar *b = source.constScanLine(y);
-        for (int x = 0; x < corner.width(); ++x)
+        for (int x = 0; x < corner.width(); x += step, ++count)
             sum += std::abs(int(a[x]) - int(b[x]));
     }
-    return sum / (corner.width() * corner.height());
+    return count > 0 ? double(sum) / double(count) : 0.0;
+}
+
+} // namespace
+
+double SourceFrames::difference(const QImage &picture, int i) const
+{
+    return cornerDifference(grayCorner(picture), corners.at(i));
 }
 
 int SourceFrames::match(const QImage &picture) const
 {
+    // A sparse look at every frame picks the few worth a close one.
+    const QImage corner = grayCorner(picture);
+    QVector<QPair<double, int>> sparse;
+    for (int i = 0; i < corners.size(); ++i)
+        sparse.append({cornerDifference(corner, corners[i], 3), i});
+    const qsizetype close = std::min<qsizetype>(sparse.size(), 4);
+    std::partial_sort(sparse.begin(), sparse.begin() + close, sparse.end());
     int best = -1;
     double bestDifference = std::numeric_limits<double>::infinity();
-    for (int i = 0; i < corners.size(); ++i) {
-        const double d = difference(picture, i);
+    for (qsizetype k = 0; k < close; ++k) {
+        const double d = cornerDifference(corner, corners[sparse[k].second]);
         if (d < bestDifference) {
             bestDifference = d;
-            best = i;
+            best = sparse[k].second;
         }
     }
     return best;
