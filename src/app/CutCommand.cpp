@@ -1,10 +1,9 @@
 #include "app/CommandLine.h"
 
 #include "export/ExportJob.h"
+#include "export/ExportSource.h"
 #include "export/FFmpegRunner.h"
-#include "export/InProcessWriters.h"
 #include "export/OutputNaming.h"
-#include "media/CutSource.h"
 #include "media/MediaProbe.h"
 
 #include <QCoreApplication>
@@ -63,14 +62,10 @@ int runCutCommand(const CutCommand &command)
         say(stderr, tr("trimora: %1 cannot be read as a movie").arg(printable(command.movie)));
         return 2;
     }
-    SourceLayout layout;
-    VideoIndex index;
-    readCutSource(
-        QFile::encodeName(movie).toStdString(), [] { return false; },
-        [&](SourceLayout read) { layout = std::move(read); },
-        [&](VideoIndex read) { index = std::move(read); });
+    const ExportSource source = readExportSource(movie);
     const std::variant<SegmentList, QString> cuts =
-        resolveCuts(command.cuts, timing->duration, index.framePts);
+        resolveCuts(command.cuts, timing->duration,
+                    source.index ? source.index->framePts : std::vector<double>{});
     if (const QString *why = std::get_if<QString>(&cuts)) {
         say(stderr, QStringLiteral("trimora: ") + *why);
         return 2;
@@ -81,6 +76,7 @@ int runCutCommand(const CutCommand &command)
     for (const Segment &segment : std::get<SegmentList>(cuts).segments)
         request.ranges.push_back({segment.in, segment.out, {}});
     request.choice = {command.join, command.cutAway, command.exact};
+    request.copyWhenNotExact = false;
     if (command.output.isEmpty()) {
         request.requestedOutput = defaultOutputPath(movie);
     } else {
@@ -92,7 +88,7 @@ int runCutCommand(const CutCommand &command)
             return 2;
         }
     }
-    const ExportPlan plan = planExport(request, &layout, &index, inProcessWriters(), pathExists);
+    const ExportPlan plan = planExportOf(request, source, pathExists);
 
     QEventLoop loop;
     int status = 0;

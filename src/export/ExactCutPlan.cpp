@@ -243,22 +243,24 @@ QString videoSentence(const FrameView &view, const std::vector<ExactRange> &rang
         return QStringLiteral("re-encodes all %1: no keyframe to copy from lies inside %2")
             .arg(secondsText(whole),
                  several ? QStringLiteral("the parts") : QStringLiteral("the range"));
-    QStringList parts;
+    QStringList edges;
     if (head > tiny)
-        parts << QStringLiteral("%1 at the start%2")
+        edges << QStringLiteral("%1 at the start%2")
                      .arg(secondsText(head), several ? QStringLiteral("s") : QString());
     if (tail > tiny)
-        parts << QStringLiteral("%1 at the end%2")
+        edges << QStringLiteral("%1 at the end%2")
                      .arg(secondsText(tail), several ? QStringLiteral("s") : QString());
+    QStringList parts;
+    if (!edges.isEmpty())
+        parts << edges.join(QStringLiteral(" and ")) +
+                     (several ? QStringLiteral(" of %1 parts").arg(ranges.size()) : QString());
     if (wholeRanges > 0)
-        parts << QStringLiteral("%1 of parts without a keyframe").arg(secondsText(whole));
+        parts << QStringLiteral("all %1 of parts without a keyframe").arg(secondsText(whole));
     if (parts.isEmpty())
         return QStringLiteral("re-encodes no frame: In and Out lie on keyframes; every frame is "
                               "copied");
-    QString sentence = QStringLiteral("re-encodes ") + parts.join(QStringLiteral(" and "));
-    if (several)
-        sentence += QStringLiteral(" of %1 parts").arg(ranges.size());
-    return sentence + QStringLiteral("; the rest is copied");
+    return QStringLiteral("re-encodes ") + parts.join(QStringLiteral(", and ")) +
+           QStringLiteral("; the rest is copied");
 }
 
 QString soundSentence(const std::vector<AudioChoice> &choices)

@@ -102,14 +102,24 @@ ExportPlan planExport(const ExportRequest &request, const SourceLayout *layout,
     else
         for (const ExportRange &range : ranges)
             files.push_back({range});
+    const auto copied = [&](const QString &name, const std::vector<ExportRange> &file) {
+        return file.size() == 1 ? copyOf(request, file.front(), name, layout, index)
+                                : inProcess(name, file, false);
+    };
     for (const std::vector<ExportRange> &file : files) {
         const QString name = nextName();
-        if (!choice.exact && file.size() == 1) {
-            plan.outputs.push_back(copyOf(request, file.front(), name, layout, index));
-        } else {
-            std::vector<OutputPlan> written = inProcess(request, name, file);
-            plan.outputs.insert(plan.outputs.end(), written.begin(), written.end());
+        if (!choice.exact) {
+            plan.outputs.push_back(copied(name, file));
+            continue;
         }
+        OutputPlan exact = inProcess(name, file, true);
+        if (!exact.refusal.isEmpty() && request.copyWhenNotExact) {
+            // Said before the export, and again in its log.
+            OutputPlan copy = copied(name, file);
+            copy.notes.prepend(exact.notes.value(0, exact.refusal));
+            exact = std::move(copy);
+        }
+        plan.outputs.push_back(std::move(exact));
     }
     return plan;
 }

@@ -38,6 +38,9 @@ struct ExportRequest
     QString requestedOutput; // absolute
     // False: exactly requestedOutput, never another name (the command line's -o).
     bool anyFreeName = true;
+    // What becomes of a file that cannot be cut exactly: copied, saying so
+    // (the window), or refused (the command line).
+    bool copyWhenNotExact = true;
 };
 
 // Writes one file into the temporary path it is given and says why it is no
@@ -74,10 +77,13 @@ struct ExportPlan
     bool anyFreeName = true;
 };
 
-// Builds an export's in-process writers (joins, exact cuts) for a request;
-// the media side supplies it, the plan stays free of it.
-using InProcessPlanner = std::function<std::vector<OutputPlan>(
-    const ExportRequest &, const QString &outputPath, const std::vector<ExportRange> &ranges)>;
+// Plans one file written in-process: the ranges joined in their order into
+// outputPath, copied or (exact) with the edges re-encoded. Its refusal says
+// why it cannot be done; for an exact file its first note says what is
+// re-encoded, or why it cannot be and that Copy will be used. The media side
+// supplies it, the plan stays free of it.
+using InProcessPlanner = std::function<OutputPlan(
+    const QString &outputPath, const std::vector<ExportRange> &ranges, bool exact)>;
 
 // What a request writes: one file per segment, each cut by the ffmpeg
 // program, or one file of all of them (joined, or everything but them). Each

@@ -1,12 +1,12 @@
 #include "model/Exports.h"
 
 #include "core/MainThread.h"
+#include "export/ExactCutPlan.h"
 #include "export/ExportJob.h"
+#include "export/ExportSource.h"
 #include "export/FFmpegRunner.h"
-#include "export/InProcessWriters.h"
 #include "export/OutputNaming.h"
 #include "export/ShellCommand.h"
-#include "media/CutSource.h"
 #include "model/Movie.h"
 #include "model/Segments.h"
 
@@ -107,17 +107,17 @@ ExportRequest Exports::request() const
     return request;
 }
 
-ExportPlan Exports::planFor(const ExportRequest &request, const SourceLayout *layout,
-                            const VideoIndex *index) const
+ExportPlan Exports::planFor(const ExportRequest &request) const
 {
-    return planExport(request, layout, index, inProcessWriters(), pathExists);
+    return planExportOf(request, {m_movie.layout(), m_movie.videoIndex(), m_movie.exactSource()},
+                        pathExists);
 }
 
 QString Exports::commandPreview() const
 {
     if (m_movie.sourceURL().isEmpty() || m_outputPath.isEmpty())
         return {};
-    const ExportPlan plan = planFor(request(), m_movie.layout().get(), m_movie.videoIndex().get());
+    const ExportPlan plan = planFor(request());
     return exportScript(plan, locations());
 }
 
@@ -127,6 +127,8 @@ QString Exports::copyNote(int index) const
     if (index < 0 || index >= static_cast<int>(list.segments.size()) || m_outputPath.isEmpty())
         return {};
     const Segment &segment = list.segments[static_cast<size_t>(index)];
+    if (m_choice.exact)
+        return exactNote(segment);
     if (m_choice.cutAway)
         return cutAwayNote(segment);
     // A join shows every segment's frames from its keyframe on.
@@ -137,6 +139,21 @@ QString Exports::copyNote(int index) const
     if (!cut.refusal.isEmpty())
         return cut.refusal;
     return cut.facts.isEmpty() ? tr("exact") : cut.facts.join(QStringLiteral("; "));
+}
+
+QString Exports::exactNote(const Segment &segment) const
+{
+    if (!m_movie.isCutSourceReady())
+        return tr("reading the movie…");
+    if (!m_choice.cutAway)
+        return planExactCut(m_movie.exactSource(), {{segment.in, segment.out}}, m_outputPath)
+            .summary;
+    // What is written are the parts around it: cut exactly, or all copied.
+    std::vector<CutRange> kept;
+    for (const ExportRange &range : rangesBetween(request().ranges, m_movie.videoDuration(), 0.0))
+        kept.push_back({range.in, range.out});
+    const ExactCutPlan plan = planExactCut(m_movie.exactSource(), kept, m_outputPath);
+    return plan.refusal.isEmpty() ? tr("cut away exactly") : plan.summary;
 }
 
 QString Exports::cutAwayNote(const Segment &segment) const
@@ -173,8 +190,7 @@ void Exports::exportCut()
     m_refusalShown.clear();
     const ExportRequest job = request();
     if (m_movie.isCutSourceReady()) {
-        start(MainThreadRef<Exports>(this),
-              planFor(job, m_movie.layout().get(), m_movie.videoIndex().get()), locations());
+        start(MainThreadRef<Exports>(this), planFor(job), locations());
         return;
     }
     // Asked before the load's own read has finished (a long movie): this
@@ -186,19 +202,11 @@ void Exports::exportCut()
             appendLog(tr("Reading the movie's keyframes…\n"));
     });
     runInBackground([self = MainThreadRef<Exports>(this), job, started, locations = locations()] {
-        std::shared_ptr<const SourceLayout> layout;
-        std::shared_ptr<const VideoIndex> index;
-        readCutSource(
-            QFile::encodeName(job.source).toStdString(), [] { return false; },
-            [&](SourceLayout read) {
-                layout = std::make_shared<const SourceLayout>(std::move(read));
-            },
-            [&](VideoIndex read) { index = std::make_shared<const VideoIndex>(std::move(read)); });
+        const ExportSource source = readExportSource(job.source);
         // Started whether or not the window is still there to see it.
-        postToMainThread([self, job, started, layout, index, locations] {
+        postToMainThread([self, job, started, source, locations] {
             *started = true;
-            start(self, planExport(job, layout.get(), index.get(), inProcessWriters(), pathExists),
-                  locations);
+            start(self, planExportOf(job, source, pathExists), locations);
         });
     });
 }

@@ -55,7 +55,8 @@ public:
     // nothing to export.
     QString commandPreview() const;
     // What a copy cut of segment index will really hold, in the log's words
-    // ("Starts at the keyframe at …, … s before In"), or "exact".
+    // ("Starts at the keyframe at …, … s before In"), or "exact"; for an
+    // exact export, what is re-encoded or why it cannot be.
     QString copyNote(int index) const;
 
     void exportCut();
@@ -85,8 +86,8 @@ Q_SIGNALS:
 private:
     ExportRequest request() const;
     QString cutAwayNote(const Segment &segment) const;
-    ExportPlan planFor(const ExportRequest &request, const SourceLayout *layout,
-                       const VideoIndex *index) const;
+    QString exactNote(const Segment &segment) const;
+    ExportPlan planFor(const ExportRequest &request) const;
     QStringList locations() const;
     // Runs to its end whether or not the window is still there.
     static void start(const MainThreadRef<Exports> &self, ExportPlan plan,

@@ -1,6 +1,7 @@
 #include "model/Movie.h"
 
 #include "media/CutSource.h"
+#include "media/ExactSource.h"
 
 #include <QFile>
 
@@ -61,6 +62,7 @@ void Movie::startCutSourceRead()
     m_cutSourceReady = false;
     m_layout.reset();
     m_index.reset();
+    m_exact.reset();
     if (!m_keyframes.isEmpty()) {
         m_keyframes.clear();
         Q_EMIT keyframesChanged();
@@ -82,7 +84,6 @@ void Movie::startCutSourceRead()
                 ticket.post(
                     [this, index = std::make_shared<const VideoIndex>(std::move(index))]() mutable {
                         m_index = std::move(index);
-                        m_cutSourceReady = true;
                         if (m_index->endsEarlyAt)
                             Q_EMIT notice(tr("%1 ends early: its picture stops at %2 s of %3 s")
                                               .arg(m_sourceURL.fileName(),
@@ -100,13 +101,16 @@ void Movie::startCutSourceRead()
                         Q_EMIT cutSourceChanged();
                     });
             });
-        // Nothing can be learnt of the file; a cut goes by the marks alone.
-        if (!opened) {
-            ticket.post([this] {
-                m_cutSourceReady = true;
-                Q_EMIT cutSourceChanged();
-            });
-        }
+        // Without it, a cut goes by the marks alone.
+        std::optional<ExactSource> exact;
+        if (opened)
+            exact = readExactSource(path, [&ticket] { return ticket.isCancelled(); });
+        ticket.post([this, exact = exact ? std::make_shared<const ExactSource>(std::move(*exact))
+                                         : nullptr]() mutable {
+            m_exact = std::move(exact);
+            m_cutSourceReady = true;
+            Q_EMIT cutSourceChanged();
+        });
     });
 }
 

@@ -12,6 +12,7 @@
 
 namespace trimora {
 
+struct ExactSource;
 struct SourceLayout;
 struct VideoIndex;
 
@@ -43,6 +44,8 @@ public:
     // file cannot be read that way: then ready with no index).
     std::shared_ptr<const SourceLayout> layout() const { return m_layout; }
     std::shared_ptr<const VideoIndex> videoIndex() const { return m_index; }
+    // Every packet of the picture, for joins and exact cuts; read last.
+    std::shared_ptr<const ExactSource> exactSource() const { return m_exact; }
     bool isCutSourceReady() const { return m_cutSourceReady; }
     // Ascending keyframe times; empty until read.
     const QVector<double> &keyframes() const { return m_keyframes; }
@@ -59,7 +62,7 @@ Q_SIGNALS:
     void sourceURLChanged();
     void videoDurationChanged();
     void isLoadedChanged();
-    // The layout or the video index arrived (or was dropped for a new file).
+    // The layout, the video index or the packets arrived (or was dropped for a new file).
     void cutSourceChanged();
     void keyframesChanged();
 
@@ -72,6 +75,7 @@ private:
     bool m_cutSourceReady = false;
     std::shared_ptr<const SourceLayout> m_layout;
     std::shared_ptr<const VideoIndex> m_index;
+    std::shared_ptr<const ExactSource> m_exact;
     QVector<double> m_keyframes;
 };
 

@@ -178,6 +178,19 @@ private Q_SLOTS:
             "wrote part.mkv: 00:00:01.000–00:00:03.000, 2 streams; Starts at the keyframe at "
             "00:00:00.000, 1.000 s before In; Ends at 00:00:03.040, 0.040 s after Out\n",
             {QStringLiteral("part.mkv")});
+        row("--cut 1.3-2.5 --cut 3.1-4.7 --join m.mp4", 0,
+            "wrote m_cut_1.mp4: 00:00:01.300–00:00:02.500 + 00:00:03.100–00:00:04.700, 2 "
+            "streams; part 1: starts at the keyframe at 00:00:00.000, 1.300 s before In; part 2: "
+            "starts at the keyframe at 00:00:02.000, 1.100 s before In\n",
+            {QStringLiteral("m_cut_1.mp4")});
+        row("--cut 1.3-4.7 --exact m.mp4", 0,
+            "wrote m_cut_1.mp4: 00:00:01.300–00:00:04.700, 2 streams\n",
+            {QStringLiteral("m_cut_1.mp4")});
+        row("--cut 1-2 --cut 4-5 --cut-away --exact -o rest.mkv m.mp4", 0,
+            "wrote rest.mkv: 00:00:00.000–00:00:01.000 + 00:00:02.000–00:00:04.000 + "
+            "00:00:05.000–00:00:06.000, 2 streams\n",
+            {QStringLiteral("rest.mkv")});
+        row("--cut 1-2 --exact -o x.webm m.mp4", 1, "", {});
         row("--cut 3-2 m.mp4", 2, "", {});
         row("--cut 1-9 m.mp4", 2, "", {});
         row("--cut 1-3 --cut 2-4 --join m.mp4", 2, "", {});

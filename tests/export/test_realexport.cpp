@@ -1,5 +1,6 @@
 #include "export/FFmpegRunner.h"
 #include "media/Player.h"
+#include "model/Segments.h"
 #include "model/VideoEditorViewModel.h"
 #include "support/TestSupport.h"
 
@@ -474,6 +475,123 @@ private Q_SLOTS:
         for (const char *name : {"shared.mp4", "shared_1.mp4"})
             QVERIFY(std::abs(probedDuration(m_dir.filePath(QString::fromLatin1(name))) - 4.04) <
                     0.05);
+    }
+
+    // Several segments from the window, as files of their own, joined, cut
+    // away, copied or exact: each file decodes whole without an error and
+    // lasts what it holds (exact: the marked frames; copied: from keyframes,
+    // never less); the log says what was re-encoded, or why it could not be
+    // and that the copy was written instead.
+    void segmentExports_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("choice"); // 1 joined, 2 cut away, 4 exact
+        QTest::addColumn<QList<double>>("marks");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("note"); // the list's note on the first segment, before
+        const auto row = [](const char *tag, const char *source, const char *output, int choice,
+                            QList<double> marks, int files, const char *said, const char *note) {
+            QTest::newRow(tag) << QString(source) << QString(output) << choice << marks << files
+                               << QString::fromUtf8(said) << QString::fromUtf8(note);
+        };
+        row("joined mkv, two sounds and subtitles", "mx-multi.mkv", "j.mkv", 1,
+            {3.1, 4.3, 0.7, 1.5}, 1, "Part 2: Starts at the keyframe at 00:00:00.021",
+            "Starts at the keyframe at 00:00:02.021");
+        row("cut away from a ts starting at 11.4 s", "mx-offset10.ts", "a.ts", 2, {1.0, 2.5}, 1,
+            "Part 2: Starts at the keyframe", "The part after it shows its last");
+        row("exact, a file each", "mx-h264.mp4", "e.mp4", 4, {1.3, 2.5, 3.1, 4.7}, 2,
+            "re-encodes 0.92 s at the start; the rest is copied",
+            "re-encodes 0.72 s at the start; the rest is copied");
+        row("exact join of hevc", "mx-hevc.mp4", "e.mkv", 5, {0.5, 2.7, 3.1, 4.3}, 1,
+            "of 2 parts; the rest is copied", "re-encodes 1.5");
+        row("exact cut away of vp9", "mx-vp9.webm", "e.webm", 6, {1.3, 2.5}, 1,
+            "of 2 parts; the rest is copied", "cut away exactly");
+        row("open GOP: copied instead", "ex-opengop.mp4", "o.mp4", 4, {1.3, 4.7}, 1,
+            "This movie cannot be cut exactly: its keyframes here are open-GOP pictures",
+            "This movie cannot be cut exactly");
+    }
+
+    void segmentExports()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, output);
+        QFETCH(int, choice);
+        QFETCH(QList<double>, marks);
+        QFETCH(int, files);
+        QFETCH(QString, said);
+        QFETCH(QString, note);
+        QTemporaryDir folder;
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, source));
+        QVERIFY(waitFor([&] { return model.movie()->isCutSourceReady(); }, 60000));
+        SegmentList list;
+        double marked = 0.0;
+        for (int i = 0; i + 1 < marks.size(); i += 2) {
+            list.segments.push_back({marks[i], marks[i + 1], {}});
+            marked += marks[i + 1] - marks[i];
+        }
+        list.selected = 0;
+        QVERIFY(model.segments()->replace(list, QStringLiteral("test")));
+        const bool exact = choice & 4;
+        model.exports()->setChoice({bool(choice & 1), bool(choice & 2), exact});
+        model.exports()->setOutputPath(folder.filePath(output));
+        QVERIFY2(model.exports()->copyNote(0).startsWith(note),
+                 qPrintable(model.exports()->copyNote(0)));
+        model.exports()->exportCut();
+        QVERIFY(waitFor([&] { return !model.exports()->isProcessing(); }, 120000));
+        const QString log = model.exports()->logOutput();
+        QVERIFY2(log.contains(QStringLiteral("✅ Completed successfully")) && log.contains(said),
+                 qPrintable(log));
+        const QStringList written = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(written.size(), files);
+        double length = 0.0;
+        for (const QString &name : written) {
+            const QString file = folder.filePath(name);
+            QProcess decode;
+            decode.start("ffmpeg",
+                         {"-v", "error", "-i", file, "-map", "0", "-sn", "-dn", "-f", "null", "-"});
+            QVERIFY(decode.waitForFinished(60000));
+            QVERIFY2(decode.readAllStandardError().isEmpty(), qPrintable(name));
+            length += probedDuration(file);
+        }
+        if (choice & 2)
+            marked = probedDuration(media(source)) - marked;
+        const bool copied = !exact || said.startsWith(QStringLiteral("This movie"));
+        QVERIFY2(copied ? length >= marked - 0.05 : std::abs(length - marked) < 0.05 * files,
+                 qPrintable(QStringLiteral("%1 s of %2 s").arg(length).arg(marked)));
+    }
+
+    // A joined or exact export cancelled leaves nothing, temporary or not.
+    void cancelledExportLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("exact");
+        QTest::newRow("join") << false;
+        QTest::newRow("exact") << true;
+    }
+
+    void cancelledExportLeavesNothing()
+    {
+        QFETCH(bool, exact);
+        QTemporaryDir folder;
+        VideoEditorViewModel model;
+        QVERIFY(loadAndWait(model, QStringLiteral("jn-ticks.mp4")));
+        QVERIFY(waitFor([&] { return model.movie()->isCutSourceReady(); }, 60000));
+        SegmentList list;
+        for (int k = 0; k < 11; ++k)
+            list.segments.push_back({k + 0.3, k + 0.8, {}});
+        list.selected = 0;
+        QVERIFY(model.segments()->replace(list, QStringLiteral("test")));
+        model.exports()->setChoice({true, false, exact});
+        model.exports()->setOutputPath(folder.filePath(QStringLiteral("j.mp4")));
+        model.exports()->exportCut();
+        QVERIFY(waitFor([&] { return model.exports()->progress() > 0.0; }, 60000));
+        model.exports()->cancelExport();
+        QVERIFY(waitFor([&] { return !model.exports()->isProcessing(); }, 10000));
+        QVERIFY2(model.exports()->logOutput().contains(QStringLiteral("Cancelled")),
+                 qPrintable(model.exports()->logOutput()));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void secondExportWritesNextName()
