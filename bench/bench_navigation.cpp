@@ -19,6 +19,8 @@
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
 #include "media/Player.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
 #include "model/SoundOverview.h"
 #include "model/ThumbnailStrip.h"
 #include "model/VideoEditorViewModel.h"
@@ -215,7 +217,7 @@ int main(int argc, char **argv)
     std::printf("overview at 0:04:15 %.3f, 1:04:15 %.3f; at 0:02:00 %.3f, 1:02:00 %.3f\n",
                 level(255), level(3855), level(120), level(3720));
     // Settled: the frames known and the pictures' reader closed for want of work.
-    waitUntil([&] { return model->videoIndex() != nullptr; }, 60000);
+    waitUntil([&] { return model->movie()->videoIndex() != nullptr; }, 60000);
     waitUntil([] { return false; }, 6000);
     const double rssLoaded = residentMegabytes();
 
@@ -226,7 +228,7 @@ int main(int argc, char **argv)
                 fitted.median, fitted.p99, fitted.worst);
 
     // Frame zoom in the middle of the movie, once its frames are known.
-    waitUntil([&] { return model->videoIndex() != nullptr; }, 60000);
+    waitUntil([&] { return model->movie()->videoIndex() != nullptr; }, 60000);
     timeline->zoomAt(1e9, timeline->width() / 2.0);
     timeline->scrollTo(3600);
     clock.restart();

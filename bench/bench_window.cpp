@@ -13,6 +13,8 @@
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
 #include "media/MediaProbe.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
 #include "model/VideoEditorViewModel.h"
 #include "views/TimeFormat.h"
 
@@ -161,7 +163,7 @@ int main(int argc, char **argv)
             watch.seen = false;
             Clock::time_point known;
             const QMetaObject::Connection connection =
-                QObject::connect(model->movie(), &Movie::videoDurationChanged, [&] {
+                QObject::connect(model->movie(), &trimora::Movie::videoDurationChanged, [&] {
                     if (model->movie()->videoDuration() == movie.length)
                         known = Clock::now();
                 });

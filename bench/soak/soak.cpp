@@ -10,6 +10,10 @@
 #include "app/ContentView.h"
 #include "app/TrimoraApp.h"
 #include "media/Player.h"
+#include "model/Analysis.h"
+#include "model/Movie.h"
+#include "model/Segments.h"
+#include "model/Transport.h"
 #include "model/VideoEditorViewModel.h"
 
 #include <QApplication>
