@@ -257,8 +257,7 @@ QString videoSentence(const FrameView &view, const std::vector<ExactRange> &rang
     if (wholeRanges > 0)
         parts << QStringLiteral("all %1 of parts without a keyframe").arg(secondsText(whole));
     if (parts.isEmpty())
-        return QStringLiteral("re-encodes no frame: In and Out lie on keyframes; every frame is "
-                              "copied");
+        return QStringLiteral("re-encodes no frame: every frame is copied");
     return QStringLiteral("re-encodes ") + parts.join(QStringLiteral(", and ")) +
            QStringLiteral("; the rest is copied");
 }

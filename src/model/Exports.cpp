@@ -134,7 +134,7 @@ QString Exports::copyNote(int index) const
     // A join shows every segment's frames from its keyframe on.
     const CutPlan cut = planCut({absoluteLocalPath(m_movie.sourceURL()),
                                  absoluteLocalPath(fileURLFromPath(m_outputPath)), segment.in,
-                                 segment.out, m_choice.joined},
+                                 segment.out, m_choice.joined && list.segments.size() > 1},
                                 m_movie.layout().get(), m_movie.videoIndex().get());
     if (!cut.refusal.isEmpty())
         return cut.refusal;
@@ -163,8 +163,12 @@ QString Exports::cutAwayNote(const Segment &segment) const
     const QString source = absoluteLocalPath(m_movie.sourceURL());
     const QString output = absoluteLocalPath(fileURLFromPath(m_outputPath));
     QStringList facts;
-    for (const ExportRange &kept : rangesBetween(request().ranges, m_movie.videoDuration(), 0.0)) {
-        const CutPlan cut = planCut({source, output, kept.in, kept.out, true},
+    const std::vector<ExportRange> around =
+        rangesBetween(request().ranges, m_movie.videoDuration(), 0.0);
+    for (const ExportRange &kept : around) {
+        // One part alone is a copy cut like any other; parts joined show
+        // their lead-ins.
+        const CutPlan cut = planCut({source, output, kept.in, kept.out, around.size() > 1},
                                     m_movie.layout().get(), m_movie.videoIndex().get());
         if (std::abs(kept.out - segment.in) < 1e-6 && cut.endsAt && *cut.endsAt > segment.in)
             facts << tr("the part before it shows %1 s of it")
