@@ -35,8 +35,10 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -131,6 +133,7 @@ EditorView::EditorView(VideoEditorViewModel *viewModel,
     m_layout->setSpacing(0);
     m_layout->addWidget(split);
     auto *left = new QWidget(split);
+    m_controlsSide = left;
     auto *leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     leftLayout->setSpacing(0);
@@ -335,6 +338,18 @@ bool isEditableText(const QObject *widget)
 }
 
 } // namespace
+
+void EditorView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Too narrow for both whole: the controls keep their room and the list
+    // steps aside until the window is wider; the timeline still shows every
+    // segment, and the keys still edit them.
+    const int both = m_controlsSide->minimumSizeHint().width() +
+                     std::max(m_segmentList->minimumSizeHint().width(), segmentListMinimumWidth) +
+                     style()->pixelMetric(QStyle::PM_SplitterWidth, nullptr, this);
+    m_segmentList->setVisible(width() >= both);
+}
 
 bool EditorView::eventFilter(QObject *watched, QEvent *event)
 {

@@ -52,6 +52,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void syncPlayer();
@@ -72,6 +73,7 @@ private:
     QVBoxLayout *m_layout;
     QWidget *m_videoArea = nullptr;
     PlayerView *m_playerView = nullptr;
+    QWidget *m_controlsSide = nullptr;
     SegmentListView *m_segmentList = nullptr;
 
     TimeField *m_currentTime = nullptr;
