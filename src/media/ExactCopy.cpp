@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -237,6 +238,11 @@ FormatContextPtr CutContext::readerOf(int index, const AVStream *&stream) const
         static_cast<unsigned>(index) >= input->nb_streams)
         return nullptr;
     keepOnlyStream(reader.get(), index);
+    // The MP4 family finds each packet by its index: a seek skips the other
+    // streams' data between two packets of this one, which a buffered reader
+    // would read through (up to 32 KiB, more than most pictures).
+    if (std::string_view(reader->iformat->name).substr(0, 4) == "mov,")
+        reader->pb->direct = 1;
     stream = input->streams[index];
     return reader;
 }

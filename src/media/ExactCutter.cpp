@@ -80,7 +80,12 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
                          const std::function<bool()> &cancelled)
 {
     ExactOutcome outcome;
-    const auto failed = [&](const std::string &why) {
+    // The producers, which may write the record from threads of their own:
+    // stopped before the outcome is handed back.
+    std::vector<std::unique_ptr<PacketProducer>> *working = nullptr;
+    const auto failed = [&](std::string why) { // may be a producer's own text
+        if (working)
+            working->clear();
         outcome.cancelled = why == "cancelled";
         outcome.failure = why;
         if (!outcome.cancelled)
@@ -122,6 +127,7 @@ ExactOutcome runExactCut(const ExactJob &job, const std::string &source, const s
     order.insert(order.end(), job.copiedStreams.begin(), job.copiedStreams.end());
     std::sort(order.begin(), order.end());
     std::vector<std::unique_ptr<PacketProducer>> producers;
+    working = &producers;
     for (const int index : order) {
         std::string failure;
         std::unique_ptr<PacketProducer> producer;

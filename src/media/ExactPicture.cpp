@@ -110,7 +110,7 @@ private:
     std::optional<Bytes> frameEncoded(const Bytes &encoded, bool first) const;
     Framed frameCopied(const AVPacket &packet, bool first, const ExactRange &range,
                        AVPacket *out) const;
-    std::string feed(const ExactRange &range, int run,
+    std::string feed(SourceCursor &cursor, const ExactRange &range, int run,
                      std::map<std::int64_t, std::uint64_t> &fed) const;
     void workBeside();
     bool startRange();
@@ -391,27 +391,23 @@ PictureProducer::Framed PictureProducer::frameCopied(const AVPacket &packet, boo
 }
 
 // Gives the check the copied pictures after the range's seam, framed as the
-// writing frames them, from a reader of its own: the check need not wait for
-// the writing to get there.
-std::string PictureProducer::feed(const ExactRange &range, int run,
+// writing frames them, from a reader of its own (cursor): the check need not
+// wait for the writing to get there.
+std::string PictureProducer::feed(SourceCursor &cursor, const ExactRange &range, int run,
                                   std::map<std::int64_t, std::uint64_t> &fed) const
 {
-    const ExactJob &job = m_cut.job;
-    std::unique_ptr<SourceCursor> cursor =
-        SourceCursor::open(m_cut.source, job.videoStream, job.source->video->packets);
     PacketPtr out(av_packet_alloc());
-    if (!cursor || !out)
-        return "the source's picture cannot be read";
-    if (!cursor->seek(range.copyFirst))
-        return cursor->failure().empty() ? "the copy's first packet is not found"
-                                         : cursor->failure();
+    if (!out)
+        return "out of memory";
+    if (!cursor.seek(range.copyFirst))
+        return cursor.failure().empty() ? "the copy's first packet is not found" : cursor.failure();
     const std::int64_t shift = range.outputStart - range.startPts;
     for (std::size_t i = range.copyFirst; i < range.checkEnd; ++i) {
         if (m_stop || m_cut.cancelled())
             return "cancelled";
-        const AVPacket *packet = cursor->next();
+        const AVPacket *packet = cursor.next();
         if (!packet)
-            return cursor->failure().empty() ? "the source ends early" : cursor->failure();
+            return cursor.failure().empty() ? "the source ends early" : cursor.failure();
         const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (pts < range.copyStartPts)
             continue;
@@ -447,6 +443,9 @@ void PictureProducer::workBeside()
         m_besideChanged.notify_all();
         return !m_besideFailure.empty();
     };
+    // One reader for every range's feed: opening the source costs more than
+    // reading a range's first pictures.
+    std::unique_ptr<SourceCursor> feedCursor;
     for (std::size_t r = 0; r < job.ranges.size(); ++r) {
         const ExactRange &range = job.ranges[r];
         std::map<std::int64_t, std::uint64_t> fed;
@@ -454,8 +453,16 @@ void PictureProducer::workBeside()
         int copyRun = -1;
         std::jthread feeder;
         if (range.checkEnd > range.copyFirst) {
+            if (!feedCursor)
+                feedCursor = SourceCursor::open(m_cut.source, job.videoStream, packets);
+            if (!feedCursor) {
+                failed("the source's picture cannot be read");
+                return;
+            }
             copyRun = m_check->beginRun();
-            feeder = std::jthread([&] { fedFailure = feed(range, copyRun, fed); });
+            feeder = std::jthread([&, cursor = feedCursor.get()] {
+                fedFailure = feed(*cursor, range, copyRun, fed);
+            });
         }
 
         EdgeSpec tail;
