@@ -78,6 +78,8 @@ InProcessPlanner inProcessWriters(const QString &sourcePath,
                 output.notes << plan.sound;
             output.notes << plan.notes;
             output.description = tr("Trimora cuts this exactly: %1").arg(plan.summary);
+            if (!plan.sound.isEmpty())
+                output.description += QStringLiteral(". ") + plan.sound;
             output.writer = writerOf(plan.job, sourcePath, true);
             return output;
         }
