@@ -62,7 +62,8 @@ int runCutCommand(const CutCommand &command)
         say(stderr, tr("trimora: %1 cannot be read as a movie").arg(printable(command.movie)));
         return 2;
     }
-    const ExportSource source = readExportSource(movie);
+    const ExportSource source =
+        readExportSource(movie, command.join || command.cutAway || command.exact);
     const std::variant<SegmentList, QString> cuts =
         resolveCuts(command.cuts, timing->duration,
                     source.index ? source.index->framePts : std::vector<double>{});

@@ -243,19 +243,26 @@ QString videoSentence(const FrameView &view, const std::vector<ExactRange> &rang
         return QStringLiteral("re-encodes all %1: no keyframe to copy from lies inside %2")
             .arg(secondsText(whole),
                  several ? QStringLiteral("the parts") : QStringLiteral("the range"));
+    // The edges of the parts that copy, summed; then the parts re-encoded whole.
+    const int copying = static_cast<int>(ranges.size()) - wholeRanges;
+    const QString plural = copying > 1 ? QStringLiteral("s") : QString();
     QStringList edges;
     if (head > tiny)
-        edges << QStringLiteral("%1 at the start%2")
-                     .arg(secondsText(head), several ? QStringLiteral("s") : QString());
+        edges << QStringLiteral("%1 at the start%2").arg(secondsText(head), plural);
     if (tail > tiny)
-        edges << QStringLiteral("%1 at the end%2")
-                     .arg(secondsText(tail), several ? QStringLiteral("s") : QString());
+        edges << QStringLiteral("%1 at the end%2").arg(secondsText(tail), plural);
     QStringList parts;
     if (!edges.isEmpty())
         parts << edges.join(QStringLiteral(" and ")) +
-                     (several ? QStringLiteral(" of %1 parts").arg(ranges.size()) : QString());
+                     (!several      ? QString()
+                      : copying > 1 ? QStringLiteral(" of %1 parts").arg(copying)
+                                    : QStringLiteral(" of one part"));
     if (wholeRanges > 0)
-        parts << QStringLiteral("all %1 of parts without a keyframe").arg(secondsText(whole));
+        parts << (wholeRanges > 1 ? QStringLiteral("all %1 of %2 parts without a keyframe")
+                                        .arg(secondsText(whole))
+                                        .arg(wholeRanges)
+                                  : QStringLiteral("all %1 of one part without a keyframe")
+                                        .arg(secondsText(whole)));
     if (parts.isEmpty())
         return QStringLiteral("re-encodes no frame: every frame is copied");
     return QStringLiteral("re-encodes ") + parts.join(QStringLiteral(", and ")) +

@@ -8,7 +8,7 @@
 
 namespace trimora {
 
-ExportSource readExportSource(const QString &path)
+ExportSource readExportSource(const QString &path, bool packets)
 {
     ExportSource source;
     const std::string file = QFile::encodeName(path).toStdString();
@@ -21,6 +21,8 @@ ExportSource readExportSource(const QString &path)
         [&](VideoIndex read) {
             source.index = std::make_shared<const VideoIndex>(std::move(read));
         });
+    if (!packets)
+        return source;
     if (std::optional<ExactSource> exact = readExactSource(file, never))
         source.exact = std::make_shared<const ExactSource>(std::move(*exact));
     return source;

@@ -23,7 +23,7 @@ constexpr int waitNoticeMs = 1000;
 
 } // namespace
 
-Exports::Exports(const Movie &movie, const Segments &segments, QObject *parent)
+Exports::Exports(Movie &movie, const Segments &segments, QObject *parent)
     : QObject(parent), m_movie(movie), m_segments(segments)
 {
     const auto marksMoved = [this] {
@@ -35,6 +35,10 @@ Exports::Exports(const Movie &movie, const Segments &segments, QObject *parent)
     };
     connect(&segments, &Segments::segmentsChanged, this, marksMoved);
     connect(&movie, &Movie::cutSourceChanged, this, &Exports::commandPreviewChanged);
+    // Joins and exact cuts need the packets: read once such an export is chosen.
+    connect(&segments, &Segments::segmentsChanged, this, &Exports::askForPackets);
+    connect(&movie, &Movie::cutSourceChanged, this, &Exports::askForPackets);
+    connect(this, &Exports::choiceChanged, this, &Exports::askForPackets);
     connect(&movie, &Movie::sourceURLChanged, this, &Exports::commandPreviewChanged);
 }
 
@@ -107,6 +111,18 @@ ExportRequest Exports::request() const
     return request;
 }
 
+bool Exports::needsPackets() const
+{
+    return m_choice.exact || m_choice.cutAway ||
+           (m_choice.joined && m_segments.list().segments.size() > 1);
+}
+
+void Exports::askForPackets()
+{
+    if (needsPackets())
+        m_movie.readPackets();
+}
+
 ExportPlan Exports::planFor(const ExportRequest &request) const
 {
     return planExportOf(request, {m_movie.layout(), m_movie.videoIndex(), m_movie.exactSource()},
@@ -117,6 +133,8 @@ QString Exports::commandPreview() const
 {
     if (m_movie.sourceURL().isEmpty() || m_outputPath.isEmpty())
         return {};
+    if (needsPackets() && !m_movie.arePacketsRead())
+        return tr("# Reading the movie…");
     const ExportPlan plan = planFor(request());
     return exportScript(plan, locations());
 }
@@ -143,7 +161,7 @@ QString Exports::copyNote(int index) const
 
 QString Exports::exactNote(const Segment &segment) const
 {
-    if (!m_movie.isCutSourceReady())
+    if (!m_movie.arePacketsRead())
         return tr("reading the movie…");
     if (!m_choice.cutAway)
         return planExactCut(m_movie.exactSource(), {{segment.in, segment.out}}, m_outputPath)
@@ -193,7 +211,7 @@ void Exports::exportCut()
     setLogOutput(QString());
     m_refusalShown.clear();
     const ExportRequest job = request();
-    if (m_movie.isCutSourceReady()) {
+    if (m_movie.isCutSourceReady() && (!needsPackets() || m_movie.arePacketsRead())) {
         start(MainThreadRef<Exports>(this), planFor(job), locations());
         return;
     }
@@ -205,8 +223,9 @@ void Exports::exportCut()
         if (!*started)
             appendLog(tr("Reading the movie's keyframes…\n"));
     });
-    runInBackground([self = MainThreadRef<Exports>(this), job, started, locations = locations()] {
-        const ExportSource source = readExportSource(job.source);
+    runInBackground([self = MainThreadRef<Exports>(this), job, started, locations = locations(),
+                     packets = needsPackets()] {
+        const ExportSource source = readExportSource(job.source, packets);
         // Started whether or not the window is still there to see it.
         postToMainThread([self, job, started, source, locations] {
             *started = true;

@@ -34,7 +34,7 @@ class Exports : public QObject
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
 
 public:
-    Exports(const Movie &movie, const Segments &segments, QObject *parent = nullptr);
+    Exports(Movie &movie, const Segments &segments, QObject *parent = nullptr);
     ~Exports() override;
 
     bool isProcessing() const { return m_isProcessing; }
@@ -85,6 +85,9 @@ Q_SIGNALS:
 
 private:
     ExportRequest request() const;
+    // Whether the export is written in-process, from the movie's packets.
+    bool needsPackets() const;
+    void askForPackets();
     QString cutAwayNote(const Segment &segment) const;
     QString exactNote(const Segment &segment) const;
     ExportPlan planFor(const ExportRequest &request) const;
@@ -96,7 +99,7 @@ private:
     void setProcessing(bool value);
     void setProgress(double value);
 
-    const Movie &m_movie;
+    Movie &m_movie;
     const Segments &m_segments;
     ExportChoice m_choice;
     bool m_isProcessing = false;

@@ -62,6 +62,9 @@ void Movie::startCutSourceRead()
     m_cutSourceReady = false;
     m_layout.reset();
     m_index.reset();
+    m_packets.cancel();
+    m_packetsAsked = false;
+    m_packetsRead = false;
     m_exact.reset();
     if (!m_keyframes.isEmpty()) {
         m_keyframes.clear();
@@ -84,6 +87,7 @@ void Movie::startCutSourceRead()
                 ticket.post(
                     [this, index = std::make_shared<const VideoIndex>(std::move(index))]() mutable {
                         m_index = std::move(index);
+                        m_cutSourceReady = true;
                         if (m_index->endsEarlyAt)
                             Q_EMIT notice(tr("%1 ends early: its picture stops at %2 s of %3 s")
                                               .arg(m_sourceURL.fileName(),
@@ -101,14 +105,32 @@ void Movie::startCutSourceRead()
                         Q_EMIT cutSourceChanged();
                     });
             });
-        // Without it, a cut goes by the marks alone.
-        std::optional<ExactSource> exact;
-        if (opened)
-            exact = readExactSource(path, [&ticket] { return ticket.isCancelled(); });
-        ticket.post([this, exact = exact ? std::make_shared<const ExactSource>(std::move(*exact))
-                                         : nullptr]() mutable {
+        // Nothing can be learnt of the file; a cut goes by the marks alone.
+        if (!opened) {
+            ticket.post([this] {
+                m_cutSourceReady = true;
+                Q_EMIT cutSourceChanged();
+            });
+        }
+    });
+}
+
+void Movie::readPackets()
+{
+    if (m_packetsAsked || m_sourceURL.isEmpty())
+        return;
+    m_packetsAsked = true;
+    const WorkSlot::Ticket ticket = m_packets.start();
+    const std::string path = QFile::encodeName(m_sourceURL.toLocalFile()).toStdString();
+    runInBackground([this, ticket, path] {
+        std::optional<ExactSource> read =
+            readExactSource(path, [&ticket] { return ticket.isCancelled(); });
+        ticket.post([this, ticket,
+                     exact = read ? std::make_shared<const ExactSource>(std::move(*read))
+                                  : nullptr]() mutable {
+            m_packets.finish(ticket);
             m_exact = std::move(exact);
-            m_cutSourceReady = true;
+            m_packetsRead = true;
             Q_EMIT cutSourceChanged();
         });
     });

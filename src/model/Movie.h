@@ -44,9 +44,13 @@ public:
     // file cannot be read that way: then ready with no index).
     std::shared_ptr<const SourceLayout> layout() const { return m_layout; }
     std::shared_ptr<const VideoIndex> videoIndex() const { return m_index; }
-    // Every packet of the picture, for joins and exact cuts; read last.
-    std::shared_ptr<const ExactSource> exactSource() const { return m_exact; }
     bool isCutSourceReady() const { return m_cutSourceReady; }
+    // Every packet of the picture with how it decodes, for joins and exact
+    // cuts. It takes another pass over the whole file, so it is read only
+    // once asked for; null before, and when the file cannot be read so.
+    void readPackets();
+    bool arePacketsRead() const { return m_packetsRead; }
+    std::shared_ptr<const ExactSource> exactSource() const { return m_exact; }
     // Ascending keyframe times; empty until read.
     const QVector<double> &keyframes() const { return m_keyframes; }
     // The start of the frame on show at t, once the frame times are read.
@@ -73,6 +77,9 @@ private:
     WorkSlot m_probe;
     WorkSlot m_cutSource;
     bool m_cutSourceReady = false;
+    WorkSlot m_packets;
+    bool m_packetsAsked = false;
+    bool m_packetsRead = false;
     std::shared_ptr<const SourceLayout> m_layout;
     std::shared_ptr<const VideoIndex> m_index;
     std::shared_ptr<const ExactSource> m_exact;

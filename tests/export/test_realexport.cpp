@@ -535,8 +535,12 @@ private Q_SLOTS:
         list.selected = 0;
         QVERIFY(model.segments()->replace(list, QStringLiteral("test")));
         const bool exact = choice & 4;
+        // A copy cut a file does not read them.
+        QVERIFY(!model.movie()->arePacketsRead());
         model.exports()->setChoice({bool(choice & 1), bool(choice & 2), exact});
         model.exports()->setOutputPath(folder.filePath(output));
+        // The packets are read once a join or an exact cut is chosen.
+        QVERIFY(waitFor([&] { return model.movie()->arePacketsRead(); }, 60000));
         QVERIFY2(model.exports()->copyNote(0).startsWith(note),
                  qPrintable(model.exports()->copyNote(0)));
         model.exports()->exportCut();
