@@ -8,20 +8,22 @@
 
 namespace trimora {
 
-ExportSource readExportSource(const QString &path, bool packets)
+ExportSource readExportSource(const QString &path, bool packets, ExportSource known)
 {
-    ExportSource source;
+    ExportSource source = std::move(known);
     const std::string file = QFile::encodeName(path).toStdString();
     const auto never = [] { return false; };
-    readCutSource(
-        file, never,
-        [&](SourceLayout read) {
-            source.layout = std::make_shared<const SourceLayout>(std::move(read));
-        },
-        [&](VideoIndex read) {
-            source.index = std::make_shared<const VideoIndex>(std::move(read));
-        });
-    if (!packets)
+    if (!source.index) {
+        readCutSource(
+            file, never,
+            [&](SourceLayout read) {
+                source.layout = std::make_shared<const SourceLayout>(std::move(read));
+            },
+            [&](VideoIndex read) {
+                source.index = std::make_shared<const VideoIndex>(std::move(read));
+            });
+    }
+    if (!packets || source.exact)
         return source;
     if (std::optional<ExactSource> exact = readExactSource(file, never))
         source.exact = std::make_shared<const ExactSource>(std::move(*exact));

@@ -22,9 +22,9 @@ struct ExportSource
     std::shared_ptr<const ExactSource> exact;
 };
 
-// Reads it, the packets only when asked for (they take a pass over the
-// whole file). Blocks: call it off the main thread.
-ExportSource readExportSource(const QString &path, bool packets);
+// Reads what known lacks of it, the packets only when asked for (they take a
+// pass over the whole file). Blocks: call it off the main thread.
+ExportSource readExportSource(const QString &path, bool packets, ExportSource known = {});
 
 // The export of request from source: planExport with this source's
 // in-process writers.

@@ -197,7 +197,7 @@ CodecContextPtr openMatchingEncoder(const AVStream *source, const ExactJob &job,
 }
 
 EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const ExactJob &job,
-                      const EdgeSpec &spec, const Bytes &extradata, const EdgeOutput *output,
+                      const EdgeWork &work, const Bytes &extradata, const EdgeOutput *output,
                       const std::function<bool()> &step)
 {
     EdgeResult result;
@@ -208,14 +208,14 @@ EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const Exa
         return result;
     }
     CodecContextPtr decoder =
-        openDecoder(stream->codecpar, stream->time_base, result.failure, spec.threads);
+        openDecoder(stream->codecpar, stream->time_base, result.failure, work.threads);
     if (!decoder)
         return result;
 
-    const bool encodes = spec.encodeTo > spec.encodeFrom && output;
+    const bool encodes = work.encodeTo > work.encodeFrom && output;
     std::int64_t toEncode = 0;
     for (const ExactPacket &p : packets)
-        toEncode += !p.hidden && p.pts >= spec.encodeFrom && p.pts < spec.encodeTo;
+        toEncode += !p.hidden && p.pts >= work.encodeFrom && p.pts < work.encodeTo;
     CodecContextPtr encoder;
     if (encodes) {
         encoder = openMatchingEncoder(stream, job, result.failure);
@@ -264,15 +264,15 @@ EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const Exa
     std::int64_t sent = 0;
     const auto takeFrame = [&](AVFrame *decoded) -> std::string {
         const std::int64_t pts = decoded->best_effort_timestamp;
-        if (spec.digested.count(pts))
+        if (work.digested.count(pts))
             result.sourceDigests[pts] = frameDigest(decoded);
-        if (!encodes || pts < spec.encodeFrom || pts >= spec.encodeTo)
+        if (!encodes || pts < work.encodeFrom || pts >= work.encodeTo)
             return {};
         FramePtr input(av_frame_clone(decoded));
         FramePtr original(av_frame_clone(decoded));
         if (!input || !original)
             return "out of memory";
-        input->pts = pts + spec.shift;
+        input->pts = pts + work.shift;
         input->pict_type = AV_PICTURE_TYPE_NONE;
         if (!output->check->measure(output->run, input->pts, std::move(original)))
             return checkStopped;
@@ -302,12 +302,12 @@ EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const Exa
         }
     };
 
-    if (!cursor->seek(spec.from)) {
+    if (!cursor->seek(work.from)) {
         result.failure = cursor->failure().empty() ? "the keyframe to decode from is not found"
                                                    : cursor->failure();
         return result;
     }
-    for (std::size_t i = spec.from; i < spec.to; ++i) {
+    for (std::size_t i = work.from; i < work.to; ++i) {
         if (!step()) {
             result.failure = "cancelled";
             return result;
@@ -322,7 +322,7 @@ EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const Exa
         // needs decoding. Read per packet, also by frame threads.
         const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         decoder->skip_frame =
-            spec.digested.empty() && pts < spec.encodeFrom ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            work.digested.empty() && pts < work.encodeFrom ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         for (;;) {
             const int accepted = avcodec_send_packet(decoder.get(), packet);
             if (accepted != AVERROR(EAGAIN))
@@ -357,7 +357,7 @@ EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const Exa
                          std::to_string(toEncode) + " frames to re-encode";
     else if (result.pictures.size() != static_cast<std::size_t>(sent))
         result.failure = "the encoder lost a frame";
-    else if (result.sourceDigests.size() != spec.digested.size())
+    else if (result.sourceDigests.size() != work.digested.size())
         result.failure = "the source did not decode every frame after the seam";
     return result;
 }

@@ -36,7 +36,8 @@ struct EncodedPicture
     bool key = false;
 };
 
-struct EdgeSpec
+// What one edge decodes and encodes.
+struct EdgeWork
 {
     std::size_t from = 0; // packets [from, to) are decoded
     std::size_t to = 0;
@@ -71,7 +72,7 @@ struct EdgeResult
 // calling thread before each packet is decoded; false stops the work as
 // cancelled.
 EdgeResult encodeEdge(const std::string &path, const AVStream *stream, const ExactJob &job,
-                      const EdgeSpec &spec, const Bytes &extradata, const EdgeOutput *output,
+                      const EdgeWork &work, const Bytes &extradata, const EdgeOutput *output,
                       const std::function<bool()> &step);
 
 } // namespace trimora

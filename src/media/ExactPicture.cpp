@@ -465,7 +465,7 @@ void PictureProducer::workBeside()
             });
         }
 
-        EdgeSpec tail;
+        EdgeWork tail;
         tail.from = range.tailFrom;
         tail.to = range.tailTo;
         tail.encodeFrom = range.copyEndPts;
@@ -491,7 +491,7 @@ void PictureProducer::workBeside()
             m_besideChanged.notify_all();
         }
 
-        EdgeSpec reference;
+        EdgeWork reference;
         reference.from = range.copyFirst;
         reference.to = range.checkEnd;
         reference.threads = 1;
@@ -550,7 +550,7 @@ bool PictureProducer::startRange()
     if (static_cast<std::int64_t>(m_frames.size()) != range.frames)
         return fail("the range's frames differ from the plan's");
 
-    EdgeSpec head;
+    EdgeWork head;
     head.from = range.headFrom;
     head.to = range.headTo;
     head.encodeFrom = range.startPts;

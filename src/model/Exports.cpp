@@ -216,16 +216,19 @@ void Exports::exportCut()
         return;
     }
     // Asked before the load's own read has finished (a long movie): this
-    // export reads the source for itself, so that neither another load nor
-    // a closed window can take its keyframes away.
+    // export reads what is missing for itself, so that neither another load
+    // nor a closed window can take its keyframes away.
     auto started = std::make_shared<bool>(false);
     QTimer::singleShot(waitNoticeMs, this, [this, started] {
         if (!*started)
             appendLog(tr("Reading the movie's keyframes…\n"));
     });
+    ExportSource known;
+    if (m_movie.isCutSourceReady())
+        known = {m_movie.layout(), m_movie.videoIndex(), m_movie.exactSource()};
     runInBackground([self = MainThreadRef<Exports>(this), job, started, locations = locations(),
-                     packets = needsPackets()] {
-        const ExportSource source = readExportSource(job.source, packets);
+                     packets = needsPackets(), known] {
+        const ExportSource source = readExportSource(job.source, packets, known);
         // Started whether or not the window is still there to see it.
         postToMainThread([self, job, started, source, locations] {
             *started = true;

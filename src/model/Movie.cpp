@@ -63,7 +63,6 @@ void Movie::startCutSourceRead()
     m_layout.reset();
     m_index.reset();
     m_packets.cancel();
-    m_packetsAsked = false;
     m_packetsRead = false;
     m_exact.reset();
     if (!m_keyframes.isEmpty()) {
@@ -117,9 +116,8 @@ void Movie::startCutSourceRead()
 
 void Movie::readPackets()
 {
-    if (m_packetsAsked || m_sourceURL.isEmpty())
+    if (m_packetsRead || m_packets.isBusy() || m_sourceURL.isEmpty())
         return;
-    m_packetsAsked = true;
     const WorkSlot::Ticket ticket = m_packets.start();
     const std::string path = QFile::encodeName(m_sourceURL.toLocalFile()).toStdString();
     runInBackground([this, ticket, path] {

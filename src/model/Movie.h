@@ -78,7 +78,6 @@ private:
     WorkSlot m_cutSource;
     bool m_cutSourceReady = false;
     WorkSlot m_packets;
-    bool m_packetsAsked = false;
     bool m_packetsRead = false;
     std::shared_ptr<const SourceLayout> m_layout;
     std::shared_ptr<const VideoIndex> m_index;
